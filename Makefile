@@ -1,0 +1,72 @@
+# Entry points for building and testing Kelvo. Two CMake build trees:
+# build/native (kelvo, native tests, benchmarks) and build/windows
+# (kelvo-setup.exe, Windows tests run under Wine); build/fuzz on request.
+
+JOBS ?= 2
+FUZZ_SECONDS ?= 0
+NATIVE := build/native
+WINDOWS := build/windows
+FUZZ := build/fuzz
+SETUP_EXE := build/bin/kelvo-setup.exe
+
+# The sub-builds already use $(JOBS) cores each; keep make itself serial.
+.NOTPARALLEL:
+.PHONY: all deps native windows test demo bench fuzz clean
+
+all: native windows
+
+deps:
+	@bash scripts/install-deps.sh
+
+# Configure once; later builds re-run cmake by themselves when needed.
+native:
+	@test -f $(NATIVE)/build.ninja || cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	@cmake --build $(NATIVE) -j $(JOBS)
+
+windows:
+	@test -f $(WINDOWS)/build.ninja || cmake -S . -B $(WINDOWS) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+	@cmake --build $(WINDOWS) -j $(JOBS)
+
+test:
+	@$(MAKE) --no-print-directory deps
+	@$(MAKE) --no-print-directory all
+	@JOBS=$(JOBS) bash scripts/run-tests.sh
+
+demo:
+	@$(MAKE) --no-print-directory deps
+	@$(MAKE) --no-print-directory all
+	@echo "=== running $(SETUP_EXE) under Wine"
+	@bash scripts/wine-run.sh $(SETUP_EXE); rc=$$?; \
+	  echo "kelvo-setup.exe exited with code $$rc"; exit $$rc
+
+bench: all
+	@for b in $(NATIVE)/bench/*_bench; do \
+	  [ -x "$$b" ] || continue; \
+	  echo "=== $$b"; "$$b" || exit 1; \
+	done
+	@echo "setup program size: $$(stat -c %s $(SETUP_EXE)) bytes"
+
+# libFuzzer targets from tests/fuzz/<name>_fuzz.cpp. With FUZZ_SECONDS=N each
+# runs for N seconds, growing its corpus in build/fuzz/corpus/<name> from the
+# seeds in tests/fuzz/corpus/<name> when that folder exists.
+fuzz:
+	@test -f $(FUZZ)/build.ninja || cmake -S . -B $(FUZZ) -G Ninja -DKELVO_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	@cmake --build $(FUZZ) -j $(JOBS)
+	@if [ "$(FUZZ_SECONDS)" -gt 0 ]; then \
+	  for f in $(FUZZ)/*_fuzz; do \
+	    [ -x "$$f" ] || continue; \
+	    target=$$(basename $$f); name=$${target%_fuzz}; \
+	    corpus=$(FUZZ)/corpus/$$name; seeds=tests/fuzz/corpus/$$name; \
+	    mkdir -p $$corpus; \
+	    echo "=== $$target for $(FUZZ_SECONDS) s"; \
+	    $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=$(FUZZ)/$$name- \
+	      $$corpus $$( [ -d $$seeds ] && echo $$seeds ) || exit 1; \
+	  done; \
+	else \
+	  echo "fuzz targets built in $(FUZZ); run them with: make fuzz FUZZ_SECONDS=600"; \
+	fi
+
+clean:
+	@bash scripts/wine-session.sh stop --all || true
+	rm -rf build

@@ -1,0 +1,736 @@
+// The archive's stream decoder. The block layer follows the stream top to
+// bottom (header, stored, fixed, dynamic); symbols are decoded through direct
+// lookup tables with second-level tables for long codes, in a fast loop that
+// runs while enough input and window room remain and a checked loop for the
+// ends of the input and of the window.
+#include "archive/inflater.h"
+
+#include <string.h>
+
+#include "common/helpers.h"
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the bit reader loads little-endian words"
+#endif
+
+// ---------------------------------------------------------------------------
+// Decode table entries, one u32 each:
+//   bits 0-7    bits to consume: the code length (for a subtable entry, the
+//               length beyond the root), or for a link the root width
+//   bits 8-11   extra bits of a length or distance; for a link, the width of
+//               the subtable it points to
+//   bit 12      end of block
+//   bit 13      invalid: a symbol the format forbids or a pattern no code uses
+//   bit 14      link to a subtable
+//   bit 15      literal byte
+//   bits 16-31  literal, length base, distance base, code-length symbol, or the
+//               subtable's start index
+// ---------------------------------------------------------------------------
+const u32 EndOfBlockEntry = 1u << 12;
+const u32 InvalidEntry = 1u << 13;
+const u32 LinkEntry = 1u << 14;
+const u32 LiteralEntry = 1u << 15;
+
+static inline u32 EntryBits(u32 entry) { return entry & 0xFF; }
+static inline u32 EntryExtra(u32 entry) { return (entry >> 8) & 0xF; }
+static inline u32 EntryValue(u32 entry) { return entry >> 16; }
+
+const u32 MaxCodeLength = 15;
+const u32 LiteralSymbols = 288;      // 286 and 287 exist only to be refused
+const u32 DistanceSymbols = 32;      // 30 and 31 likewise
+const u32 CodeLengthSymbols = 19;
+const u32 LengthSymbols = 29;        // 257..285
+const u32 MaxDynamicLiterals = 286;
+const u32 MaxDynamicDistances = 30;
+
+// Root widths. Dynamic blocks use wide roots so that almost every symbol
+// takes one lookup; the fixed codes are at most 9 and 5 bits long and fit
+// their roots whole.
+const u32 LiteralRootBits = 10;
+const u32 DistanceRootBits = 8;
+const u32 FixedLiteralRootBits = 9;
+const u32 FixedDistanceRootBits = 5;
+const u32 CodeLengthRootBits = 7;
+
+// Table capacities. A code is complete before its table is filled, and a
+// complete subtree of depth s holds at least s + 1 codes, so the subtables
+// of n long codes take at most n / (s + 1) * 2^s entries with s at most
+// 15 - root. The builder still refuses to exceed these.
+const u32 LiteralTableSize = (1u << LiteralRootBits) + (MaxDynamicLiterals / 6 + 1) * 32;
+const u32 DistanceTableSize = (1u << DistanceRootBits) + (MaxDynamicDistances / 8 + 1) * 128;
+const u32 FixedLiteralTableSize = 1u << FixedLiteralRootBits;
+const u32 FixedDistanceTableSize = 1u << FixedDistanceRootBits;
+const u32 CodeLengthTableSize = 1u << CodeLengthRootBits;
+
+// The bit reader's buffer is a machine word; a fast refill tops it up to at
+// least BitBufferBits - 8 bits, enough on 64-bit hosts for a whole
+// length/distance pair (15 + 5 + 15 + 13 = 48 bits) at once.
+typedef uintptr_t BitBuffer;
+const u32 BitBufferBits = sizeof(BitBuffer) * 8;
+const u32 MaxPairBits = 48;
+
+// The fast loop runs while this much input is buffered and while a longest
+// match fits before the window's end.
+const u32 FastInputMargin = 32;
+const u32 MaxMatchLength = 258;
+const u32 FastOutputMargin = MaxMatchLength + 2;  // two literals may precede a match
+const u32 CopyWord = 8;
+
+struct BaseTables {
+    u16 lengthBase[LengthSymbols];
+    u8 lengthExtra[LengthSymbols];
+    u16 distanceBase[MaxDynamicDistances];
+    u8 distanceExtra[MaxDynamicDistances];
+};
+
+struct Workspace {
+    u32 literals[LiteralTableSize];
+    u32 distances[DistanceTableSize];
+    u32 codeLengths[CodeLengthTableSize];
+    u32 fixedLiterals[FixedLiteralTableSize];
+    u32 fixedDistances[FixedDistanceTableSize];
+    BaseTables bases;
+    u8 window[WindowSize];
+};
+
+struct Inflater {
+    InflateSource* source;
+    u8* input;
+    const u8* next;
+    const u8* end;
+    u32 limitLeft;
+    bool sourceDone;
+    u32 overread;  // virtual zero bytes fed to the bit reader past the input's end
+    BitBuffer bits;
+    u32 bitCount;
+    u32 position;
+    ByteSink* sink;
+    Workspace* work;
+    bool fixedBuilt;
+};
+
+static inline BitBuffer LowBits(u32 n) { return (static_cast<BitBuffer>(1) << n) - 1; }
+
+// Length bases grow by 1 for 8 steps, then by 2, 4, 8 and 16 for 4 steps
+// each and by 32 for 3 steps; the last symbol means 258 with no extra bits.
+// Distance extra bits are 0 for 4 symbols and then 1..13 in pairs.
+static void BuildBaseTables(BaseTables& t) {
+    u32 base = 3;
+    for (u32 i = 0; i < LengthSymbols - 1; i++) {
+        t.lengthExtra[i] = static_cast<u8>(i < 8 ? 0 : (i - 4) / 4);
+        t.lengthBase[i] = static_cast<u16>(base);
+        base += 1u << t.lengthExtra[i];
+    }
+    t.lengthBase[LengthSymbols - 1] = 258;
+    t.lengthExtra[LengthSymbols - 1] = 0;
+    base = 1;
+    for (u32 i = 0; i < MaxDynamicDistances; i++) {
+        t.distanceExtra[i] = static_cast<u8>(i < 4 ? 0 : (i - 2) / 2);
+        t.distanceBase[i] = static_cast<u16>(base);
+        base += 1u << t.distanceExtra[i];
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Table construction
+// ---------------------------------------------------------------------------
+enum CodeKind { LiteralCode, DistanceCode, CodeLengthCode };
+
+static u32 SymbolEntry(CodeKind kind, u32 symbol, const BaseTables& t) {
+    if (kind == CodeLengthCode) return symbol << 16;
+    if (kind == DistanceCode) {
+        if (symbol >= MaxDynamicDistances) return InvalidEntry;
+        return (static_cast<u32>(t.distanceBase[symbol]) << 16) | (t.distanceExtra[symbol] << 8);
+    }
+    if (symbol < 256) return LiteralEntry | (symbol << 16);
+    if (symbol == 256) return EndOfBlockEntry;
+    if (symbol - 257 >= LengthSymbols) return InvalidEntry;
+    return (static_cast<u32>(t.lengthBase[symbol - 257]) << 16) | (t.lengthExtra[symbol - 257] << 8);
+}
+
+static u32 ReverseBits(u32 code, u32 length) {
+    u32 reversed = 0;
+    for (u32 i = 0; i < length; i++, code >>= 1) reversed = (reversed << 1) | (code & 1);
+    return reversed;
+}
+
+// Width of the subtable that starts with a code of `length` bits: the least
+// depth at which the remaining codes under this root prefix fill it.
+static u32 SubtableBits(const u16* remaining, u32 length, u32 rootBits) {
+    u32 bits = length - rootBits;
+    i32 left = 1 << bits;
+    while (bits + rootBits < MaxCodeLength) {
+        left -= remaining[bits + rootBits];
+        if (left <= 0) break;
+        bits++;
+        left <<= 1;
+    }
+    return bits;
+}
+
+struct CodeShape {
+    u16 count[MaxCodeLength + 1];
+    u32 maxLength;
+};
+
+// Over-subscribed codes are refused with InflateBadBlock; incomplete ones
+// with InflateBadData, except a single one-bit code.
+static InflateStatus CheckCodeShape(const u8* lengths, u32 symbols, CodeShape& shape) {
+    memset(shape.count, 0, sizeof shape.count);
+    for (u32 s = 0; s < symbols; s++) shape.count[lengths[s]]++;
+    i32 left = 1;
+    shape.maxLength = 0;
+    for (u32 length = 1; length <= MaxCodeLength; length++) {
+        left = (left << 1) - shape.count[length];
+        if (left < 0) return InflateBadBlock;
+        if (shape.count[length] != 0) shape.maxLength = length;
+    }
+    if (left > 0 && shape.maxLength > 1) return InflateBadData;
+    return InflateOk;
+}
+
+struct TableTarget {
+    u32* table;
+    u32 capacity;
+    u32 rootBits;
+    CodeKind kind;
+};
+
+static InflateStatus FillTable(const TableTarget& target, const u8* lengths, u32 symbols, CodeShape& shape,
+                               const BaseTables& bases) {
+    u16 sorted[LiteralSymbols];
+    u16 offsets[MaxCodeLength + 2] = {0, 0};
+    for (u32 length = 1; length <= MaxCodeLength; length++) offsets[length + 1] = offsets[length] + shape.count[length];
+    for (u32 s = 0; s < symbols; s++)
+        if (lengths[s] != 0) sorted[offsets[lengths[s]]++] = static_cast<u16>(s);
+
+    u32* table = target.table;
+    const u32 root = target.rootBits;
+    const u32 rootSize = 1u << root;
+    u32 used = rootSize, prefix = ~0u, subStart = 0, subBits = 0, code = 0, index = 0;
+    for (u32 length = 1; length <= shape.maxLength; length++, code <<= 1) {
+        for (; shape.count[length] != 0; shape.count[length]--, code++) {
+            u32 entry = SymbolEntry(target.kind, sorted[index++], bases);
+            u32 reversed = ReverseBits(code, length);
+            if (length <= root) {
+                for (u32 i = reversed; i < rootSize; i += 1u << length) table[i] = entry | length;
+                continue;
+            }
+            if ((reversed & (rootSize - 1)) != prefix) {
+                prefix = reversed & (rootSize - 1);
+                subBits = SubtableBits(shape.count, length, root);
+                subStart = used;
+                used += 1u << subBits;
+                if (used > target.capacity) return InflateNoMemory;
+                table[prefix] = LinkEntry | (subStart << 16) | (subBits << 8) | root;
+            }
+            for (u32 i = reversed >> root; i < (1u << subBits); i += 1u << (length - root))
+                table[subStart + i] = entry | (length - root);
+        }
+    }
+    return InflateOk;
+}
+
+// Builds the lookup table of a canonical code given by its code lengths. An
+// empty code, and the unused half of a single one-bit code, decode to
+// invalid entries.
+static InflateStatus BuildTable(const TableTarget& target, const u8* lengths, u32 symbols, const BaseTables& bases) {
+    CodeShape shape;
+    InflateStatus status = CheckCodeShape(lengths, symbols, shape);
+    if (status != InflateOk) return status;
+    if (shape.maxLength <= 1) {
+        for (u32 i = 0; i < (1u << target.rootBits); i++) target.table[i] = InvalidEntry;
+    }
+    return FillTable(target, lengths, symbols, shape, bases);
+}
+
+// ---------------------------------------------------------------------------
+// Input
+// ---------------------------------------------------------------------------
+
+// Moves the unread bytes to the front of the input buffer and reads more
+// behind them, within the source's limit. False when nothing more came.
+static bool TopUpInput(Inflater& s) {
+    if (s.sourceDone) return false;
+    u32 kept = static_cast<u32>(s.end - s.next);
+    memmove(s.input, s.next, kept);
+    s.next = s.input;
+    s.end = s.input + kept;
+    u32 want = InputBlockSize - kept;
+    if (s.source->limit != 0 && want > s.limitLeft) want = s.limitLeft;
+    i32 got = want == 0 ? 0 : s.source->read(s.source->context, s.input + kept, want);
+    if (got <= 0) {
+        s.sourceDone = true;
+        return false;
+    }
+    s.limitLeft -= static_cast<u32>(got);
+    s.end += got;
+    return true;
+}
+
+// True when bits past the real input have been consumed.
+static inline bool ConsumedVirtualBits(const Inflater& s) { return s.overread * 8 > s.bitCount; }
+
+// Ensures n bits are buffered. Past the end of the input the reader feeds
+// zero bytes, counted in `overread`: they may be looked at (a lookup peeks
+// further than the code it finds) but never consumed. More of them than the
+// buffer holds means bits past the end are being consumed; fail at once.
+static bool NeedBits(Inflater& s, u32 n) {
+    while (s.bitCount < n) {
+        if (s.next == s.end && !TopUpInput(s)) {
+            if (++s.overread > sizeof(BitBuffer)) return false;
+            s.bitCount += 8;
+            continue;
+        }
+        s.bits |= static_cast<BitBuffer>(*s.next++) << s.bitCount;
+        s.bitCount += 8;
+    }
+    return true;
+}
+
+static inline void DropBits(Inflater& s, u32 n) {
+    s.bits >>= n;
+    s.bitCount -= n;
+}
+
+static bool TakeBits(Inflater& s, u32 n, u32* value) {
+    if (!NeedBits(s, n)) return false;
+    *value = static_cast<u32>(s.bits & LowBits(n));
+    DropBits(s, n);
+    return !ConsumedVirtualBits(s);
+}
+
+// Loads a little-endian word and advances by the whole bytes that fit, so
+// that at least BitBufferBits - 8 bits are buffered. Needs sizeof(BitBuffer)
+// readable bytes at `next`. Bits above the count repeat the bytes at `next`,
+// which the next refill ORs in again unchanged.
+static inline void RefillFast(BitBuffer& bits, u32& count, const u8*& next) {
+    BitBuffer word;
+    memcpy(&word, next, sizeof word);
+    bits |= word << count;
+    next += (BitBufferBits - 1 - count) >> 3;
+    count |= BitBufferBits - 8;
+}
+
+// ---------------------------------------------------------------------------
+// Output
+// ---------------------------------------------------------------------------
+static bool FlushWindow(Inflater& s) {
+    s.sink->Write(s.work->window, WindowSize);
+    s.position = 0;
+    return s.sink->IsReady();
+}
+
+static inline bool PutByte(Inflater& s, u8 byte) {
+    s.work->window[s.position++] = byte;
+    return s.position < WindowSize || FlushWindow(s);
+}
+
+// Byte-by-byte copy that wraps and flushes at the window's end.
+static bool CopyMatchChecked(Inflater& s, u32 distance, u32 length) {
+    u8* window = s.work->window;
+    for (u32 i = 0; i < length; i++)
+        if (!PutByte(s, window[(s.position - distance) & (WindowSize - 1)])) return false;
+    return true;
+}
+
+// Copy for the fast loop: the destination has FastOutputMargin bytes of room.
+// A source behind the window start lies in the previous lap, at the end of the
+// window (zero-filled before the first lap ends). Nothing is written past the
+// match: the slots ahead still hold history that later matches may reach.
+static inline void CopyMatchFast(u8* window, u32 position, u32 distance, u32 length) {
+    if (distance == WindowSize) return;  // each byte is copied onto itself
+    u8* out = window + position;
+    u32 from = position >= distance ? position - distance : position + WindowSize - distance;
+    const u8* in = window + from;
+    u32 gap = from < position ? position - from : from - position;
+    if (from + length > WindowSize) {
+        for (u32 i = 0; i < length; i++) out[i] = window[(from + i) & (WindowSize - 1)];
+    } else if (gap >= CopyWord) {
+        // Whole words, the last one ending exactly at the match's end (it may
+        // overlap the one before). A load never overlaps a store, and a source
+        // behind the destination was written before it is read.
+        if (length >= CopyWord) {
+            for (u32 i = 0; i + CopyWord <= length; i += CopyWord) memcpy(out + i, in + i, CopyWord);
+            memcpy(out + length - CopyWord, in + length - CopyWord, CopyWord);
+        } else if (length >= 4) {
+            memcpy(out, in, 4);
+            memcpy(out + length - 4, in + length - 4, 4);
+        } else {
+            out[0] = in[0];
+            out[1] = in[1];
+            out[2] = in[2];
+        }
+    } else if (distance == 1) {
+        memset(out, in[0], length);
+    } else {
+        for (u32 i = 0; i < length; i++) out[i] = in[i];
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Huffman-coded blocks
+// ---------------------------------------------------------------------------
+struct BlockCodes {
+    const u32* literals;
+    u32 literalRoot;
+    const u32* distances;
+    u32 distanceRoot;
+};
+
+// Looks up one symbol with whatever the caller has buffered (enough for the
+// longest code) and consumes its code.
+static inline u32 LookUp(const u32* table, u32 rootBits, BitBuffer& bits, u32& count) {
+    u32 entry = table[bits & LowBits(rootBits)];
+    if (entry & LinkEntry) {
+        bits >>= rootBits;
+        count -= rootBits;
+        entry = table[EntryValue(entry) + (bits & LowBits(EntryExtra(entry)))];
+    }
+    bits >>= EntryBits(entry);
+    count -= EntryBits(entry);
+    return entry;
+}
+
+static bool DecodeChecked(Inflater& s, const u32* table, u32 rootBits, u32* entry) {
+    if (!NeedBits(s, MaxCodeLength)) return false;
+    *entry = LookUp(table, rootBits, s.bits, s.bitCount);
+    return !ConsumedVirtualBits(s);
+}
+
+// Decodes one symbol (a literal, the end, or a whole match) with every check.
+// Returns InflateOk to go on; *ended is set at the end of the block.
+static InflateStatus DecodeStepChecked(Inflater& s, const BlockCodes& codes, bool* ended) {
+    u32 entry, extra, distanceEntry, distanceExtra;
+    if (!DecodeChecked(s, codes.literals, codes.literalRoot, &entry)) return InflateInputEnded;
+    if (entry & LiteralEntry) return PutByte(s, static_cast<u8>(EntryValue(entry))) ? InflateOk : InflateSinkRefused;
+    if (entry & InvalidEntry) return InflateBadData;
+    if (entry & EndOfBlockEntry) {
+        *ended = true;
+        return InflateOk;
+    }
+    if (!TakeBits(s, EntryExtra(entry), &extra)) return InflateInputEnded;
+    if (!DecodeChecked(s, codes.distances, codes.distanceRoot, &distanceEntry)) return InflateInputEnded;
+    if (distanceEntry & InvalidEntry) return InflateBadData;
+    if (!TakeBits(s, EntryExtra(distanceEntry), &distanceExtra)) return InflateInputEnded;
+    u32 length = EntryValue(entry) + extra;
+    u32 distance = EntryValue(distanceEntry) + distanceExtra;
+    return CopyMatchChecked(s, distance, length) ? InflateOk : InflateSinkRefused;
+}
+
+// The fast loop: no input or window checks inside, because it runs only while
+// FastInputMargin input bytes are buffered and FastOutputMargin bytes of
+// window are free. After a refill the buffer holds at least 56 bits on 64-bit
+// hosts: enough for three literals (3 x 15 bits) in a row, or for the extra
+// bits, distance code and distance extra bits of a match after a second
+// refill. It stops at the end of the block, on an invalid symbol, or when a
+// margin runs out; *stopEntry tells which.
+static void DecodeFast(Inflater& s, const BlockCodes& codes, u32* stopEntry) {
+    BitBuffer bits = s.bits;
+    u32 count = s.bitCount, position = s.position;
+    const u8* next = s.next;
+    const u8* const end = s.end;
+    u8* const window = s.work->window;
+    const u32* const literals = codes.literals;
+    const u32 literalRoot = codes.literalRoot;
+    const bool wideBuffer = BitBufferBits - 8 >= 3 * MaxCodeLength;
+    u32 entry = 0;
+    while (static_cast<u32>(end - next) >= FastInputMargin && position <= WindowSize - FastOutputMargin) {
+        RefillFast(bits, count, next);
+        entry = LookUp(literals, literalRoot, bits, count);
+        if (entry & LiteralEntry) {
+            window[position++] = static_cast<u8>(EntryValue(entry));
+            if (!wideBuffer) continue;
+            entry = LookUp(literals, literalRoot, bits, count);
+            if (entry & LiteralEntry) {
+                window[position++] = static_cast<u8>(EntryValue(entry));
+                entry = LookUp(literals, literalRoot, bits, count);
+                if (entry & LiteralEntry) {
+                    window[position++] = static_cast<u8>(EntryValue(entry));
+                    continue;
+                }
+            }
+        }
+        if (entry & (EndOfBlockEntry | InvalidEntry)) break;
+        RefillFast(bits, count, next);
+        u32 length = EntryValue(entry) + static_cast<u32>(bits & LowBits(EntryExtra(entry)));
+        bits >>= EntryExtra(entry);
+        count -= EntryExtra(entry);
+        if (BitBufferBits - 8 < MaxPairBits) RefillFast(bits, count, next);
+        entry = LookUp(codes.distances, codes.distanceRoot, bits, count);
+        if (entry & InvalidEntry) break;
+        if (BitBufferBits - 8 < MaxPairBits) RefillFast(bits, count, next);
+        u32 distance = EntryValue(entry) + static_cast<u32>(bits & LowBits(EntryExtra(entry)));
+        bits >>= EntryExtra(entry);
+        count -= EntryExtra(entry);
+        CopyMatchFast(window, position, distance, length);
+        position += length;
+        entry = 0;
+    }
+    s.bits = bits;
+    s.bitCount = count;
+    s.position = position;
+    s.next = next;
+    *stopEntry = entry;
+}
+
+static InflateStatus DecodeHuffmanBlock(Inflater& s, const BlockCodes& codes) {
+    for (;;) {
+        if (static_cast<u32>(s.end - s.next) < FastInputMargin) TopUpInput(s);
+        u32 entry;
+        DecodeFast(s, codes, &entry);
+        if (entry & InvalidEntry) return InflateBadData;
+        if (entry & EndOfBlockEntry) return InflateOk;
+        bool ended = false;
+        InflateStatus status = DecodeStepChecked(s, codes, &ended);
+        if (status != InflateOk || ended) return status;
+    }
+}
+
+static void BuildFixedTables(Inflater& s) {
+    u8 lengths[LiteralSymbols];
+    memset(lengths, 8, 144);
+    memset(lengths + 144, 9, 112);
+    memset(lengths + 256, 7, 24);
+    memset(lengths + 280, 8, 8);
+    Workspace& w = *s.work;
+    BuildTable({w.fixedLiterals, FixedLiteralTableSize, FixedLiteralRootBits, LiteralCode}, lengths, LiteralSymbols,
+               w.bases);
+    memset(lengths, 5, DistanceSymbols);
+    BuildTable({w.fixedDistances, FixedDistanceTableSize, FixedDistanceRootBits, DistanceCode}, lengths,
+               DistanceSymbols, w.bases);
+    s.fixedBuilt = true;
+}
+
+static InflateStatus DecodeFixedBlock(Inflater& s) {
+    if (!s.fixedBuilt) BuildFixedTables(s);
+    Workspace& w = *s.work;
+    BlockCodes codes = {w.fixedLiterals, FixedLiteralRootBits, w.fixedDistances, FixedDistanceRootBits};
+    return DecodeHuffmanBlock(s, codes);
+}
+
+// Reads the literal/length and distance code lengths as one sequence coded
+// with the code-length code. 16 repeats the previous length (0 before any),
+// 17 and 18 give runs of zeros; no run may pass the end of the sequence.
+static InflateStatus ReadCodeLengths(Inflater& s, u8* lengths, u32 total) {
+    static const u8 repeatBits[3] = {2, 3, 7};
+    static const u8 repeatBase[3] = {3, 3, 11};
+    u32 previous = 0;
+    for (u32 n = 0; n < total;) {
+        u32 entry, extra;
+        if (!DecodeChecked(s, s.work->codeLengths, CodeLengthRootBits, &entry)) return InflateInputEnded;
+        if (entry & InvalidEntry) return InflateBadData;
+        u32 symbol = EntryValue(entry);
+        if (symbol < 16) {
+            lengths[n++] = static_cast<u8>(previous = symbol);
+            continue;
+        }
+        if (!TakeBits(s, repeatBits[symbol - 16], &extra)) return InflateInputEnded;
+        u32 run = repeatBase[symbol - 16] + extra;
+        if (symbol != 16) previous = 0;
+        if (run > total - n) return InflateBadData;
+        memset(lengths + n, static_cast<int>(previous), run);
+        n += run;
+    }
+    return InflateOk;
+}
+
+// The code-length code's lengths arrive in the order 18, 17, 16, 0, 1, ..., 15.
+static InflateStatus ReadCodeLengthCode(Inflater& s) {
+    u32 codeLengthCount;
+    if (!TakeBits(s, 4, &codeLengthCount)) return InflateInputEnded;
+    u8 lengths[CodeLengthSymbols] = {};
+    for (u32 i = 0; i < codeLengthCount + 4; i++) {
+        u32 length;
+        if (!TakeBits(s, 3, &length)) return InflateInputEnded;
+        lengths[i < 3 ? 18 - i : i - 3] = static_cast<u8>(length);
+    }
+    Workspace& w = *s.work;
+    return BuildTable({w.codeLengths, CodeLengthTableSize, CodeLengthRootBits, CodeLengthCode}, lengths,
+                      CodeLengthSymbols, w.bases);
+}
+
+static InflateStatus DecodeDynamicBlock(Inflater& s) {
+    u32 literalCount, distanceCount;
+    if (!TakeBits(s, 5, &literalCount) || !TakeBits(s, 5, &distanceCount)) return InflateInputEnded;
+    literalCount += 257;
+    distanceCount += 1;
+    if (literalCount > MaxDynamicLiterals || distanceCount > MaxDynamicDistances) return InflateBadData;
+    InflateStatus status = ReadCodeLengthCode(s);
+    u8 lengths[MaxDynamicLiterals + MaxDynamicDistances];
+    if (status == InflateOk) status = ReadCodeLengths(s, lengths, literalCount + distanceCount);
+    Workspace& w = *s.work;
+    if (status == InflateOk)
+        status = BuildTable({w.literals, LiteralTableSize, LiteralRootBits, LiteralCode}, lengths, literalCount,
+                            w.bases);
+    if (status == InflateOk)
+        status = BuildTable({w.distances, DistanceTableSize, DistanceRootBits, DistanceCode}, lengths + literalCount,
+                            distanceCount, w.bases);
+    if (status != InflateOk) return status;
+    BlockCodes codes = {w.literals, LiteralRootBits, w.distances, DistanceRootBits};
+    return DecodeHuffmanBlock(s, codes);
+}
+
+// ---------------------------------------------------------------------------
+// Stored blocks
+// ---------------------------------------------------------------------------
+
+// Aligns to the next byte and hands back the whole bytes still in the bit
+// buffer to be read first; virtual bytes past the input's end are dropped.
+static u32 DrainAlignedBytes(Inflater& s, u8* pending) {
+    DropBits(s, s.bitCount & 7);
+    u32 real = (s.bitCount - s.overread * 8) / 8;
+    for (u32 i = 0; i < real; i++) {
+        pending[i] = static_cast<u8>(s.bits);
+        s.bits >>= 8;
+    }
+    s.bits = 0;
+    s.bitCount = 0;
+    s.overread = 0;
+    return real;
+}
+
+static bool ReadStoredByte(Inflater& s, const u8* pending, u32 pendingCount, u32* taken, u8* byte) {
+    if (*taken < pendingCount) {
+        *byte = pending[(*taken)++];
+        return true;
+    }
+    if (s.next == s.end && !TopUpInput(s)) return false;
+    *byte = *s.next++;
+    return true;
+}
+
+static InflateStatus CopyStoredBytes(Inflater& s, u32 length) {
+    while (length > 0) {
+        if (s.next == s.end && !TopUpInput(s)) return InflateInputEnded;
+        u32 chunk = static_cast<u32>(s.end - s.next);
+        if (chunk > length) chunk = length;
+        if (chunk > WindowSize - s.position) chunk = WindowSize - s.position;
+        memcpy(s.work->window + s.position, s.next, chunk);
+        s.next += chunk;
+        s.position += chunk;
+        length -= chunk;
+        if (s.position == WindowSize && !FlushWindow(s)) return InflateSinkRefused;
+    }
+    return InflateOk;
+}
+
+static InflateStatus DecodeStoredBlock(Inflater& s) {
+    if (ConsumedVirtualBits(s)) return InflateInputEnded;
+    u8 pending[sizeof(BitBuffer)], low, high;
+    u32 pendingCount = DrainAlignedBytes(s, pending), taken = 0;
+    if (!ReadStoredByte(s, pending, pendingCount, &taken, &low) ||
+        !ReadStoredByte(s, pending, pendingCount, &taken, &high))
+        return InflateInputEnded;
+    u32 length = low | (high << 8);
+    for (; taken < pendingCount && length > 0; length--)
+        if (!PutByte(s, pending[taken++])) return InflateSinkRefused;
+    // Drained bytes this block did not use start the next block's bits.
+    for (u32 i = pendingCount; i > taken; i--) s.bits = (s.bits << 8) | pending[i - 1];
+    s.bitCount = (pendingCount - taken) * 8;
+    return CopyStoredBytes(s, length);
+}
+
+// ---------------------------------------------------------------------------
+// Stream
+// ---------------------------------------------------------------------------
+enum BlockKind { FixedBlock = 5, DynamicBlock = 6, StoredBlock = 7 };
+const u32 LastBlockFlag = 8;
+
+static InflateStatus DecodeBlocks(Inflater& s) {
+    for (;;) {
+        u32 header;
+        if (!TakeBits(s, 4, &header)) return InflateInputEnded;
+        InflateStatus status;
+        switch (header & 7) {
+            case FixedBlock: status = DecodeFixedBlock(s); break;
+            case DynamicBlock: status = DecodeDynamicBlock(s); break;
+            case StoredBlock: status = DecodeStoredBlock(s); break;
+            default: return InflateBadBlock;
+        }
+        if (status != InflateOk) return status;
+        if (header & LastBlockFlag) return ConsumedVirtualBits(s) ? InflateInputEnded : InflateOk;
+    }
+}
+
+static bool AttachInput(Inflater& s, InflateSource& source) {
+    memset(&s, 0, sizeof s);
+    s.source = &source;
+    s.limitLeft = source.limit;
+    if (source.read == nullptr || !AllocateBlock(InputBlockSize, &s.input)) return false;
+    s.next = s.end = s.input;
+    return true;
+}
+
+// Releases the input buffer and gives back what was read but not consumed:
+// the buffered bytes and the whole real bytes still in the bit buffer.
+static void DetachInput(Inflater& s) {
+    u32 realBits = s.bitCount > s.overread * 8 ? s.bitCount - s.overread * 8 : 0;
+    u32 unread = static_cast<u32>(s.end - s.next) + realBits / 8;
+    if (unread != 0 && s.source->unread != nullptr) s.source->unread(s.source->context, unread);
+    ReleaseBlock(&s.input);
+}
+
+InflateStatus InflateStream(InflateSource& source, ByteSink& sink) {
+    Inflater s;
+    if (!AttachInput(s, source)) return InflateNoMemory;
+    InflateStatus status = InflateNoMemory;
+    if (sink.IsReady() && AllocateBlock(sizeof(Workspace), &s.work)) {
+        memset(s.work->window, 0, sizeof s.work->window);
+        BuildBaseTables(s.work->bases);
+        s.sink = &sink;
+        status = DecodeBlocks(s);
+        if (status == InflateOk) {
+            sink.Write(s.work->window, s.position);
+            if (!sink.IsReady()) status = InflateSinkRefused;
+        }
+        ReleaseBlock(&s.work);
+    }
+    DetachInput(s);
+    return status;
+}
+
+// ---------------------------------------------------------------------------
+// Sinks and entry points
+// ---------------------------------------------------------------------------
+void MemorySink::Write(const u8* data, u32 count) {
+    if (count > room) {
+        overflow = true;
+        count = room;
+    }
+    memcpy(next, data, count);
+    next += count;
+    room -= count;
+}
+
+void FileSink::Write(const u8* data, u32 count) {
+    if (file != NoFile) WriteToFile(file, data, count);
+}
+
+static i32 ReadOpenFile(void* context, u8* buffer, u32 want) {
+    u32 got = 0;
+    if (!ReadFromFile(*static_cast<FileHandle*>(context), buffer, want, &got)) return -1;
+    return static_cast<i32>(got);
+}
+
+static void UnreadOpenFile(void* context, u32 count) {
+    SeekFile(*static_cast<FileHandle*>(context), -static_cast<i32>(count), SeekFromCurrent);
+}
+
+InflateSource FileInflateSource(FileHandle* file, u32 limit) {
+    InflateSource source = {ReadOpenFile, UnreadOpenFile, file, limit};
+    if (*file == NoFile) source.read = nullptr;
+    return source;
+}
+
+bool InflateToMemory(u8* destination, u32 capacity, InflateSource& source, u32* produced) {
+    MemorySink sink(destination, capacity);
+    bool ok = InflateStream(source, sink) == InflateOk;
+    if (produced != nullptr) *produced = capacity - sink.Room();
+    return ok;
+}
+
+bool InflateToFile(FileHandle output, InflateSource& source) {
+    FileSink sink(output);
+    return InflateStream(source, sink) == InflateOk;
+}

@@ -1,0 +1,161 @@
+// Layouts of the setup archive, shared by the setup program that reads it and
+// the build tool that writes it.
+//
+// The archive is appended to the setup program at ArchiveOffset:
+//
+//   +-----------------------------+  0
+//   | setup program (stub)        |
+//   +-----------------------------+  ArchiveOffset
+//   | RecordHeader | body         |  texts, templates, pictures, install sets,
+//   | RecordHeader | body         |  file lists and entries, in any order but
+//   | ...                         |  with each set's records behind its set
+//   +-----------------------------+
+//   | RecordHeader 0x7F7F         |  FileData: u32 V, then V bytes of packed
+//   | u32 V | packed contents     |  file contents (continued in .D01, .D02 ...)
+//   +-----------------------------+
+//
+// A body with flag bit 0 set is compressed: u32 decoded size, then a stream
+// in the decoder's format. All integers are little-endian and unaligned.
+#pragma once
+#include "common/types.h"
+
+#pragma pack(push, 1)
+
+struct RecordHeader {
+    u16 id;
+    u8 flags;     // bit 0: body compressed
+    u8 reserved;  // written as 0
+    u32 length;   // body bytes behind the header
+};
+
+enum RecordId : u16 {
+    SetupFlagsRecord = 0x1234,
+    WizardPictureRecord = 0x1235,
+    BackgroundPictureRecord = 0x1236,
+    BackgroundTitleRecord = 0x1237,
+    DialogTemplatesRecord = 0x1239,
+    FileListRecord = 0x123A,
+    FixedPageRecord = 0x123B,
+    BackgroundStyleRecord = 0x123D,
+    InstallSetRecord = 0x123E,
+    PrefixDataRecord = 0x123F,
+    IniEntriesRecord = 0x1240,
+    RegistryEntriesRecord = 0x1241,
+    FilePatchesRecord = 0x1242,
+    FileDataRecord = 0x7F7F,
+};
+
+const u8 CompressedBody = 0x01;
+
+// SetupFlags bits.
+const u32 FullScreenBackground = 0x01;
+const u32 RemoveEarlierInstallations = 0x10;
+
+struct FixedPageBody {
+    u16 page;  // 0xFFFF: the normal wizard
+    u16 set;
+};
+const u16 NoFixedPage = 0xFFFF;
+
+struct BackgroundStyleBody {
+    u32 shadowColour;
+    u32 textColour;
+    u8 font[60];  // LOGFONTA
+};
+
+// The fixed part of a FileEntry. An entry continues with an optional version
+// block, optional file times and six NUL-terminated strings.
+struct FileEntry {
+    u16 entrySize;
+    u16 outcome;
+    u16 iconIndex;
+    u32 dataOffset;
+    u32 storedSize;
+    u32 size;
+    u32 checkValue;
+    u8 entryFlags;
+    u8 destinationFolder;
+    u8 afterSetupRole;
+    u8 sharedCount;
+    u8 entryKind;
+    u8 registration;
+    u8 unused[2];
+    u16 baseSet;
+    u32 baseIndex;
+};
+
+struct VersionBlock {
+    u32 versionHigh;
+    u32 versionLow;
+    u8 unused[8];
+    u32 language;
+};
+
+struct FileTimes {
+    u32 creation[2];
+    u32 lastAccess[2];
+    u32 lastWrite[2];
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(RecordHeader) == 8, "record header layout");
+static_assert(sizeof(FileEntry) == 36, "file entry layout");
+static_assert(sizeof(VersionBlock) == 20, "version block layout");
+static_assert(sizeof(FileTimes) == 24, "file times layout");
+static_assert(sizeof(BackgroundStyleBody) == 68, "background style layout");
+
+// FileEntry.entryFlags.
+const u8 UninstallerEntry = 0x01;
+const u8 VersionRule = 0x02;
+const u8 LanguageRule = 0x04;
+const u8 HasVersionBlock = VersionRule | LanguageRule;
+const u8 HasFileTimes = 0x08;
+const u8 DeltaEntry = 0x10;
+const u8 CopiedFromSetupFolder = 0x20;
+
+// FileEntry.destinationFolder.
+enum DestinationFolder : u8 { SetFolder = 0, WindowsFolder = 1, SystemFolder = 2, FontsFolder = 3 };
+
+// FileEntry.entryKind.
+enum EntryKind : u8 { KeptFile = 0, RemovedFile = 1, SetupFolderFile = 2, FolderEntry = 3 };
+
+// FileEntry.afterSetupRole.
+enum AfterSetupRole : u8 { NoRole = 0, OpenedDocument = 1, LaunchedProgram = 2 };
+
+// FileEntry.registration.
+enum Registration : u8 { NoRegistration = 0, ScreenSaver = 1, SelfRegistering = 2 };
+
+const u32 EntryStringCount = 6;
+enum EntryStringIndex { EntryFileName = 0, EntryMenuFolders, EntryShortcutName, EntryShortcutArguments,
+                        EntryDesktopName, EntryDesktopArguments };
+
+// InstallSet record: byte offsets of its fields. Every text and table field
+// holds an offset from the record's start; 0 means absent.
+const u32 SetFlagsField = 0;
+const u32 DisplayNameField = 4;
+const u32 CaptionField = 8;
+const u32 DefaultDestinationField = 12;
+const u32 RegistryRootField = 16;  // a number, not an offset
+const u32 RegistryKeyField = 20;
+const u32 RegistryValueField = 24;
+const u32 IniFileField = 28;
+const u32 IniSectionField = 32;
+const u32 IniKeyField = 36;
+const u32 StringTableFields = 40;  // table t at 40 + 4 t
+const u32 StringTableCount = 11;
+const u32 InstallSetFixedSize = StringTableFields + 4 * StringTableCount;  // 84
+
+// InstallSet SetFlags.
+const u16 DestinationChangeable = 0x02;
+const u16 StoreDestinationInRegistry = 0x04;
+const u16 StoreDestinationInIni = 0x08;
+
+const u32 MaxInstallSets = 6;
+const u32 DialogTemplateCount = 10;
+const u32 TemplateBlockSize = 16384;
+
+static inline u16 ReadU16(const u8* p) { return static_cast<u16>(p[0] | (p[1] << 8)); }
+static inline u32 ReadU32(const u8* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<u32>(p[3]) << 24);
+}

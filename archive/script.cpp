@@ -1,0 +1,110 @@
+#include "archive/script.h"
+
+#include <string.h>
+
+#include "common/helpers.h"
+#include "common/paths.h"
+
+SetupScript setupScript;
+i32 currentSet = -1;
+u32 currentFileCount;
+FileEntry* currentFirstEntry;
+bool singlePageMode;
+u16 fixedPageNumber = NoFixedPage;
+
+static const char emptyText[1] = "";
+
+void SelectInstallSet(u32 set) {
+    if (currentSet >= 0 && DestinationPath != nullptr && setupScript.sets[currentSet].destination != nullptr)
+        CopyPath(setupScript.sets[currentSet].destination, DestinationPath, PathCapacity);
+    if (set >= setupScript.setCount) set = 0;
+    currentSet = static_cast<i32>(set);
+    currentFileCount = 0;
+    currentFirstEntry = nullptr;
+    if (set >= setupScript.setCount) return;  // no sets at all
+    InstallSetSlot& slot = setupScript.sets[set];
+    if (slot.fileList.data != nullptr) {
+        currentFileCount = ReadU32(slot.fileList.data);
+        currentFirstEntry = reinterpret_cast<FileEntry*>(slot.fileList.data + 4);
+    }
+    if (DestinationPath != nullptr && slot.destination != nullptr)
+        CopyPath(DestinationPath, slot.destination, PathCapacity);
+}
+
+FileEntry* NextFileEntry(const FileEntry* entry) {
+    return reinterpret_cast<FileEntry*>(const_cast<u8*>(NextListEntry(reinterpret_cast<const u8*>(entry))));
+}
+
+static u32 EntryStringsOffset(const FileEntry* entry) {
+    u32 offset = sizeof(FileEntry);
+    if (entry->entryFlags & HasVersionBlock) offset += sizeof(VersionBlock);
+    if (entry->entryFlags & HasFileTimes) offset += sizeof(FileTimes);
+    return offset;
+}
+
+const char* EntryString(const FileEntry* entry, u32 n) {
+    const char* text = reinterpret_cast<const char*>(entry) + EntryStringsOffset(entry);
+    for (u32 i = 0; i < n; i++) text += strlen(text) + 1;
+    return text;
+}
+
+static bool SameTextIgnoringCase(const char* a, const char* b) {
+    for (;; a++, b++) {
+        char x = *a >= 'a' && *a <= 'z' ? static_cast<char>(*a - 32) : *a;
+        char y = *b >= 'a' && *b <= 'z' ? static_cast<char>(*b - 32) : *b;
+        if (x != y) return false;
+        if (x == '\0') return true;
+    }
+}
+
+FileEntry* FindFileEntry(const char* name) {
+    FileEntry* entry = currentFirstEntry;
+    for (u32 i = 0; i < currentFileCount; i++, entry = NextFileEntry(entry))
+        if (SameTextIgnoringCase(EntryString(entry, EntryFileName), name)) return entry;
+    return nullptr;
+}
+
+FileEntry* FileEntryAt(u32 set, u32 index) {
+    if (set >= setupScript.setCount) return nullptr;
+    const LoadedBody& list = setupScript.sets[set].fileList;
+    if (list.data == nullptr || index >= ReadU32(list.data)) return nullptr;
+    FileEntry* entry = reinterpret_cast<FileEntry*>(list.data + 4);
+    for (u32 i = 0; i < index; i++) entry = NextFileEntry(entry);
+    return entry;
+}
+
+const char* InstallSetText(u32 set, u32 field) {
+    if (set >= setupScript.setCount) return emptyText;
+    const LoadedBody& record = setupScript.sets[set].record;
+    u32 offset = ReadU32(record.data + field);
+    return offset == 0 ? emptyText : reinterpret_cast<const char*>(record.data + offset);
+}
+
+u32 InstallSetNumber(u32 set, u32 field) {
+    if (set >= setupScript.setCount) return 0;
+    return ReadU32(setupScript.sets[set].record.data + field);
+}
+
+static void ReleaseBody(LoadedBody& body) {
+    ReleaseBlock(&body.data);
+    body.size = 0;
+}
+
+void ReleaseSetupScript() {
+    LoadedBody* singletons[] = {&setupScript.wizardPicture,   &setupScript.backgroundPicture,
+                                &setupScript.backgroundTitle, &setupScript.backgroundStyle,
+                                &setupScript.dialogTemplates, &setupScript.prefixData};
+    for (LoadedBody* body : singletons) ReleaseBody(*body);
+    for (InstallSetSlot& slot : setupScript.sets) {
+        LoadedBody* bodies[] = {&slot.record, &slot.fileList, &slot.iniEntries, &slot.registryEntries,
+                                &slot.filePatches};
+        for (LoadedBody* body : bodies) ReleaseBody(*body);
+        ReleaseBlock(&slot.destination);
+    }
+    memset(&setupScript, 0, sizeof setupScript);
+    currentSet = -1;
+    currentFileCount = 0;
+    currentFirstEntry = nullptr;
+    singlePageMode = false;
+    fixedPageNumber = NoFixedPage;
+}

@@ -1,0 +1,69 @@
+// The loaded setup script: every record body of the archive, held in memory
+// from loading until shutdown, and the install set that is current.
+#pragma once
+#include "archive/records.h"
+
+struct LoadedBody {
+    u8* data;  // null when the record was absent
+    u32 size;  // decoded size
+};
+
+struct InstallSetSlot {
+    LoadedBody record;  // the InstallSet record; its offsets are checked to lie inside it
+    LoadedBody fileList;
+    LoadedBody iniEntries;
+    LoadedBody registryEntries;
+    LoadedBody filePatches;
+    char* destination;  // PathCapacity bytes: the set's destination folder
+};
+
+struct SetupScript {
+    u32 setupFlags;
+    LoadedBody wizardPicture;
+    LoadedBody backgroundPicture;
+    LoadedBody backgroundTitle;
+    LoadedBody backgroundStyle;
+    LoadedBody dialogTemplates;
+    LoadedBody prefixData;
+    InstallSetSlot sets[MaxInstallSets];
+    u32 setCount;
+    u32 fixedPageSet;
+    // Where the file-data stream starts in the setup file (just behind the
+    // FileData header, at its length word) and its length in that file.
+    u32 fileDataStart;
+    u32 fileDataLength;
+    bool fileDataUsable;
+};
+
+extern SetupScript setupScript;
+
+// The current install set: the source of every text, of the file list and of
+// DestinationPath. -1 before the first selection.
+extern i32 currentSet;
+extern u32 currentFileCount;
+extern FileEntry* currentFirstEntry;
+
+// A FixedPage record asks for one page alone.
+extern bool singlePageMode;
+extern u16 fixedPageNumber;
+
+// Makes `set` current: saves DestinationPath into the previous set's buffer,
+// takes the new set's file list and texts, and restores its DestinationPath.
+void SelectInstallSet(u32 set);
+
+FileEntry* NextFileEntry(const FileEntry* entry);
+// String n (EntryStringIndex) of an entry.
+const char* EntryString(const FileEntry* entry, u32 n);
+// The first entry of the current set whose file name equals `name`, without
+// regard to case; null when there is none.
+FileEntry* FindFileEntry(const char* name);
+// Entry `index` of set `set`'s file list; null when there is none.
+FileEntry* FileEntryAt(u32 set, u32 index);
+
+// A text field of an install set's record (DisplayNameField ...), or the
+// empty text when it is absent.
+const char* InstallSetText(u32 set, u32 field);
+u32 InstallSetNumber(u32 set, u32 field);
+
+// Releases every loaded body and buffer and forgets the script.
+void ReleaseSetupScript();

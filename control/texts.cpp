@@ -1,0 +1,59 @@
+#include "control/texts.h"
+
+#include <string.h>
+
+#include "archive/script.h"
+#include "common/paths.h"
+
+static const char emptyText[1] = "";
+
+const char* LookupText(u32 table, u32 n) {
+    if (table >= StringTableCount || currentSet < 0 || static_cast<u32>(currentSet) >= setupScript.setCount)
+        return emptyText;
+    const LoadedBody& record = setupScript.sets[currentSet].record;
+    u32 offset = ReadU32(record.data + StringTableFields + 4 * table);
+    if (offset == 0) return emptyText;
+    const u8* tableStart = record.data + offset;
+    if (static_cast<u16>(n) >= ReadU16(tableStart)) return emptyText;
+    const char* text = reinterpret_cast<const char*>(tableStart + 2);
+    for (u32 i = 0; i < static_cast<u16>(n); i++) text += strlen(text) + 1;
+    return text;
+}
+
+static bool HasPathConversion(const char* text) {
+    for (; *text != '\0'; text++)
+        if (text[0] == '%' && text[1] == 's') return true;
+    return false;
+}
+
+// Appends `text` at *length, keeping room for the terminator.
+static void AppendText(char* buffer, u32* length, const char* text, u32 count) {
+    for (u32 i = 0; i < count && *length + 1 < MessageCapacity; i++) buffer[(*length)++] = text[i];
+}
+
+void FormatMessageText(char* buffer, u32 n) {
+    const char* message = LookupText(MessageTexts, n);
+    u32 length = 0;
+    if (!HasPathConversion(message)) {
+        AppendText(buffer, &length, message, static_cast<u32>(strlen(message)));
+        buffer[length] = '\0';
+        return;
+    }
+    bool pathUsed = false;
+    for (const char* p = message; *p != '\0'; p++) {
+        if (p[0] == '%' && p[1] == '%') {
+            AppendText(buffer, &length, "%", 1);
+            p++;
+        } else if (p[0] == '%' && p[1] == 's') {
+            const char* path = pathUsed || MessagePath == nullptr ? "" : MessagePath;
+            AppendText(buffer, &length, path, static_cast<u32>(strlen(path)));
+            pathUsed = true;
+            p++;
+        } else {
+            AppendText(buffer, &length, p, 1);
+        }
+    }
+    buffer[length] = '\0';
+}
+
+void SetMessagePath(const char* text) { CopyPath(MessagePath, text, PathCapacity); }

@@ -1,0 +1,32 @@
+// The setup's texts: every caption, page text and message comes from the
+// string tables of the current install set; the program holds none.
+#pragma once
+#include "common/types.h"
+
+// Longest formatted message, terminator included.
+const u32 MessageCapacity = 1024;
+
+// String n of table t of the current install set, or the empty text when the
+// table or string is missing. Never fails; the text lives as long as the script.
+const char* LookupText(u32 table, u32 n);
+
+// Writes message n of table 6 into `buffer` (MessageCapacity bytes). When the
+// message holds "%s", that is replaced by MessagePath and "%%" by "%"; any
+// other "%" sequence is copied as it stands, and only the first "%s" receives
+// the path. Without "%s" the message is copied unchanged.
+void FormatMessageText(char* buffer, u32 n);
+
+void SetMessagePath(const char* text);
+
+// Table numbers.
+enum TextTable : u32 {
+    WelcomeTexts = 0,
+    InformationTexts = 1,
+    DestinationTexts = 2,
+    ConfirmationTexts = 3,
+    ProgressTexts = 4,
+    FinishTexts = 5,
+    MessageTexts = 6,
+    ButtonTexts = 7,
+    SetSelectionTexts = 9,
+};

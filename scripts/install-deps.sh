@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every package the build, the tests and the benchmarks need.
+# Safe to run again: it only calls apt when something is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  wine wine32 xvfb x11-utils imagemagick
+  doctest-dev libdeflate-dev zlib1g-dev
+  libtomlplusplus-dev nlohmann-json3-dev
+  clang libclang-rt-14-dev libfuzzer-14-dev
+)
+
+sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  sudo_if_needed dpkg --add-architecture i386
+  need_update=1
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  sudo_if_needed apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive sudo_if_needed apt-get install -y -qq --no-install-recommends "${missing[@]}"
+elif [ "${need_update:-0}" = 1 ]; then
+  sudo_if_needed apt-get update -qq
+fi
