@@ -69,8 +69,9 @@ typedef uintptr_t BitBuffer;
 const u32 BitBufferBits = sizeof(BitBuffer) * 8;
 const u32 MaxPairBits = 48;
 
-// The fast loop runs while this much input is buffered and while a longest
-// match fits before the window's end.
+// The fast loop runs while this much input is buffered and while more than
+// one iteration's output fits before the window's end: the window must never
+// fill inside it, since only the checked path flushes a full window.
 const u32 FastInputMargin = 32;
 const u32 MaxMatchLength = 258;
 const u32 FastOutputMargin = MaxMatchLength + 2;  // two literals may precede a match
@@ -435,7 +436,7 @@ static void DecodeFast(Inflater& s, const BlockCodes& codes, u32* stopEntry) {
     const u32 literalRoot = codes.literalRoot;
     const bool wideBuffer = BitBufferBits - 8 >= 3 * MaxCodeLength;
     u32 entry = 0;
-    while (static_cast<u32>(end - next) >= FastInputMargin && position <= WindowSize - FastOutputMargin) {
+    while (static_cast<u32>(end - next) >= FastInputMargin && position < WindowSize - FastOutputMargin) {
         RefillFast(bits, count, next);
         entry = LookUp(literals, literalRoot, bits, count);
         if (entry & LiteralEntry) {

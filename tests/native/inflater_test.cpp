@@ -233,41 +233,49 @@ TEST_CASE("valid streams of every block kind decode, and the input ends where th
     }
 }
 
-TEST_CASE("invalid streams fail with the status their fault calls for") {
-    const int AnyFailure = -1;
-    struct Case {
-        std::string name;
-        Bytes stream;
-        int status;
-    };
-    std::vector<Case> cases;
-    auto add = [&](std::string name, BitWriter& w, int status) {
-        cases.push_back({name, w.Bits(0xFFFFFFFF, 32).Bits(0xFFFFFFFF, 32).Finish(), status});
-    };
+// A stream the format forbids, with the status its fault calls for.
+struct InvalidStream {
+    std::string name;
+    Bytes stream;
+    int status;  // AnyFailure where the format fixes none
+};
+const int AnyFailure = -1;
+
+// Ones follow each stream, so no decoder runs out of input before the fault.
+InvalidStream Invalid(std::string name, BitWriter& w, int status) {
+    return {name, w.Bits(0xFFFFFFFF, 32).Bits(0xFFFFFFFF, 32).Finish(), status};
+}
+
+std::vector<InvalidStream> HeaderAndSymbolFaults() {
+    std::vector<InvalidStream> cases;
     for (int kind = 0; kind < 5; ++kind) {
         for (int last : {0, 8}) {
             BitWriter w;
-            add("block kind " + std::to_string(kind) + (last ? ", last" : ""), w.Bits(kind | last, 4), InflateBadBlock);
+            w.Bits(kind | last, 4);
+            cases.push_back(Invalid("block kind " + std::to_string(kind) + (last ? ", last" : ""), w, InflateBadBlock));
         }
     }
     for (int symbol : {286, 287}) {
         BitWriter w;
         w.Bits(13, 4).FixedLitLen('a').FixedLitLen(symbol).FixedDistance(0).FixedLitLen(256);
-        add("fixed literal/length symbol " + std::to_string(symbol), w, InflateBadData);
+        cases.push_back(Invalid("fixed literal/length symbol " + std::to_string(symbol), w, InflateBadData));
     }
     for (int symbol : {30, 31}) {
         BitWriter w;
         w.Bits(13, 4).FixedLitLen('a').FixedLitLen(257).FixedDistance(symbol).FixedLitLen(256);
-        add("fixed distance symbol " + std::to_string(symbol), w, InflateBadData);
+        cases.push_back(Invalid("fixed distance symbol " + std::to_string(symbol), w, InflateBadData));
     }
-    struct Counts {
-        int lit, dist;
-    };
-    for (Counts c : {Counts{287, 1}, Counts{288, 1}, Counts{258, 31}, Counts{258, 32}}) {
+    for (std::pair<int, int> counts : {std::make_pair(287, 1), std::make_pair(288, 1), std::make_pair(258, 31),
+                                       std::make_pair(258, 32)}) {
         BitWriter w;
-        w.Bits(14, 4).Bits(c.lit - 257, 5).Bits(c.dist - 1, 5);
-        add("HLIT " + std::to_string(c.lit) + ", HDIST " + std::to_string(c.dist), w, InflateBadData);
+        w.Bits(14, 4).Bits(counts.first - 257, 5).Bits(counts.second - 1, 5);
+        cases.push_back(Invalid("HLIT " + std::to_string(counts.first) + ", HDIST " + std::to_string(counts.second), w,
+                                InflateBadData));
     }
+    return cases;
+}
+
+std::vector<InvalidStream> CodeFaults() {
     struct Dynamic {
         const char* name;
         TestCode lengthCode;
@@ -292,6 +300,7 @@ TEST_CASE("invalid streams fail with the status their fault calls for") {
         {"the unused half of a one-bit distance code", LengthCode(), LitA, DistOne, {}, InflateBadData},
         {"no end-of-block code", LengthCode(), Lengths(258, {{'a', 1}, {257, 1}}), DistOne, {}, AnyFailure},
     };
+    std::vector<InvalidStream> cases;
     for (const Dynamic& d : dynamics) {
         BitWriter w;
         w.Bits(14, 4).DynamicHeader(int(d.lit.size()), int(d.dist.size()), d.lengthCode, ArchiveCodeLengthOrder,
@@ -299,9 +308,15 @@ TEST_CASE("invalid streams fail with the status their fault calls for") {
         // 'a', then a match of 3 whose distance code is all one bits, which
         // the one-bit distance code does not use.
         if (d.lit['a'] && d.lit[d.lit.size() - 1]) w.Symbol(TestCode(d.lit), 'a').Symbol(TestCode(d.lit), 257);
-        add(d.name, w, d.status);
+        cases.push_back(Invalid(d.name, w, d.status));
     }
-    for (const Case& c : cases) {
+    return cases;
+}
+
+TEST_CASE("invalid streams fail with the status their fault calls for") {
+    std::vector<InvalidStream> cases = HeaderAndSymbolFaults();
+    for (InvalidStream& c : CodeFaults()) cases.push_back(c);
+    for (const InvalidStream& c : cases) {
         INFO(c.name);
         Decoded d = Decode(c.stream);
         if (c.status == AnyFailure)
@@ -387,6 +402,23 @@ TEST_CASE("a bounded memory sink is never written past its end") {
     }
 }
 
+// 'a' and matches up to `before` bytes (32254..32509), then two literals and
+// a match of 258, which a decoder may take in one step to end at exactly
+// before + 260, and 40 literals more.
+Bytes TwoLiteralsAndAMatchAfter(u32 before) {
+    BitWriter w;
+    w.Bits(13, 4).FixedLitLen('a');
+    for (int i = 0; i < 125; ++i) w.FixedLitLen(285).FixedDistance(0);
+    u32 rest = before - 1 - 125 * 258;
+    if (rest == 258)
+        w.FixedLitLen(285).FixedDistance(0);
+    else
+        w.FixedLitLen(284).Bits(rest - 227, 5).FixedDistance(0);
+    w.FixedLitLen('b').FixedLitLen('c').FixedLitLen(285).FixedDistance(0);
+    for (int i = 0; i < 40; ++i) w.FixedLitLen('d');
+    return w.FixedLitLen(256).Finish();
+}
+
 TEST_CASE("output leaves in whole windows and one shorter piece") {
     // 'w' and then matches of 258 at distance 1 up to exactly 32768 bytes,
     // so the window fills through matches rather than a stored copy.
@@ -410,6 +442,9 @@ TEST_CASE("output leaves in whole windows and one shorter piece") {
         {"32768 bytes of matches", fullWindowOfMatches, {32768, 0}},
         {"32769 bytes", StoredStream(Pattern(32769)), {32768, 1}},
         {"100000 bytes", StoredStream(Pattern(100000)), {32768, 32768, 32768, 1696}},
+        {"two literals and a match ending 1 byte short of the window", TwoLiteralsAndAMatchAfter(32507), {32768, 39}},
+        {"two literals and a match ending at the window's end", TwoLiteralsAndAMatchAfter(32508), {32768, 40}},
+        {"two literals and a match ending 1 byte past the window", TwoLiteralsAndAMatchAfter(32509), {32768, 41}},
     };
     for (const Case& c : cases) {
         INFO(std::string(c.name));
