@@ -66,18 +66,6 @@ Bytes Mixed(size_t size, uint32_t seed) {
     return data;
 }
 
-// Keeps every byte and the size of every write.
-class RecordingSink : public ByteSink {
-public:
-    bool IsReady() override { return true; }
-    void Write(const u8* data, u32 count) override {
-        bytes.insert(bytes.end(), data, data + count);
-        writes.push_back(count);
-    }
-    Bytes bytes;
-    std::vector<u32> writes;
-};
-
 InflateStatus InflateBytes(const Bytes& stream, RecordingSink& sink) {
     MemoryInput input;
     input.data = stream.data();

@@ -21,17 +21,6 @@ typedef std::vector<uint8_t> Bytes;
 
 Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-class RecordingSink : public ByteSink {
-public:
-    bool IsReady() override { return true; }
-    void Write(const u8* data, u32 count) override {
-        bytes.insert(bytes.end(), data, data + count);
-        writes.push_back(count);
-    }
-    Bytes bytes;
-    std::vector<u32> writes;
-};
-
 struct Decoded {
     InflateStatus status;
     Bytes bytes;

@@ -4,6 +4,8 @@
 #pragma once
 #include <string.h>
 
+#include <vector>
+
 #include "archive/inflater.h"
 
 struct MemoryInput {
@@ -34,3 +36,15 @@ inline InflateSource MemoryInflateSource(MemoryInput& input, u32 limit = 0) {
     InflateSource source = {ReadMemoryInput, UnreadMemoryInput, &input, limit};
     return source;
 }
+
+// A sink that keeps every byte and the size of every write.
+class RecordingSink : public ByteSink {
+public:
+    bool IsReady() override { return true; }
+    void Write(const u8* data, u32 count) override {
+        bytes.insert(bytes.end(), data, data + count);
+        writes.push_back(count);
+    }
+    std::vector<u8> bytes;
+    std::vector<u32> writes;
+};
