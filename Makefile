@@ -32,15 +32,23 @@ test:
 	@$(MAKE) --no-print-directory all
 	@JOBS=$(JOBS) bash scripts/run-tests.sh
 
+# The main job: build the example project into a setup, check it, and run it
+# under Wine.
+DEMO_SETUP := build/demo/kelvo-demo-setup.exe
 demo:
 	@$(MAKE) --no-print-directory deps
 	@$(MAKE) --no-print-directory all
-	@echo "=== running $(SETUP_EXE) under Wine"
-	@bash scripts/wine-run.sh $(SETUP_EXE); rc=$$?; \
-	  echo "kelvo-setup.exe exited with code $$rc"; exit $$rc
+	@mkdir -p build/demo
+	@echo "=== kelvo build examples/demo/kelvo.toml"
+	@build/bin/kelvo build examples/demo/kelvo.toml -o $(DEMO_SETUP)
+	@build/bin/kelvo list $(DEMO_SETUP)
+	@build/bin/kelvo verify $(DEMO_SETUP)
+	@echo "=== running $(DEMO_SETUP) under Wine"
+	@bash scripts/wine-run.sh $(DEMO_SETUP); rc=$$?; \
+	  echo "the setup exited with code $$rc"; exit $$rc
 
 bench: all
-	@for b in $(NATIVE)/bench/*_bench; do \
+	@for b in $(NATIVE)/bench/*_bench bench/*_bench.sh; do \
 	  [ -x "$$b" ] || continue; \
 	  echo "=== $$b"; "$$b" || exit 1; \
 	done

@@ -71,7 +71,9 @@ static FileHandle OpenVolumeFile(u32 volume) {
 // Moves forward to where reading stopped; false when the volume is too short.
 static bool SkipInVolume(FileHandle handle, u32 skip) {
     u32 target = VolumeDataStart(fileData.volume) + 4 + skip;
-    if (skip > fileData.length || SeekFile(handle, static_cast<i32>(skip), SeekFromCurrent) != target) {
+    // Seeking past a file's end succeeds, so a volume cut short is caught by its size.
+    if (skip > fileData.length || FileSize(handle) < target ||
+        SeekFile(handle, static_cast<i32>(skip), SeekFromCurrent) != target) {
         fileData.length = fileData.unread = 0;
         return false;
     }
@@ -142,5 +144,5 @@ static i32 ReadFileDataForInflater(void*, u8* buffer, u32 want) {
 }
 
 InflateSource FileDataInflateSource(u32 storedSize) {
-    return InflateSource{ReadFileDataForInflater, nullptr, nullptr, storedSize};
+    return InflateSource{ReadFileDataForInflater, nullptr, nullptr, storedSize, true};
 }

@@ -52,5 +52,6 @@ FileHandle OpenNextVolume();
 // the result would not fit in PathCapacity.
 bool SetVolumeExtension(char* path, u32 volume);
 
-// An Inflater source over the stream that takes at most `storedSize` bytes.
+// An Inflater source over the stream that takes at most `storedSize` bytes
+// (none at all for 0).
 InflateSource FileDataInflateSource(u32 storedSize);

@@ -258,7 +258,7 @@ static bool TopUpInput(Inflater& s) {
     s.next = s.input;
     s.end = s.input + kept;
     u32 want = InputBlockSize - kept;
-    if (s.source->limit != 0 && want > s.limitLeft) want = s.limitLeft;
+    if (s.source->limited && want > s.limitLeft) want = s.limitLeft;
     i32 got = want == 0 ? 0 : s.source->read(s.source->context, s.input + kept, want);
     if (got <= 0) {
         s.sourceDone = true;
@@ -719,7 +719,7 @@ static void UnreadOpenFile(void* context, u32 count) {
 }
 
 InflateSource FileInflateSource(FileHandle* file, u32 limit) {
-    InflateSource source = {ReadOpenFile, UnreadOpenFile, file, limit};
+    InflateSource source = {ReadOpenFile, UnreadOpenFile, file, limit, limit != 0};
     if (*file == NoFile) source.read = nullptr;
     return source;
 }

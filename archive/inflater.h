@@ -65,10 +65,12 @@ struct InflateSource {
     InflateRead read;
     InflateUnread unread;
     void* context;
-    u32 limit;  // bytes the stream may take from the source; 0 = no limit
+    u32 limit;     // bytes the stream may take from the source, when limited
+    bool limited;  // false: read until the source ends
 };
 
-// A source over an open file, read from its current position.
+// A source over an open file, read from its current position; a limit of 0
+// means no limit.
 InflateSource FileInflateSource(FileHandle* file, u32 limit);
 
 enum InflateStatus {

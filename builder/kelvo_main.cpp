@@ -1,39 +1,148 @@
 // kelvo: the command-line build tool for Kelvo setups.
 //
-// For now it offers the stream codec on its own: `encode` writes a file as a
-// compressed stream of the archive's format and `decode` expands one again,
-// which is handy to inspect what the setup program will read.
+// `build` writes a setup; `list`, `verify`, `extract` and `dump` read any
+// setup through the setup program's own loader; `encode` and `decode` run
+// the archive's stream codec on its own, handy to see what the setup
+// program will read. Exit status: 0 done, 1 failed, 2 wrong usage.
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <iostream>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "archive/inflater.h"
+#include "archive/records.h"
 #include "builder/deflate_encoder.h"
+#include "builder/inspect_commands.h"
+
+#if __has_include("builder/build_command.h")
+#include "builder/build_command.h"
+#define KELVO_HAS_BUILD 1
+#endif
 
 namespace {
-
-const char* const usageText =
-    "usage: kelvo COMMAND [OPTIONS]\n"
-    "\n"
-    "commands:\n"
-    "  encode [-l LEVEL] INPUT OUTPUT   compress INPUT into a stream (LEVEL 0..12, default 9)\n"
-    "  decode INPUT OUTPUT              expand a stream written by encode\n"
-    "  help                             show this text\n"
-    "  version                          show the version\n";
 
 const char* const versionText = "kelvo 0.1.0\n";
 
 enum ExitCode { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
 
+const int DefaultLevel = 9;
+const int HighestLevel = 12;
+
+// ---------------------------------------------------------------------------
+// Commands and their options
+
+struct OptionSpec {
+    const char* name;       // long name, without the dashes
+    char letter;            // short form, or 0
+    const char* valueName;  // null for a switch
+};
+
+struct Arguments {
+    std::map<std::string, std::string> options;  // by long name
+    std::vector<std::string> operands;
+
+    bool Has(const std::string& name) const { return options.count(name) != 0; }
+    std::string Get(const std::string& name, const std::string& fallback) const {
+        auto found = options.find(name);
+        return found == options.end() ? fallback : found->second;
+    }
+};
+
+struct Command {
+    const char* name;
+    const char* synopsis;  // operands and options, for the usage text
+    const char* summary;
+    std::vector<OptionSpec> options;
+    int (*run)(const Arguments& arguments);
+    int (*runRaw)(int argc, char** argv);  // takes its arguments unparsed
+};
+
+const std::vector<Command>& Commands();
+
+std::string UsageText() {
+    std::string text = "usage: kelvo COMMAND [OPTIONS]\n\ncommands:\n";
+    for (const Command& c : Commands()) {
+        std::string left = std::string(c.name) + (*c.synopsis ? " " : "") + c.synopsis;
+        char line[256];
+        snprintf(line, sizeof line, "  %-36s %s\n", left.c_str(), c.summary);
+        text += line;
+    }
+    return text + "\noptions take their value as --option=VALUE or --option VALUE\n";
+}
+
 [[noreturn]] void Fail(ExitCode code, const std::string& message) {
     fprintf(stderr, "kelvo: error: %s\n", message.c_str());
-    if (code == ExitUsage) fputs(usageText, stderr);
+    if (code == ExitUsage) fputs(UsageText().c_str(), stderr);
     exit(code);
 }
+
+const OptionSpec* FindOption(const Command& command, const std::string& name, char letter) {
+    for (const OptionSpec& spec : command.options)
+        if ((!name.empty() && name == spec.name) || (letter != 0 && letter == spec.letter)) return &spec;
+    return nullptr;
+}
+
+// Takes one option at argv[*i]: --name, --name=VALUE, --name VALUE, -x VALUE.
+void TakeOption(const Command& command, int argc, char** argv, int* i, Arguments& arguments) {
+    std::string arg = argv[*i];
+    bool isLong = arg.compare(0, 2, "--") == 0;
+    size_t equals = arg.find('=');
+    std::string name = isLong ? arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2) : "";
+    const OptionSpec* spec = FindOption(command, name, isLong ? 0 : arg[1]);
+    if (spec == nullptr || (!isLong && arg.size() != 2))
+        Fail(ExitUsage, "unknown option " + arg + " for " + command.name);
+    if (spec->valueName == nullptr) {
+        if (isLong && equals != std::string::npos) Fail(ExitUsage, "--" + std::string(spec->name) + " takes no value");
+        arguments.options[spec->name] = "";
+    } else if (isLong && equals != std::string::npos) {
+        arguments.options[spec->name] = arg.substr(equals + 1);
+    } else {
+        if (++*i == argc) Fail(ExitUsage, "missing " + std::string(spec->valueName) + " after " + arg);
+        arguments.options[spec->name] = argv[*i];
+    }
+}
+
+Arguments ParseArguments(const Command& command, int argc, char** argv) {
+    Arguments arguments;
+    bool optionsEnded = false;
+    for (int i = 0; i < argc; i++) {
+        std::string arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            arguments.operands.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            fputs(UsageText().c_str(), stdout);
+            exit(ExitOk);
+        } else {
+            TakeOption(command, argc, argv, &i, arguments);
+        }
+    }
+    return arguments;
+}
+
+void ExpectOperands(const Arguments& arguments, size_t count, const char* command, const char* what) {
+    if (arguments.operands.size() != count) Fail(ExitUsage, std::string(command) + " takes " + what);
+}
+
+long ParseNumber(const std::string& text, long lowest, long highest, const char* what) {
+    char* end = nullptr;
+    errno = 0;
+    long value = strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < lowest || value > highest)
+        Fail(ExitUsage, std::string(what) + " must be " + std::to_string(lowest) + ".." + std::to_string(highest) +
+                            ", not '" + text + "'");
+    return value;
+}
+
+// ---------------------------------------------------------------------------
+// encode and decode
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
     FILE* file = fopen(path.c_str(), "rb");
@@ -56,33 +165,14 @@ void WriteWholeFile(const std::string& path, const std::vector<uint8_t>& data) {
     if (!ok) Fail(ExitFailed, "cannot write " + path);
 }
 
-int ParseLevel(const char* text) {
-    char* end = nullptr;
-    long level = strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || level < 0 || level > 12)
-        Fail(ExitUsage, std::string("level must be 0..12, not '") + text + "'");
-    return static_cast<int>(level);
-}
-
-int Encode(int argc, char** argv) {
-    int level = 9;
-    std::vector<std::string> files;
-    for (int i = 0; i < argc; i++) {
-        std::string arg = argv[i];
-        if (arg == "-l" || arg == "--level") {
-            if (++i == argc) Fail(ExitUsage, "missing value for " + arg);
-            level = ParseLevel(argv[i]);
-        } else if (arg.rfind("--level=", 0) == 0) {
-            level = ParseLevel(arg.c_str() + 8);
-        } else {
-            files.push_back(arg);
-        }
-    }
-    if (files.size() != 2) Fail(ExitUsage, "encode takes INPUT and OUTPUT");
-    std::vector<uint8_t> data = ReadWholeFile(files[0]);
+int Encode(const Arguments& arguments) {
+    ExpectOperands(arguments, 2, "encode", "INPUT and OUTPUT");
+    int level = static_cast<int>(
+        ParseNumber(arguments.Get("level", std::to_string(DefaultLevel)), 0, HighestLevel, "the level"));
+    std::vector<uint8_t> data = ReadWholeFile(arguments.operands[0]);
     EncodeStats stats;
     std::vector<uint8_t> stream = EncodeStream(data.data(), data.size(), level, &stats);
-    WriteWholeFile(files[1], stream);
+    WriteWholeFile(arguments.operands[1], stream);
     fprintf(stderr, "%zu -> %zu bytes (%llu stored, %llu fixed, %llu dynamic blocks)\n", data.size(),
             stream.size(), static_cast<unsigned long long>(stats.storedBlocks),
             static_cast<unsigned long long>(stats.fixedBlocks), static_cast<unsigned long long>(stats.dynamicBlocks));
@@ -110,37 +200,100 @@ i32 ReadMemory(void* context, u8* buffer, u32 want) {
     return static_cast<i32>(n);
 }
 
-int Decode(int argc, char** argv) {
-    if (argc != 2) Fail(ExitUsage, "decode takes INPUT and OUTPUT");
-    std::vector<uint8_t> stream = ReadWholeFile(argv[0]);
-    MemoryInput input = {&stream, 0};
-    InflateSource source = {ReadMemory, nullptr, &input, 0};
+int Decode(const Arguments& arguments) {
+    ExpectOperands(arguments, 2, "decode", "INPUT and OUTPUT");
+    const std::string& input = arguments.operands[0];
+    std::vector<uint8_t> stream = ReadWholeFile(input);
+    MemoryInput memory = {&stream, 0};
+    InflateSource source = {ReadMemory, nullptr, &memory, 0, false};
     VectorSink sink;
     InflateStatus status = InflateStream(source, sink);
     if (status != InflateOk)
-        Fail(ExitFailed, std::string(argv[0]) + " is not a valid stream (decoder status " + std::to_string(status) + ")");
-    WriteWholeFile(argv[1], sink.bytes);
+        Fail(ExitFailed, input + " is not a valid stream (decoder status " + std::to_string(status) + ")");
+    WriteWholeFile(arguments.operands[1], sink.bytes);
     return ExitOk;
+}
+
+// ---------------------------------------------------------------------------
+// Inspection commands
+
+int List(const Arguments& arguments) {
+    ExpectOperands(arguments, 1, "list", "one SETUP");
+    return ListSetup(arguments.operands[0], std::cout, std::cerr);
+}
+
+int Verify(const Arguments& arguments) {
+    ExpectOperands(arguments, 1, "verify", "one SETUP");
+    return VerifySetup(arguments.operands[0], std::cout, std::cerr);
+}
+
+int Extract(const Arguments& arguments) {
+    ExpectOperands(arguments, 1, "extract", "one SETUP");
+    if (!arguments.Has("dir")) Fail(ExitUsage, "extract needs -d DIR");
+    ExtractOptions options;
+    options.setupPath = arguments.operands[0];
+    options.directory = arguments.Get("dir", "");
+    if (options.directory.empty()) Fail(ExitUsage, "the folder given with -d is empty");
+    options.set = static_cast<uint32_t>(ParseNumber(arguments.Get("set", "0"), 0, MaxInstallSets - 1, "the set"));
+    return ExtractSetup(options, std::cout, std::cerr);
+}
+
+int Dump(const Arguments& arguments) {
+    ExpectOperands(arguments, 1, "dump", "one SETUP");
+    return DumpSetup(arguments.operands[0], std::cout, std::cerr);
+}
+
+int Help(const Arguments&) {
+    fputs(UsageText().c_str(), stdout);
+    return ExitOk;
+}
+
+int Version(const Arguments&) {
+    fputs(versionText, stdout);
+    return ExitOk;
+}
+
+#ifdef KELVO_HAS_BUILD
+int Build(int argc, char** argv) { return RunBuildCommand(argc, argv); }
+#else
+int Build(int, char**) { Fail(ExitFailed, "this kelvo was made without the build command"); }
+#endif
+
+const std::vector<Command>& Commands() {
+    static const std::vector<Command> commands = {
+        {"build", "ARGUMENTS...", "write a setup (kelvo build --help)", {}, nullptr, Build},
+        {"list", "SETUP", "show a setup's sets, files and entries", {}, List, nullptr},
+        {"verify", "SETUP", "decode and check every stored file", {}, Verify, nullptr},
+        {"extract", "SETUP -d DIR [--set N]", "write set N's files (default 0) under DIR",
+         {{"dir", 'd', "DIR"}, {"set", 's', "N"}}, Extract, nullptr},
+        {"dump", "SETUP", "print every record as JSON", {}, Dump, nullptr},
+        {"encode", "[-l LEVEL] INPUT OUTPUT", "compress INPUT into a stream (LEVEL 0..12, default 9)",
+         {{"level", 'l', "LEVEL"}}, Encode, nullptr},
+        {"decode", "INPUT OUTPUT", "expand a stream written by encode", {}, Decode, nullptr},
+        {"help", "", "show this text", {}, Help, nullptr},
+        {"version", "", "show the version", {}, Version, nullptr},
+    };
+    return commands;
+}
+
+const Command* FindCommand(const std::string& name) {
+    if (name == "--help" || name == "-h") return FindCommand("help");
+    if (name == "--version") return FindCommand("version");
+    for (const Command& command : Commands())
+        if (name == command.name) return &command;
+    return nullptr;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) Fail(ExitUsage, "no command given");
-    std::string command = argv[1];
+    const Command* command = FindCommand(argv[1]);
+    if (command == nullptr) Fail(ExitUsage, std::string("unknown command '") + argv[1] + "'");
     try {
-        if (command == "encode") return Encode(argc - 2, argv + 2);
-        if (command == "decode") return Decode(argc - 2, argv + 2);
+        if (command->runRaw != nullptr) return command->runRaw(argc - 2, argv + 2);
+        return command->run(ParseArguments(*command, argc - 2, argv + 2));
     } catch (const std::exception& e) {
         Fail(ExitFailed, e.what());
     }
-    if (command == "help" || command == "--help" || command == "-h") {
-        fputs(usageText, stdout);
-        return ExitOk;
-    }
-    if (command == "version" || command == "--version") {
-        fputs(versionText, stdout);
-        return ExitOk;
-    }
-    Fail(ExitUsage, "unknown command '" + command + "'");
 }

@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0xFFFFFFFFu) return 0;
     static std::vector<uint8_t> output(OutputCapacity);
     ChoppedInput input = {data, static_cast<u32>(size), 0};
-    InflateSource source = {ReadChopped, UnreadChopped, &input, 0};
+    InflateSource source = {ReadChopped, UnreadChopped, &input, 0, false};
     MemorySink sink(output.data(), OutputCapacity);
     InflateStatus status = InflateStream(source, sink);
     u32 produced = OutputCapacity - sink.Room();

@@ -442,4 +442,13 @@ TEST_CASE("an entry decodes through the file-data stream across volumes") {
     CHECK(InflateToMemory(out.data(), static_cast<u32>(out.size()), source));
     CHECK(out == contents);
     CHECK(fileData.volume == 1);
+
+    // A stored size of 0 takes nothing from the stream, not all of it.
+    REQUIRE(SeekFileData(static_cast<u32>(lead.size())) == VolumeUnreadable);  // never backwards
+    CloseFileData();
+    REQUIRE(OpenFileData(false) == FileDataReady);
+    REQUIRE(SeekFileData(static_cast<u32>(lead.size())) == FileDataReady);
+    InflateSource empty = FileDataInflateSource(0);
+    CHECK_FALSE(InflateToMemory(out.data(), static_cast<u32>(out.size()), empty));
+    CHECK(fileData.unread == setupScript.fileDataLength - lead.size());
 }

@@ -33,7 +33,7 @@ inline void UnreadMemoryInput(void* context, u32 count) {
 }
 
 inline InflateSource MemoryInflateSource(MemoryInput& input, u32 limit = 0) {
-    InflateSource source = {ReadMemoryInput, UnreadMemoryInput, &input, limit};
+    InflateSource source = {ReadMemoryInput, UnreadMemoryInput, &input, limit, limit != 0};
     return source;
 }
 

@@ -1,0 +1,365 @@
+#include "builder/archive_builder.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <stdexcept>
+
+#include "archive/archive_offset.h"
+#include "builder/content_pool.h"
+#include "builder/progress.h"
+#include "builder/volume_layout.h"
+
+namespace {
+
+const uint32_t FileDataHeadSize = sizeof(RecordHeader) + 4;
+const uint32_t VolumeHeadSize = 4;  // a continuation volume's length word
+const uint64_t MaxArchiveOffset = 0xFFFFFFFFu;
+// A layout is redone with more room for the records at most this often.
+const int MaxReserveRounds = 4;
+
+std::runtime_error Failure(const std::string& what) { return std::runtime_error(what); }
+
+// The distinct source files, by file identity, in install order.
+struct SourceIndex {
+    std::vector<std::string> paths;
+    std::vector<std::vector<uint32_t>> entrySource;  // [set][entry]: index into paths, or NoContent
+    uint64_t totalSize = 0;
+    uint64_t files = 0;
+};
+
+SourceIndex IndexSources(const Project& project) {
+    SourceIndex index;
+    std::map<std::pair<dev_t, ino_t>, uint32_t> byIdentity;
+    for (const ProjectSet& set : project.sets) {
+        std::vector<uint32_t>& sources = index.entrySource.emplace_back();
+        for (const ProjectEntry& entry : set.entries) {
+            if (entry.sourcePath.empty()) {
+                sources.push_back(NoContent);
+                continue;
+            }
+            struct stat info;
+            if (stat(entry.sourcePath.c_str(), &info) != 0)
+                throw Failure("cannot read " + entry.sourcePath + ": " + strerror(errno));
+            auto [it, added] = byIdentity.emplace(std::make_pair(info.st_dev, info.st_ino),
+                                                  static_cast<uint32_t>(index.paths.size()));
+            if (added) {
+                index.paths.push_back(entry.sourcePath);
+                index.totalSize += static_cast<uint64_t>(info.st_size);
+            }
+            sources.push_back(it->second);
+            index.files++;
+        }
+    }
+    return index;
+}
+
+// Records whose bytes do not depend on where the file data lies, and an upper
+// bound for the FileList records, which do: RecordBytes compresses a body
+// only when that makes it smaller, and a raw list's size does not depend on
+// the offsets and sizes it holds.
+struct RecordPlan {
+    Bytes leading;                   // setup-wide records
+    std::vector<Bytes> installSets;  // each set's InstallSet record
+    std::vector<Bytes> trailing;     // each set's INI, registry and patch records
+    uint64_t fixedSize = 0;
+    uint64_t listBound = 0;
+};
+
+Bytes LeadingRecords(const Project& project, int level) {
+    Bytes out;
+    PutBytes(out, RecordBytes(SetupFlagsRecord, EncodeSetupFlags(project.setupFlags)));
+    if (!project.wizardPicture.empty()) PutBytes(out, RecordBytes(WizardPictureRecord, project.wizardPicture, level));
+    if (!project.backgroundPicture.empty())
+        PutBytes(out, RecordBytes(BackgroundPictureRecord, project.backgroundPicture, level));
+    if (!project.backgroundTitle.empty()) {
+        Bytes title;
+        PutString(title, project.backgroundTitle);
+        PutBytes(out, RecordBytes(BackgroundTitleRecord, title, level));
+    }
+    if (!project.backgroundStyle.empty()) PutBytes(out, RecordBytes(BackgroundStyleRecord, project.backgroundStyle, level));
+    if (!project.dialogTemplates.empty())
+        PutBytes(out, RecordBytes(DialogTemplatesRecord, EncodeDialogTemplates(project.dialogTemplates), level));
+    if (project.fixedPage)
+        PutBytes(out, RecordBytes(FixedPageRecord, EncodeFixedPage(project.fixedPage->page, project.fixedPage->set)));
+    return out;
+}
+
+std::vector<FileEntryFields> EntryFields(const ProjectSet& set) {
+    std::vector<FileEntryFields> fields;
+    for (const ProjectEntry& entry : set.entries) fields.push_back(entry.fields);
+    return fields;
+}
+
+RecordPlan PlanRecords(const Project& project, int level) {
+    RecordPlan plan;
+    plan.leading = LeadingRecords(project, level);
+    plan.fixedSize = plan.leading.size();
+    for (const ProjectSet& set : project.sets) {
+        Bytes& record = plan.installSets.emplace_back(RecordBytes(InstallSetRecord, EncodeInstallSet(set.fields), level));
+        Bytes& trailing = plan.trailing.emplace_back();
+        if (!set.iniEntries.empty()) PutBytes(trailing, RecordBytes(IniEntriesRecord, EncodeIniEntries(set.iniEntries), level));
+        if (!set.registryEntries.empty())
+            PutBytes(trailing, RecordBytes(RegistryEntriesRecord, EncodeRegistryEntries(set.registryEntries), level));
+        if (!set.filePatches.empty())
+            PutBytes(trailing, RecordBytes(FilePatchesRecord, EncodeFilePatches(set.filePatches), level));
+        plan.fixedSize += record.size() + trailing.size();
+        plan.listBound += sizeof(RecordHeader) + EncodeFileList(EntryFields(set)).size();
+    }
+    return plan;
+}
+
+struct Arrangement {
+    StreamLayout layout;
+    std::vector<Bytes> lists;  // each set's FileList record
+    uint64_t listSize = 0;
+};
+
+class Arranger {
+public:
+    Arranger(const Project& project, std::vector<std::vector<uint32_t>> setContents,
+             const std::vector<PackedContent>& contents, int level)
+        : project(project), setContents(std::move(setContents)), contents(contents), level(level) {
+        for (const PackedContent& c : contents) storedSizes.push_back(c.storedSize);
+    }
+
+    Arrangement Arrange(const VolumeCapacity& capacity) const {
+        Arrangement result;
+        result.layout = LayOutStream(setContents, storedSizes, capacity);
+        for (size_t s = 0; s < project.sets.size(); s++) {
+            std::vector<FileEntryFields> fields = EntryFields(project.sets[s]);
+            for (size_t e = 0; e < fields.size(); e++) {
+                uint32_t content = setContents[s][e];
+                if (content == NoContent) continue;
+                fields[e].dataOffset = static_cast<uint32_t>(result.layout.entryOffsets[s][e]);
+                fields[e].storedSize = contents[content].storedSize;
+                fields[e].size = contents[content].size;
+                fields[e].checkValue = contents[content].checkValue;
+            }
+            result.lists.push_back(RecordBytes(FileListRecord, EncodeFileList(fields), level));
+            result.listSize += result.lists.back().size();
+        }
+        return result;
+    }
+
+private:
+    const Project& project;
+    std::vector<std::vector<uint32_t>> setContents;
+    const std::vector<PackedContent>& contents;
+    std::vector<uint64_t> storedSizes;
+    int level;
+};
+
+// Volume 0 holds the stub, the records and the FileData head before its
+// stream bytes, and the FileList records' size depends on the layout. So the
+// lists are given room for their size in a provisional layout, and the
+// layout is redone with more room while they come out larger than that. The
+// lists' raw size is room enough for any layout, the last resort.
+Arrangement ArrangeForDisks(const Arranger& arranger, uint64_t diskSize, uint64_t headSize, uint64_t listBound) {
+    auto attempt = [&](uint64_t listReserve) -> std::optional<Arrangement> {
+        uint64_t used = headSize + listReserve + FileDataHeadSize;
+        if (used > diskSize) return std::nullopt;
+        return arranger.Arrange(VolumeCapacity{diskSize - used, diskSize - VolumeHeadSize});
+    };
+    uint64_t reserve = arranger.Arrange(VolumeCapacity{}).listSize;
+    for (int round = 0; round < MaxReserveRounds; round++) {
+        std::optional<Arrangement> arrangement = attempt(reserve);
+        if (!arrangement) break;
+        if (arrangement->listSize <= reserve) return std::move(*arrangement);
+        reserve = arrangement->listSize;
+    }
+    std::optional<Arrangement> safe = attempt(std::max(reserve, listBound));
+    if (safe) return std::move(*safe);
+    throw Failure("the setup program and the records take " + std::to_string(headSize + reserve + FileDataHeadSize) +
+                  " bytes, more than the disk size of " + std::to_string(diskSize));
+}
+
+// Files written under temporary names, renamed into place only when all of
+// them are complete, so a failed build leaves no half-written setup.
+class OutputFiles {
+public:
+    ~OutputFiles() {
+        if (open != nullptr) fclose(open);
+        for (auto& [temporary, final] : names) remove(temporary.c_str());
+    }
+    // Closes the file created last and creates `path`'s temporary file.
+    FILE* Next(const std::string& path) {
+        CloseCurrent();
+        std::string temporary = path + ".partial";
+        open = fopen(temporary.c_str(), "wb");
+        if (open == nullptr) throw Failure("cannot create " + temporary + ": " + strerror(errno));
+        names.emplace_back(temporary, path);
+        return open;
+    }
+    void Commit() {
+        CloseCurrent();
+        for (auto& [temporary, final] : names)
+            if (rename(temporary.c_str(), final.c_str()) != 0)
+                throw Failure("cannot rename " + temporary + " to " + final + ": " + strerror(errno));
+        names.clear();
+    }
+
+private:
+    void CloseCurrent() {
+        if (open == nullptr) return;
+        FILE* file = open;
+        open = nullptr;
+        if (fclose(file) != 0) throw Failure("cannot write " + names.back().second + ": " + strerror(errno));
+    }
+
+    FILE* open = nullptr;
+    std::vector<std::pair<std::string, std::string>> names;
+};
+
+void WriteBytes(FILE* file, const Bytes& bytes, const std::string& path) {
+    if (fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) throw Failure("cannot write " + path);
+}
+
+// Copies the stream, copy by copy, into the volumes behind the setup file's
+// FileData head; each continuation volume opens with its length word.
+// Returns the bytes written to continuation volumes.
+uint64_t WriteStream(const StreamLayout& layout, const ContentPool& pool, const std::string& output, FILE* first,
+                     OutputFiles& files) {
+    const std::vector<uint64_t>& lengths = layout.volumeLengths;
+    Progress progress("writing", layout.length);
+    FILE* file = first;
+    uint32_t volume = 0;
+    uint64_t room = lengths[0], written = 0;
+    auto nextVolume = [&] {
+        std::string path = VolumePath(output, ++volume);
+        file = files.Next(path);
+        Bytes head;
+        PutU32(head, static_cast<uint32_t>(lengths[volume]));
+        WriteBytes(file, head, path);
+        room = lengths[volume];
+        written += VolumeHeadSize + room;
+    };
+    for (const StreamLayout::Copy& copy : layout.copies) {
+        uint64_t size = pool.Contents()[copy.content].storedSize;
+        for (uint64_t from = 0; from < size;) {
+            while (room == 0) nextVolume();
+            uint64_t n = std::min(room, size - from);
+            pool.CopyTo(file, copy.content, from, n);
+            from += n;
+            room -= n;
+            progress.Advance(n);
+        }
+    }
+    if (volume + 1 != lengths.size()) throw std::logic_error("the stream does not fill its volumes");
+    return written;
+}
+
+// Volumes a previous build left behind beyond the ones written now.
+void RemoveStaleVolumes(const std::string& output, uint32_t firstStale) {
+    for (uint32_t volume = firstStale; std::filesystem::exists(VolumePath(output, volume)); volume++)
+        std::filesystem::remove(VolumePath(output, volume));
+}
+
+std::vector<std::vector<uint32_t>> SetContents(const SourceIndex& sources, const ContentPool& pool) {
+    std::vector<std::vector<uint32_t>> sets;
+    for (const std::vector<uint32_t>& entries : sources.entrySource) {
+        std::vector<uint32_t>& contents = sets.emplace_back();
+        for (uint32_t source : entries) contents.push_back(source == NoContent ? NoContent : pool.SourceContent()[source]);
+    }
+    return sets;
+}
+
+Bytes AssembleRecords(const RecordPlan& plan, const Arrangement& arrangement) {
+    Bytes records = plan.leading;
+    for (size_t s = 0; s < plan.installSets.size(); s++) {
+        PutBytes(records, plan.installSets[s]);
+        PutBytes(records, arrangement.lists[s]);
+        PutBytes(records, plan.trailing[s]);
+    }
+    return records;
+}
+
+}  // namespace
+
+std::string VolumePath(const std::string& output, uint32_t volume) {
+    size_t nameStart = output.find_last_of("/\\");
+    nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
+    size_t dot = output.rfind('.');
+    size_t stem = dot == std::string::npos || dot < nameStart ? output.size() : dot;
+    char extension[16];
+    snprintf(extension, sizeof extension, ".D%02u", volume);
+    return output.substr(0, stem) + extension;
+}
+
+Bytes PrepareStub(Bytes stub) {
+    const uint8_t* marker = ArchiveOffsetMarker;
+    const size_t markerSize = sizeof ArchiveOffsetMarker;
+    std::vector<size_t> found;
+    for (auto it = stub.begin(); (it = std::search(it, stub.end(), marker, marker + markerSize)) != stub.end(); ++it)
+        found.push_back(static_cast<size_t>(it - stub.begin()));
+    if (found.size() != 1)
+        throw Failure(found.empty() ? "the setup program holds no archive offset marker"
+                                    : "the setup program holds its archive offset marker " + std::to_string(found.size()) +
+                                          " times, so the place to patch is unknown");
+    size_t slot = found[0] + markerSize;
+    if (slot + 4 > stub.size()) throw Failure("the setup program ends inside its archive offset");
+    if (ReadU32(&stub[slot]) != 0)
+        throw Failure("the setup program's archive offset is already set: is it a built setup?");
+    if (stub.size() > MaxArchiveOffset) throw Failure("the setup program is 4 GB or larger");
+    uint32_t offset = static_cast<uint32_t>(stub.size());
+    for (int i = 0; i < 4; i++) stub[slot + i] = static_cast<uint8_t>(offset >> (8 * i));
+    return stub;
+}
+
+Bytes FileDataHead(uint32_t volumeLength) {
+    Bytes head;
+    PutU16(head, FileDataRecord);
+    PutU8(head, 0);
+    PutU8(head, 0);
+    PutU32(head, volumeLength == 0 ? 4 : volumeLength);  // a zero would mark the file data missing
+    PutU32(head, volumeLength);
+    return head;
+}
+
+BuildSummary BuildSetup(const Project& project, const BuildOptions& options) {
+    if (options.diskSize != 0 && options.diskSize <= VolumeHeadSize + FileDataHeadSize)
+        throw Failure("a disk size of " + std::to_string(options.diskSize) + " bytes leaves no room for data");
+    Bytes stub = PrepareStub(ReadSourceFile(options.stub));
+    SourceIndex sources = IndexSources(project);
+    std::string folder = std::filesystem::path(options.output).parent_path().string();
+    if (!std::filesystem::is_directory(folder.empty() ? "." : folder))
+        throw Failure("cannot write " + options.output + ": there is no folder " + folder);
+    ContentPool pool(folder);
+    {
+        Progress progress("packing", sources.totalSize);
+        pool.Pack(sources.paths, options.level, options.threads, &progress);
+    }
+    RecordPlan plan = PlanRecords(project, options.level);
+    Arranger arranger(project, SetContents(sources, pool), pool.Contents(), options.level);
+    Arrangement arrangement = options.diskSize == 0
+                                  ? arranger.Arrange(VolumeCapacity{})
+                                  : ArrangeForDisks(arranger, options.diskSize, stub.size() + plan.fixedSize, plan.listBound);
+    const StreamLayout& layout = arrangement.layout;
+    Bytes records = AssembleRecords(plan, arrangement);
+    uint64_t firstSize = stub.size() + records.size() + FileDataHeadSize + layout.volumeLengths[0];
+    if (layout.length > MaxArchiveOffset || firstSize > MaxArchiveOffset)
+        throw Failure("the setup would take " + std::to_string(std::max(layout.length, firstSize)) +
+                      " bytes; the archive's offsets reach 4 GB at most");
+
+    OutputFiles files;
+    FILE* first = files.Next(options.output);
+    WriteBytes(first, stub, options.output);
+    WriteBytes(first, records, options.output);
+    WriteBytes(first, FileDataHead(static_cast<uint32_t>(layout.volumeLengths[0])), options.output);
+    uint64_t later = WriteStream(layout, pool, options.output, first, files);
+    files.Commit();
+    RemoveStaleVolumes(options.output, static_cast<uint32_t>(layout.volumeLengths.size()));
+
+    BuildSummary summary;
+    summary.files = sources.files;
+    summary.contents = pool.Contents().size();
+    summary.bytesIn = pool.BytesRead();
+    summary.bytesOut = firstSize + later;
+    summary.volumes = static_cast<uint32_t>(layout.volumeLengths.size());
+    return summary;
+}

@@ -1,0 +1,216 @@
+#include "builder/content_pool.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <tuple>
+
+#include "archive/check_value.h"
+#include "builder/deflate_encoder.h"
+#include "builder/progress.h"
+
+namespace {
+
+const size_t CopyBlockSize = 1 << 20;
+const uint64_t MaxSourceSize = 0xFFFFFFFFu;
+
+std::runtime_error SystemError(const std::string& what) {
+    return std::runtime_error(what + ": " + strerror(errno));
+}
+
+struct PackJob {
+    std::string path;
+    bool done = false;
+    std::vector<uint8_t> stream;
+    uint32_t size = 0;
+    uint32_t checkValue = 0;
+    std::string error;
+};
+
+void PackOne(PackJob& job, int level) {
+    try {
+        std::vector<uint8_t> data = ReadSourceFile(job.path);
+        if (data.size() > MaxSourceSize) throw std::runtime_error(job.path + " is 4 GB or larger");
+        job.size = static_cast<uint32_t>(data.size());
+        job.checkValue = RotateAddCheck(data.data(), job.size, 0);
+        job.stream = EncodeStream(data.data(), data.size(), level);
+    } catch (const std::exception& e) {
+        job.error = e.what();
+    }
+}
+
+// Workers take jobs in order but run at most `window` jobs ahead of the
+// collector, which bounds the compressed streams held in memory.
+class PackWorkers {
+public:
+    PackWorkers(std::vector<PackJob>& jobs, int level, unsigned threads)
+        : jobs(jobs), level(level), window(threads + 1) {
+        for (unsigned i = 0; i < threads; i++) workers.emplace_back([this] { Work(); });
+    }
+    ~PackWorkers() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stopping = true;
+        }
+        changed.notify_all();
+        for (std::thread& t : workers) t.join();
+    }
+
+    PackJob& Take(size_t index) {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return jobs[index].done; });
+        return jobs[index];
+    }
+    void Release(size_t index) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            std::vector<uint8_t>().swap(jobs[index].stream);
+            collected = index + 1;
+        }
+        changed.notify_all();
+    }
+
+private:
+    void Work() {
+        for (;;) {
+            size_t index;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&] { return stopping || next >= jobs.size() || next < collected + window; });
+                if (stopping || next >= jobs.size()) return;
+                index = next++;
+            }
+            PackOne(jobs[index], level);
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                jobs[index].done = true;
+            }
+            changed.notify_all();
+        }
+    }
+
+    std::vector<PackJob>& jobs;
+    int level;
+    size_t window;
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t next = 0, collected = 0;
+    bool stopping = false;
+    std::vector<std::thread> workers;
+};
+
+}  // namespace
+
+std::vector<uint8_t> ReadSourceFile(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME);
+    if (fd < 0 && errno == EPERM) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);  // O_NOATIME needs ownership
+    if (fd < 0) throw SystemError("cannot open " + path);
+    struct stat info;
+    std::vector<uint8_t> data;
+    if (fstat(fd, &info) == 0) {
+        if (static_cast<uint64_t>(info.st_size) > MaxSourceSize) {
+            close(fd);
+            throw std::runtime_error(path + " is 4 GB or larger");
+        }
+        data.reserve(static_cast<size_t>(info.st_size));
+    }
+    uint8_t block[65536];
+    ssize_t n;
+    while ((n = read(fd, block, sizeof block)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0) data.insert(data.end(), block, block + n);
+    int readError = n < 0 ? errno : 0;
+    close(fd);
+    if (readError != 0) {
+        errno = readError;
+        throw SystemError("cannot read " + path);
+    }
+    return data;
+}
+
+ContentPool::ContentPool(const std::string& folder) {
+    std::string name = (folder.empty() ? std::string(".") : folder) + "/.kelvo-pool-XXXXXX";
+    fd = mkstemp(name.data());
+    if (fd < 0) throw SystemError("cannot create a temporary file in " + (folder.empty() ? "." : folder));
+    unlink(name.c_str());  // the file lives as long as it is open, and never outlives the build
+}
+
+ContentPool::~ContentPool() { close(fd); }
+
+void ContentPool::Pack(const std::vector<std::string>& sources, int level, unsigned threads, Progress* progress) {
+    std::vector<PackJob> jobs(sources.size());
+    for (size_t i = 0; i < sources.size(); i++) jobs[i].path = sources[i];
+    // Equal contents have equal sizes, check values and streams: the stream
+    // is a function of the contents, and decodes back to them, so equal
+    // streams mean equal contents.
+    std::multimap<std::tuple<uint32_t, uint32_t, uint32_t>, uint32_t> byKey;
+    PackWorkers workers(jobs, level, threads == 0 ? 1 : threads);
+    for (size_t i = 0; i < jobs.size(); i++) {
+        PackJob& job = workers.Take(i);
+        if (!job.error.empty()) throw std::runtime_error(job.error);
+        if (job.stream.size() > MaxSourceSize) throw std::runtime_error(job.path + " packs to 4 GB or more");
+        auto key = std::make_tuple(job.size, job.checkValue, static_cast<uint32_t>(job.stream.size()));
+        uint32_t content = UINT32_MAX;
+        for (auto [it, last] = byKey.equal_range(key); it != last && content == UINT32_MAX; ++it)
+            if (StoredEquals(contents[it->second], job.stream)) content = it->second;
+        if (content == UINT32_MAX) {
+            content = AddStream(job.stream, job.size, job.checkValue);
+            byKey.emplace(key, content);
+        }
+        sourceContent.push_back(content);
+        bytesRead += job.size;
+        if (progress != nullptr) progress->Advance(job.size);
+        workers.Release(i);
+    }
+}
+
+uint32_t ContentPool::AddStream(const std::vector<uint8_t>& stream, uint32_t size, uint32_t checkValue) {
+    for (size_t done = 0; done < stream.size();) {
+        ssize_t n = pwrite(fd, stream.data() + done, stream.size() - done, static_cast<off_t>(end + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw SystemError("cannot write the temporary pack file");
+        done += static_cast<size_t>(n);
+    }
+    contents.push_back({end, static_cast<uint32_t>(stream.size()), size, checkValue});
+    end += stream.size();
+    return static_cast<uint32_t>(contents.size() - 1);
+}
+
+void ContentPool::ReadAt(uint64_t offset, uint8_t* buffer, size_t count) const {
+    for (size_t done = 0; done < count;) {
+        ssize_t n = pread(fd, buffer + done, count - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw SystemError("cannot read the temporary pack file");
+        done += static_cast<size_t>(n);
+    }
+}
+
+bool ContentPool::StoredEquals(const PackedContent& content, const std::vector<uint8_t>& stream) const {
+    std::vector<uint8_t> block(CopyBlockSize);
+    for (uint64_t done = 0; done < content.storedSize;) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(CopyBlockSize, content.storedSize - done));
+        ReadAt(content.poolOffset + done, block.data(), n);
+        if (std::memcmp(block.data(), stream.data() + done, n) != 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+void ContentPool::CopyTo(FILE* out, uint32_t content, uint64_t from, uint64_t count) const {
+    std::vector<uint8_t> block(CopyBlockSize);
+    uint64_t offset = contents[content].poolOffset + from;
+    for (uint64_t done = 0; done < count;) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(CopyBlockSize, count - done));
+        ReadAt(offset + done, block.data(), n);
+        if (fwrite(block.data(), 1, n, out) != n) throw SystemError("cannot write the setup");
+        done += n;
+    }
+}

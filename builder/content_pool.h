@@ -1,0 +1,55 @@
+// Packs the source files of a build: each file's contents compressed as one
+// stream on a small pool of threads, collected in install order, so the
+// result never depends on thread timing. Identical contents are kept once.
+// The compressed streams wait in an unlinked temporary file until the setup
+// and its volumes are written, so memory holds only the few files in flight.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+class Progress;
+
+struct PackedContent {
+    uint64_t poolOffset;  // where its stream starts in the pool file
+    uint32_t storedSize;  // stream length
+    uint32_t size;        // original length
+    uint32_t checkValue;  // RotateAddCheck of the original bytes
+};
+
+class ContentPool {
+public:
+    // The pool file is created in `folder` (beside the output, where there is room for it).
+    explicit ContentPool(const std::string& folder);
+    ~ContentPool();
+    ContentPool(const ContentPool&) = delete;
+    ContentPool& operator=(const ContentPool&) = delete;
+
+    // Packs `sources` (distinct files, in install order); sets `sourceContent`
+    // to the content index of each. Throws std::runtime_error naming a
+    // source that cannot be read or is 4 GB or larger.
+    void Pack(const std::vector<std::string>& sources, int level, unsigned threads, Progress* progress);
+
+    const std::vector<PackedContent>& Contents() const { return contents; }
+    const std::vector<uint32_t>& SourceContent() const { return sourceContent; }
+    uint64_t BytesRead() const { return bytesRead; }
+
+    // Appends `count` bytes of content `content`'s stream, from `from` on, to `out`.
+    void CopyTo(FILE* out, uint32_t content, uint64_t from, uint64_t count) const;
+
+private:
+    uint32_t AddStream(const std::vector<uint8_t>& stream, uint32_t size, uint32_t checkValue);
+    bool StoredEquals(const PackedContent& content, const std::vector<uint8_t>& stream) const;
+    void ReadAt(uint64_t offset, uint8_t* buffer, size_t count) const;
+
+    int fd;
+    uint64_t end = 0;
+    std::vector<PackedContent> contents;
+    std::vector<uint32_t> sourceContent;
+    uint64_t bytesRead = 0;
+};
+
+// The whole contents of a file, read without touching its access time where
+// the system allows, so a build never changes the times it may record.
+std::vector<uint8_t> ReadSourceFile(const std::string& path);

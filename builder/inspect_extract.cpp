@@ -1,0 +1,246 @@
+// `kelvo extract`: one set's files and folders, written under a folder.
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ostream>
+
+#include "builder/inspect_commands.h"
+#include "builder/inspect_decode.h"
+#include "builder/inspect_paths.h"
+#include "builder/inspect_records.h"
+#include "builder/progress.h"
+#include "builder/setup_reader.h"
+
+namespace {
+
+const mode_t ExtractedFileMode = 0644;
+const int TemporaryNameAttempts = 100;
+// FILETIME counts 100 ns ticks from 1601; Unix time starts in 1970.
+const uint64_t FileTimeTicksPerSecond = 10000000;
+const uint64_t FileTimeOfUnixEpoch = 116444736000000000ull;
+
+enum class Action { WriteFile, MakeFolder, Skip };
+
+struct ExtractStep {
+    uint32_t index;
+    const FileEntry* entry;
+    Action action;
+    std::vector<std::string> place;  // components below the extraction folder
+    std::string note;                // why the entry is skipped
+};
+
+struct ExtractPlan {
+    std::vector<ExtractStep> steps;     // in archive order
+    std::vector<std::string> refusals;  // entries with unsafe names
+    uint64_t bytes = 0;
+};
+
+// The components of an entry's place: its folder kind, then its name.
+// Returns why the name is unsafe, or "".
+std::string PlaceOf(const FileEntry& entry, std::vector<std::string>* place) {
+    std::string name = EntryString(&entry, EntryFileName);
+    bool folderWithSeparator = entry.entryKind == FolderEntry && name.size() > 1 &&
+                               (name.back() == '\\' || name.back() == '/');
+    if (folderWithSeparator) name.pop_back();  // "data\" names the folder "data"
+    std::string reason = UnsafeNameReason(name);
+    if (!reason.empty()) return reason;
+    if (entry.destinationFolder > FontsFolder)
+        return "an unknown destination folder " + std::to_string(entry.destinationFolder);
+    place->clear();
+    if (entry.destinationFolder != SetFolder) place->push_back(FolderLabel(entry.destinationFolder));
+    for (const std::string& component : NameComponents(name)) place->push_back(component);
+    return "";
+}
+
+ExtractStep PlanStep(uint32_t index, const FileEntry& entry) {
+    ExtractStep step = {index, &entry, Action::Skip, {}, ""};
+    const char* notStored = WhyNotStored(entry);
+    if (entry.entryKind == FolderEntry)
+        step.action = Action::MakeFolder;
+    else if (notStored != nullptr)
+        step.note = notStored;
+    else if (IsDeltaEntry(entry))
+        step.note = "delta entry, not extracted yet";
+    else
+        step.action = Action::WriteFile;
+    return step;
+}
+
+ExtractPlan PlanExtraction(uint32_t set) {
+    ExtractPlan plan;
+    std::vector<const FileEntry*> entries = FileEntriesOf(set);
+    for (uint32_t i = 0; i < entries.size(); i++) {
+        ExtractStep step = PlanStep(i, *entries[i]);
+        if (step.action != Action::Skip) {
+            std::string reason = PlaceOf(*entries[i], &step.place);
+            if (!reason.empty())
+                plan.refusals.push_back(EntryLabel(set, i, *entries[i]) + ": unsafe name \"" +
+                                        EntryString(entries[i], EntryFileName) + "\": " + reason);
+        }
+        if (step.action == Action::WriteFile) plan.bytes += entries[i]->size;
+        plan.steps.push_back(step);
+    }
+    return plan;
+}
+
+// An existing link or folder where the file goes is refused; renaming over
+// a link would not follow it, but the archive must not silently replace it.
+std::string CheckTarget(int folder, const std::string& leaf, const std::string& shown) {
+    struct stat info;
+    if (fstatat(folder, leaf.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return "";
+    if (S_ISLNK(info.st_mode)) return "refusing to replace the symbolic link " + shown;
+    if (S_ISDIR(info.st_mode)) return shown + " exists and is a folder";
+    return "";
+}
+
+int CreateTemporary(int folder, std::string* name) {
+    for (int attempt = 0; attempt < TemporaryNameAttempts; attempt++) {
+        *name = ".kelvo-part-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+        int fd = openat(folder, name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, ExtractedFileMode);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+void SetWriteTime(int fd, const FileEntry& entry) {
+    const FileTimes* times = TimesOf(entry);
+    if (times == nullptr) return;
+    uint64_t ticks = (uint64_t(times->lastWrite[1]) << 32) | times->lastWrite[0];
+    if (ticks < FileTimeOfUnixEpoch) return;
+    ticks -= FileTimeOfUnixEpoch;
+    struct timespec stamps[2];
+    stamps[0].tv_sec = 0;
+    stamps[0].tv_nsec = UTIME_OMIT;
+    stamps[1].tv_sec = static_cast<time_t>(ticks / FileTimeTicksPerSecond);
+    stamps[1].tv_nsec = static_cast<long>(ticks % FileTimeTicksPerSecond * 100);
+    futimens(fd, stamps);
+}
+
+// The uninstaller is written as the prefix data followed by its own data;
+// its size and check value cover its own data.
+std::string WriteContents(int fd, const FileEntry& entry, StoredDataReader& reader, Progress& progress) {
+    const LoadedBody& prefix = setupScript.prefixData;
+    if ((entry.entryFlags & UninstallerEntry) && prefix.data != nullptr &&
+        WriteToFile(fd, prefix.data, prefix.size) != WriteDone)
+        return std::string("cannot write: ") + strerror(errno);
+    CheckingSink sink(entry.size, &progress, fd);
+    return reader.Decode(entry, sink);
+}
+
+// Decodes into a temporary file beside the target and renames it into place
+// only when its size and check value are right.
+std::string WriteThroughTemporary(int folder, const std::string& leaf, const FileEntry& entry,
+                                  StoredDataReader& reader, Progress& progress) {
+    std::string temporary;
+    int fd = CreateTemporary(folder, &temporary);
+    if (fd < 0) return std::string("cannot create a file: ") + strerror(errno);
+    std::string fault = WriteContents(fd, entry, reader, progress);
+    if (fault.empty()) SetWriteTime(fd, entry);
+    if (close(fd) != 0 && fault.empty()) fault = std::string("cannot write: ") + strerror(errno);
+    if (fault.empty() && renameat(folder, temporary.c_str(), folder, leaf.c_str()) != 0)
+        fault = std::string("cannot rename into place: ") + strerror(errno);
+    if (!fault.empty()) unlinkat(folder, temporary.c_str(), 0);
+    return fault;
+}
+
+std::string WriteFileStep(const ExtractionFolder& root, const ExtractStep& step, StoredDataReader& reader,
+                          Progress& progress) {
+    std::vector<std::string> parents(step.place.begin(), step.place.end() - 1);
+    std::string fault;
+    int folder = root.OpenSubfolder(parents, &fault);
+    if (folder < 0) return fault;
+    fault = CheckTarget(folder, step.place.back(), JoinComponents(step.place));
+    if (fault.empty()) fault = WriteThroughTemporary(folder, step.place.back(), *step.entry, reader, progress);
+    close(folder);
+    return fault;
+}
+
+struct ExtractCounts {
+    uint64_t files = 0, folders = 0, bytes = 0, skipped = 0, failed = 0;
+};
+
+// What every step of one extraction works with.
+struct ExtractRun {
+    uint32_t set;
+    const ExtractionFolder& root;
+    StoredDataReader& reader;
+    Progress& progress;
+    std::ostream& out;
+    std::ostream& err;
+    ExtractCounts counts;
+};
+
+std::string CarryOut(const ExtractStep& step, ExtractRun& run) {
+    std::string fault;
+    if (step.action == Action::WriteFile) return WriteFileStep(run.root, step, run.reader, run.progress);
+    int folder = run.root.OpenSubfolder(step.place, &fault);
+    if (folder >= 0) close(folder);
+    return fault;
+}
+
+void RunStep(const ExtractStep& step, ExtractRun& run) {
+    std::string fault = step.action == Action::Skip ? "" : CarryOut(step, run);
+    run.progress.Finish();  // clear the bar so the report's lines stay whole
+    if (!fault.empty()) {
+        ReportError(run.err, EntryLabel(run.set, step.index, *step.entry) + ": " + fault);
+        run.counts.failed++;
+    } else if (step.action == Action::Skip) {
+        run.out << "skipped " << DestinationName(*step.entry) << ": " << step.note << '\n';
+        run.counts.skipped++;
+    } else if (step.action == Action::MakeFolder) {
+        run.out << "made folder " << JoinComponents(step.place) << '\n';
+        run.counts.folders++;
+    } else {
+        run.out << "wrote " << JoinComponents(step.place) << " (" << step.entry->size << " bytes)\n";
+        run.counts.files++;
+        run.counts.bytes += step.entry->size;
+    }
+}
+
+bool CheckRequest(const LoadedSetup& setup, const ExtractOptions& options, std::ostream& err) {
+    if (!setup.IsLoaded() || !setup.HasFileData()) {
+        ReportError(err, setup.Problem());
+        return false;
+    }
+    if (options.set >= setupScript.setCount) {
+        ReportError(err, "set " + std::to_string(options.set) + " does not exist: " + setup.Path() + " has " +
+                             Counted(setupScript.setCount, "install set", "install sets"));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int ExtractSetup(const ExtractOptions& options, std::ostream& out, std::ostream& err) {
+    LoadedSetup setup(options.setupPath);
+    if (!CheckRequest(setup, options, err)) return CommandFailed;
+    ExtractPlan plan = PlanExtraction(options.set);
+    if (!plan.refusals.empty()) {
+        for (const std::string& refusal : plan.refusals) ReportError(err, refusal);
+        ReportError(err, "refusing to extract " + SetLabel(options.set) + ": " +
+                             Counted(plan.refusals.size(), "unsafe name", "unsafe names") + "; nothing was written");
+        return CommandFailed;
+    }
+    ExtractionFolder root(options.directory);
+    if (!root.IsOpen()) {
+        ReportError(err, root.Problem());
+        return CommandFailed;
+    }
+    StoredDataReader reader(FileDataExtent());
+    Progress progress("extracting", plan.bytes);
+    ExtractRun run = {options.set, root, reader, progress, out, err, {}};
+    for (const ExtractStep& step : plan.steps) RunStep(step, run);
+    progress.Finish();
+    const ExtractCounts& counts = run.counts;
+    out << "extracted " << Counted(counts.files, "file", "files") << " (" << counts.bytes << " bytes) and "
+        << Counted(counts.folders, "folder", "folders") << " of " << SetLabel(options.set) << " into "
+        << options.directory << "; skipped " << Counted(counts.skipped, "entry", "entries") << '\n';
+    if (counts.failed == 0) return CommandSucceeded;
+    ReportError(err, Counted(counts.failed, "entry", "entries") + " could not be extracted");
+    return CommandFailed;
+}

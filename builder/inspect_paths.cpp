@@ -1,0 +1,132 @@
+#include "builder/inspect_paths.h"
+
+#include <ctype.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace {
+
+const mode_t FolderMode = 0755;
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::vector<std::string> SplitName(const std::string& name) {
+    std::vector<std::string> components(1);
+    for (char c : name) {
+        if (IsSeparator(c))
+            components.emplace_back();
+        else
+            components.back() += c;
+    }
+    return components;
+}
+
+// Windows opens a device, not a file, for these names, with any extension.
+bool IsDeviceName(const std::string& component) {
+    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+    std::string base = component.substr(0, component.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    std::transform(base.begin(), base.end(), base.begin(), [](unsigned char c) { return char(toupper(c)); });
+    for (const char* device : devices)
+        if (base == device) return true;
+    bool numberedPort = base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0);
+    return numberedPort && isdigit(static_cast<unsigned char>(base[3]));
+}
+
+bool HasForbiddenCharacter(const std::string& component) {
+    for (unsigned char c : component)
+        if (c < 0x20 || strchr("<>\"|?*", c) != nullptr) return true;
+    return false;
+}
+
+std::string UnsafeComponentReason(const std::string& component) {
+    if (component.empty()) return "an empty component";
+    if (component == "." || component == "..") return "a '" + component + "' component";
+    if (component.back() == '.' || component.back() == ' ') return "a component ending in a dot or space";
+    if (HasForbiddenCharacter(component)) return "a character Windows does not allow in names";
+    if (IsDeviceName(component)) return "the device name '" + component + "'";
+    return "";
+}
+
+}  // namespace
+
+std::string UnsafeNameReason(const std::string& name) {
+    if (name.empty()) return "the name is empty";
+    if (IsSeparator(name[0])) return "an absolute or network name";
+    if (name.find(':') != std::string::npos) return "a drive letter or stream name (':')";
+    for (const std::string& component : SplitName(name)) {
+        std::string reason = UnsafeComponentReason(component);
+        if (!reason.empty()) return reason;
+    }
+    return "";
+}
+
+std::vector<std::string> NameComponents(const std::string& name) { return SplitName(name); }
+
+std::string JoinComponents(const std::vector<std::string>& components) {
+    std::string path;
+    for (const std::string& component : components) path += (path.empty() ? "" : "/") + component;
+    return path;
+}
+
+ExtractionFolder::ExtractionFolder(const std::string& path) {
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    if (error) {
+        problem = "cannot create " + path + ": " + error.message();
+        return;
+    }
+    fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) problem = "cannot open " + path + ": " + strerror(errno);
+}
+
+ExtractionFolder::~ExtractionFolder() {
+    if (fd >= 0) close(fd);
+}
+
+// Opens `name` in `parent` as a folder, creating it when missing; never
+// follows a symbolic link. `shown` names it in messages.
+static int OpenChildFolder(int parent, const std::string& name, const std::string& shown, std::string* why) {
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int fd = openat(parent, name.c_str(), flags);
+    if (fd < 0 && errno == ENOENT) {
+        if (mkdirat(parent, name.c_str(), FolderMode) != 0 && errno != EEXIST) {
+            *why = "cannot create folder " + shown + ": " + strerror(errno);
+            return -1;
+        }
+        fd = openat(parent, name.c_str(), flags);
+    }
+    if (fd >= 0) return fd;
+    int error = errno;
+    struct stat info;
+    if (fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode))
+        *why = "refusing to follow the symbolic link " + shown;
+    else if (error == ENOTDIR)
+        *why = shown + " exists and is not a folder";
+    else
+        *why = "cannot open folder " + shown + ": " + strerror(error);
+    return -1;
+}
+
+int ExtractionFolder::OpenSubfolder(const std::vector<std::string>& components, std::string* why) const {
+    int current = dup(fd);
+    if (current < 0) {
+        *why = std::string("cannot open the extraction folder: ") + strerror(errno);
+        return -1;
+    }
+    std::vector<std::string> walked;
+    for (const std::string& component : components) {
+        walked.push_back(component);
+        int next = OpenChildFolder(current, component, JoinComponents(walked), why);
+        close(current);
+        if (next < 0) return -1;
+        current = next;
+    }
+    return current;
+}

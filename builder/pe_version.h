@@ -1,0 +1,11 @@
+// The version block of a file entry, read from the source file's version
+// resource: the file version of its VS_FIXEDFILEINFO and the language of
+// the first translation its VarFileInfo lists.
+#pragma once
+#include <optional>
+#include <string>
+
+#include "archive/records.h"
+
+// nullopt when the file is not a PE image or holds no version resource.
+std::optional<VersionBlock> ReadPeVersion(const std::string& path);

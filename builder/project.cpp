@@ -1,0 +1,621 @@
+#include "builder/project.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <toml++/toml.h>
+
+#include "builder/dialog_resources.h"
+#include "builder/pe_version.h"
+#include "builder/source_glob.h"
+#include "control/texts.h"
+
+namespace {
+
+const uint32_t MaxFaceNameLength = 31;  // LOGFONTA's face name holds 32 bytes with the NUL
+const uint32_t NormalWeight = 400, BoldWeight = 700;
+const uint8_t DefaultCharset = 1;  // DEFAULT_CHARSET: the font is picked by its name
+const int DefaultFontHeight = 36;
+const uint64_t FileTimeTicksPerSecond = 10000000;
+const uint64_t FileTimeEpochOffset = 11644473600;  // seconds from 1601 to 1970
+const uint8_t OnlyIfMissingFlag = 0x01;
+const uint8_t KeepExistingFlag = 0x01;
+
+// The project file: named in messages, and the folder relative paths start from.
+struct Context {
+    std::string file;
+    std::string folder;  // relative sources are taken from here
+};
+
+[[noreturn]] void Fail(const Context& context, const toml::source_region& where, const std::string& key,
+                       const std::string& message) {
+    throw ProjectError(context.file + ":" + std::to_string(where.begin.line) + ": " + key + ": " + message);
+}
+
+// Reads one TOML table, with messages that name the table's key path. Every
+// key must be one of `known`, so a misspelt key is an error, not a silent default.
+class TableReader {
+public:
+    TableReader(const Context& context, const toml::table& table, std::string path,
+                std::initializer_list<const char*> known)
+        : context(context), table(table), path(std::move(path)) {
+        for (auto&& entry : table) {
+            const toml::key& key = entry.first;
+            if (std::none_of(known.begin(), known.end(), [&key](const char* k) { return key.str() == k; }))
+                Fail(context, key.source(), KeyPath(std::string(key.str())), "unknown key" + KnownList(known));
+        }
+    }
+
+    std::string KeyPath(const std::string& key) const { return path.empty() ? key : path + "." + key; }
+    const Context& Where() const { return context; }
+    const toml::table& Table() const { return table; }
+    const std::string& Path() const { return path; }
+    const toml::node* Find(const char* key) const { return table.get(key); }
+    bool Has(const char* key) const { return Find(key) != nullptr; }
+
+    [[noreturn]] void FailAt(const char* key, const std::string& message) const {
+        const toml::node* node = Find(key);
+        Fail(context, node != nullptr ? node->source() : table.source(), KeyPath(key), message);
+    }
+
+    std::string String(const char* key, const std::string& fallback = "") const {
+        const toml::node* node = Find(key);
+        if (node == nullptr) return fallback;
+        if (!node->is_string()) FailAt(key, "must be a text");
+        return node->as_string()->get();
+    }
+    std::string RequiredString(const char* key) const {
+        if (!Has(key)) FailAt(key, "is missing");
+        return String(key);
+    }
+    bool Bool(const char* key, bool fallback = false) const {
+        const toml::node* node = Find(key);
+        if (node == nullptr) return fallback;
+        if (!node->is_boolean()) FailAt(key, "must be true or false");
+        return node->as_boolean()->get();
+    }
+    int64_t Integer(const char* key, int64_t low, int64_t high, int64_t fallback) const {
+        const toml::node* node = Find(key);
+        if (node == nullptr) return fallback;
+        if (!node->is_integer()) FailAt(key, "must be a whole number");
+        int64_t value = node->as_integer()->get();
+        if (value < low || value > high)
+            FailAt(key, "must be from " + std::to_string(low) + " to " + std::to_string(high));
+        return value;
+    }
+    // A text that must be one of `choices`; the result is its index.
+    uint8_t Choice(const char* key, std::initializer_list<const char*> choices, uint8_t fallback) const {
+        if (!Has(key)) return fallback;
+        std::string value = String(key);
+        uint8_t index = 0;
+        for (const char* c : choices) {
+            if (value == c) return index;
+            index++;
+        }
+        FailAt(key, "must be " + ChoiceList(choices) + ", not \"" + value + "\"");
+    }
+    const toml::table* SubTable(const char* key) const {
+        const toml::node* node = Find(key);
+        if (node != nullptr && !node->is_table()) FailAt(key, "must be a table, such as { ... }");
+        return node != nullptr ? node->as_table() : nullptr;
+    }
+    // An array of tables ([[key]]); empty when absent.
+    std::vector<const toml::table*> Tables(const char* key) const {
+        std::vector<const toml::table*> tables;
+        const toml::node* node = Find(key);
+        if (node == nullptr) return tables;
+        if (!node->is_array_of_tables()) FailAt(key, "must be written as [[" + KeyPath(key) + "]] tables");
+        for (const toml::node& element : *node->as_array()) tables.push_back(element.as_table());
+        return tables;
+    }
+    std::vector<std::string> Strings(const toml::node& node, const std::string& key) const {
+        std::vector<std::string> texts;
+        const toml::array* array = node.as_array();
+        if (array == nullptr) Fail(context, node.source(), KeyPath(key), "must be a list of texts");
+        for (const toml::node& element : *array) {
+            if (!element.is_string()) Fail(context, element.source(), KeyPath(key), "must be a list of texts");
+            texts.push_back(element.as_string()->get());
+        }
+        return texts;
+    }
+
+private:
+    static std::string ChoiceList(std::initializer_list<const char*> choices) {
+        std::string list;
+        size_t i = 0;
+        for (const char* c : choices) {
+            list += (i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ") + std::string("\"") + c + "\"";
+            i++;
+        }
+        return list;
+    }
+    static std::string KnownList(std::initializer_list<const char*> known) {
+        std::string list;
+        for (const char* k : known) list += (list.empty() ? " (known keys: " : ", ") + std::string(k);
+        return list + ")";
+    }
+
+    const Context& context;
+    const toml::table& table;
+    std::string path;
+};
+
+std::string Indexed(const std::string& path, const char* key, size_t index) {
+    return (path.empty() ? std::string(key) : path + "." + key) + "[" + std::to_string(index) + "]";
+}
+
+std::string SourcePath(const Context& context, const std::string& relative) {
+    std::string path = relative;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    if (path.empty() || path[0] == '/' || context.folder.empty()) return path;
+    return context.folder + "/" + path;
+}
+
+Bytes ReadProjectFile(const TableReader& reader, const char* key, const std::string& relative) {
+    std::string path = SourcePath(reader.Where(), relative);
+    std::ifstream in(path, std::ios::binary);
+    if (!in) reader.FailAt(key, "cannot read " + path + ": " + strerror(errno));
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Bytes ReadBitmap(const TableReader& reader, const char* key) {
+    std::string relative = reader.String(key);
+    Bytes image = ReadProjectFile(reader, key, relative);
+    if (image.size() < 2 || image[0] != 'B' || image[1] != 'M') reader.FailAt(key, relative + " is not a .bmp file");
+    return image;
+}
+
+// "#RRGGBB" as a COLORREF (0x00BBGGRR).
+uint32_t Colour(const TableReader& reader, const char* key, uint32_t fallback) {
+    if (!reader.Has(key)) return fallback;
+    std::string text = reader.String(key);
+    bool ok = text.size() == 7 && text[0] == '#' && text.find_first_not_of("0123456789abcdefABCDEF", 1) == std::string::npos;
+    if (!ok) reader.FailAt(key, "must be a colour written \"#RRGGBB\", not \"" + text + "\"");
+    uint32_t rgb = static_cast<uint32_t>(std::stoul(text.substr(1), nullptr, 16));
+    return ((rgb >> 16) & 0xFF) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16);
+}
+
+// A name below the destination: '/' is taken for '\', and it may not leave
+// the folder it is installed to.
+std::string DestinationName(const TableReader& reader, const char* key, std::string name) {
+    std::replace(name.begin(), name.end(), '/', '\\');
+    std::string problem;
+    if (name.empty()) problem = "must not be empty";
+    else if (name.find_first_of(":*?\"<>|") != std::string::npos) problem = "must not hold any of : * ? \" < > |";
+    for (size_t start = 0; problem.empty() && start <= name.size();) {
+        size_t end = std::min(name.find('\\', start), name.size());
+        std::string part = name.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..") problem = "must be a relative path without empty, . or .. parts";
+        start = end + 1;
+    }
+    if (!problem.empty()) reader.FailAt(key, "\"" + name + "\" " + problem);
+    return name;
+}
+
+// ---------------------------------------------------------------------------
+// [setup]
+
+const std::map<std::string, uint32_t>& TextTableNames() {
+    static const std::map<std::string, uint32_t> names = {
+        {"welcome", WelcomeTexts},       {"information", InformationTexts}, {"destination", DestinationTexts},
+        {"confirmation", ConfirmationTexts}, {"progress", ProgressTexts},   {"finish", FinishTexts},
+        {"messages", MessageTexts},      {"buttons", ButtonTexts},          {"selection", SetSelectionTexts}};
+    return names;
+}
+
+typedef std::array<std::vector<std::string>, StringTableCount> TextTables;
+
+// What [setup] gives every set: the title as its name, and text tables.
+struct SetDefaults {
+    std::string title;
+    TextTables texts;
+};
+
+// The `texts` table of [setup] or a [[set]]: each table it gives replaces
+// the one in `tables`.
+void ReadTexts(const TableReader& owner, TextTables& tables) {
+    const toml::table* table = owner.SubTable("texts");
+    if (table == nullptr) return;
+    std::set<uint32_t> seen;
+    for (auto&& [key, node] : *table) {
+        std::string name(key.str());
+        std::string path = owner.KeyPath("texts." + name);
+        uint32_t number;
+        auto named = TextTableNames().find(name);
+        if (named != TextTableNames().end()) {
+            number = named->second;
+        } else if (!name.empty() && name.size() <= 2 && name.find_first_not_of("0123456789") == std::string::npos &&
+                   std::stoul(name) < StringTableCount) {
+            number = static_cast<uint32_t>(std::stoul(name));
+        } else {
+            Fail(owner.Where(), key.source(), path, "not a text table: use welcome, information, destination, "
+                 "confirmation, progress, finish, messages, buttons, selection or a number 0 to 10");
+        }
+        if (!seen.insert(number).second)
+            Fail(owner.Where(), key.source(), path, "table " + std::to_string(number) + " is given twice");
+        tables[number] = owner.Strings(node, "texts." + name);
+    }
+}
+
+void ReadBackground(const TableReader& setup, Project& project, const std::string& title) {
+    const toml::table* table = setup.SubTable("background");
+    if (table == nullptr) return;
+    TableReader reader(setup.Where(), *table, setup.KeyPath("background"),
+                       {"picture", "title", "font", "size", "bold", "weight", "italic", "shadow-colour", "text-colour"});
+    project.setupFlags |= FullScreenBackground;
+    if (reader.Has("picture")) project.backgroundPicture = ReadBitmap(reader, "picture");
+    project.backgroundTitle = reader.String("title", title);
+    std::string font = reader.String("font", "Arial");
+    if (font.empty() || font.size() > MaxFaceNameLength)
+        reader.FailAt("font", "a font name takes 1 to " + std::to_string(MaxFaceNameLength) + " characters");
+    if (reader.Has("bold") && reader.Has("weight")) reader.FailAt("weight", "give either bold or weight, not both");
+    int64_t weight = reader.Integer("weight", 1, 1000, reader.Bool("bold") ? BoldWeight : NormalWeight);
+    int height = static_cast<int>(reader.Integer("size", 1, 1000, DefaultFontHeight));
+    Bytes logFont = MakeLogFont(font, height, static_cast<int>(weight), reader.Bool("italic"));
+    project.backgroundStyle =
+        EncodeBackgroundStyle(Colour(reader, "shadow-colour", 0x000000), Colour(reader, "text-colour", 0xFFFFFF), logFont);
+}
+
+std::vector<Bytes> ReadTemplates(const TableReader& setup) {
+    std::string path = SourcePath(setup.Where(), setup.String("templates"));
+    try {
+        return CompileDialogTemplates(path);
+    } catch (const std::runtime_error& e) {
+        setup.FailAt("templates", e.what());
+    }
+}
+
+TableReader SetupReader(const TableReader& root, const toml::table& table) {
+    return TableReader(root.Where(), table, "setup",
+                       {"title", "wizard-picture", "templates", "remove-earlier-installations", "single-page",
+                        "background", "texts"});
+}
+
+void ReadSetup(const TableReader& root, Project& project, SetDefaults& defaults) {
+    const toml::table* table = root.SubTable("setup");
+    if (table == nullptr) return;
+    TableReader setup = SetupReader(root, *table);
+    defaults.title = setup.String("title");
+    ReadTexts(setup, defaults.texts);
+    if (setup.Bool("remove-earlier-installations")) project.setupFlags |= RemoveEarlierInstallations;
+    if (setup.Has("wizard-picture")) project.wizardPicture = ReadBitmap(setup, "wizard-picture");
+    if (setup.Has("templates")) project.dialogTemplates = ReadTemplates(setup);
+    ReadBackground(setup, project, defaults.title);
+}
+
+// Read after the sets, whose number it is checked against.
+void ReadSinglePage(const TableReader& root, Project& project) {
+    const toml::table* setupTable = root.SubTable("setup");
+    if (setupTable == nullptr) return;
+    TableReader setup = SetupReader(root, *setupTable);
+    const toml::table* table = setup.SubTable("single-page");
+    if (table == nullptr) return;
+    TableReader reader(root.Where(), *table, setup.KeyPath("single-page"), {"page", "set"});
+    if (!reader.Has("page")) reader.FailAt("page", "is missing");
+    FixedPageBody page;
+    page.page = static_cast<uint16_t>(reader.Integer("page", 0, NoFixedPage - 1, 0));
+    page.set = static_cast<uint16_t>(reader.Integer("set", 0, static_cast<int64_t>(project.sets.size()) - 1, 0));
+    project.fixedPage = page;
+}
+
+// ---------------------------------------------------------------------------
+// [[set]]
+
+// A root's number is its HKEY_* value less 0x80000000.
+const std::map<std::string, uint32_t>& RegistryRoots() {
+    static const std::map<std::string, uint32_t> roots = {{"HKCR", 0}, {"HKCU", 1}, {"HKLM", 2}, {"HKU", 3}};
+    return roots;
+}
+
+uint32_t RegistryRoot(const TableReader& reader) {
+    std::string root = reader.RequiredString("root");
+    auto it = RegistryRoots().find(root);
+    if (it == RegistryRoots().end()) reader.FailAt("root", "must be \"HKLM\", \"HKCU\", \"HKCR\" or \"HKU\", not \"" + root + "\"");
+    return it->second;
+}
+
+void ReadDestinationStores(const TableReader& set, InstallSetFields& fields) {
+    if (const toml::table* table = set.SubTable("destination-registry")) {
+        TableReader reader(set.Where(), *table, set.KeyPath("destination-registry"), {"root", "key", "value"});
+        fields.registryRoot = RegistryRoot(reader);
+        fields.registryKey = reader.RequiredString("key");
+        fields.registryValue = reader.RequiredString("value");
+        fields.setFlags |= StoreDestinationInRegistry;
+    }
+    if (const toml::table* table = set.SubTable("destination-ini")) {
+        TableReader reader(set.Where(), *table, set.KeyPath("destination-ini"), {"file", "section", "key"});
+        fields.iniFile = reader.RequiredString("file");
+        fields.iniSection = reader.RequiredString("section");
+        fields.iniKey = reader.RequiredString("key");
+        fields.setFlags |= StoreDestinationInIni;
+    }
+}
+
+
+// The times of a file as FILETIMEs; creation is taken to be the last write.
+FileTimes SourceTimes(const TableReader& reader, const std::string& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) reader.FailAt("keep-times", "cannot read the times of " + path);
+    auto fileTime = [](const timespec& t, uint32_t out[2]) {
+        uint64_t ticks = (static_cast<uint64_t>(t.tv_sec) + FileTimeEpochOffset) * FileTimeTicksPerSecond +
+                         static_cast<uint64_t>(t.tv_nsec) / 100;
+        out[0] = static_cast<uint32_t>(ticks);
+        out[1] = static_cast<uint32_t>(ticks >> 32);
+    };
+    FileTimes times;
+    fileTime(info.st_mtim, times.creation);
+    fileTime(info.st_atim, times.lastAccess);
+    fileTime(info.st_mtim, times.lastWrite);
+    return times;
+}
+
+void ReadShortcuts(const TableReader& file, FileEntryFields& fields, bool glob) {
+    if (const toml::table* table = file.SubTable("shortcut")) {
+        if (glob) file.FailAt("shortcut", "needs a single source, not a glob");
+        TableReader reader(file.Where(), *table, file.KeyPath("shortcut"), {"folders", "name", "arguments", "icon"});
+        std::string folders;
+        if (const toml::node* node = reader.Find("folders")) {
+            std::vector<std::string> parts = node->is_string() ? std::vector<std::string>{node->as_string()->get()}
+                                                               : reader.Strings(*node, "folders");
+            // One shortcut in each folder: the setup program reads them as a
+            // ";" list ("#Start Menu#" and "#Startup#" name those menus).
+            for (const std::string& part : parts) {
+                if (part.find(';') != std::string::npos) reader.FailAt("folders", "a folder name cannot hold ';'");
+                folders += (folders.empty() ? "" : ";") + part;
+            }
+        }
+        fields.strings[EntryMenuFolders] = folders;
+        fields.strings[EntryShortcutName] = reader.RequiredString("name");
+        fields.strings[EntryShortcutArguments] = reader.String("arguments");
+        fields.iconIndex = static_cast<uint16_t>(reader.Integer("icon", 0, 0xFFFF, 0));
+    }
+    if (const toml::table* table = file.SubTable("desktop")) {
+        if (glob) file.FailAt("desktop", "needs a single source, not a glob");
+        TableReader reader(file.Where(), *table, file.KeyPath("desktop"), {"name", "arguments"});
+        fields.strings[EntryDesktopName] = reader.RequiredString("name");
+        fields.strings[EntryDesktopArguments] = reader.String("arguments");
+    }
+}
+
+// The fields every match of a [[set.file]] shares.
+FileEntryFields CommonFileFields(const TableReader& file, bool glob) {
+    FileEntryFields fields;
+    fields.destinationFolder = file.Choice("destination", {"set", "windows", "system", "fonts"}, SetFolder);
+    fields.entryKind = file.Choice("uninstall", {"keep", "remove"}, 1) == 0 ? KeptFile : RemovedFile;
+    fields.sharedCount = file.Bool("shared") ? 1 : 0;
+    fields.afterSetupRole = file.Choice("role", {"none", "open", "run"}, NoRole);
+    fields.registration = file.Choice("register", {"none", "screensaver", "self"}, NoRegistration);
+    if (file.Bool("version-rule")) fields.entryFlags |= VersionRule;
+    if (file.Bool("language-rule")) fields.entryFlags |= LanguageRule;
+    if (file.Bool("keep-times")) fields.entryFlags |= HasFileTimes;
+    ReadShortcuts(file, fields, glob);
+    return fields;
+}
+
+void AddSourceDetails(const TableReader& file, ProjectEntry& entry) {
+    FileEntryFields& fields = entry.fields;
+    if (fields.entryFlags & HasVersionBlock) {
+        fields.version = ReadPeVersion(entry.sourcePath);
+        if (!fields.version) {
+            fprintf(stderr, "kelvo: warning: %s:%d: %s has no version resource; its version block is zero\n",
+                    file.Where().file.c_str(), static_cast<int>(file.Table().source().begin.line),
+                    entry.sourcePath.c_str());
+            fields.version = VersionBlock{};
+        }
+    }
+    if (fields.entryFlags & HasFileTimes) fields.times = SourceTimes(file, entry.sourcePath);
+}
+
+// The entries one [[set.file]] table stands for: one file, or every match of a glob.
+std::vector<ProjectEntry> ReadFileEntries(const TableReader& file) {
+    std::string source = file.RequiredString("source");
+    std::replace(source.begin(), source.end(), '\\', '/');
+    bool glob = HasWildcards(source);
+    if (glob && file.Has("name")) file.FailAt("name", "a glob's files keep their own names; use folder to place them");
+    FileEntryFields common = CommonFileFields(file, glob);
+    std::string folder = file.Has("folder") ? DestinationName(file, "folder", file.String("folder")) + "\\" : "";
+
+    std::vector<GlobMatch> matches;
+    if (glob) {
+        matches = ExpandGlob(file.Where().folder, source);
+        if (matches.empty()) file.FailAt("source", "no file matches \"" + source + "\"");
+    } else {
+        std::string path = SourcePath(file.Where(), source);
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(path, error))
+            file.FailAt("source", std::filesystem::is_directory(path, error)
+                                      ? path + " is a folder; to take its files use a glob such as \"" + source + "/**\""
+                                      : "no file " + path);
+        matches.push_back({path, std::filesystem::path(path).filename().string()});
+    }
+    std::vector<ProjectEntry> entries;
+    for (const GlobMatch& match : matches) {
+        ProjectEntry entry{common, match.path};
+        std::string name = glob ? match.relative : file.String("name", match.relative);
+        entry.fields.strings[EntryFileName] = DestinationName(file, glob ? "source" : "name", folder + name);
+        AddSourceDetails(file, entry);
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+ProjectEntry ReadFolderEntry(const TableReader& folder) {
+    ProjectEntry entry;
+    entry.fields.entryKind = FolderEntry;
+    entry.fields.destinationFolder = folder.Choice("destination", {"set", "windows", "system", "fonts"}, SetFolder);
+    entry.fields.strings[EntryFileName] = DestinationName(folder, "name", folder.RequiredString("name"));
+    return entry;
+}
+
+// Files and folders in the order the project writes them.
+void ReadEntries(const TableReader& set, ProjectSet& result) {
+    struct Placed {
+        toml::source_position at;
+        std::vector<ProjectEntry> entries;
+    };
+    std::vector<Placed> placed;
+    std::vector<const toml::table*> files = set.Tables("file");
+    for (size_t i = 0; i < files.size(); i++) {
+        TableReader file(set.Where(), *files[i], Indexed(set.Path(), "file", i),
+                         {"source", "name", "folder", "destination", "uninstall", "shared", "role", "register",
+                          "shortcut", "desktop", "version-rule", "language-rule", "keep-times"});
+        placed.push_back({files[i]->source().begin, ReadFileEntries(file)});
+    }
+    std::vector<const toml::table*> folders = set.Tables("folder");
+    for (size_t i = 0; i < folders.size(); i++) {
+        TableReader folder(set.Where(), *folders[i], Indexed(set.Path(), "folder", i), {"name", "destination"});
+        placed.push_back({folders[i]->source().begin, {ReadFolderEntry(folder)}});
+    }
+    std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
+        return a.at.line != b.at.line ? a.at.line < b.at.line : a.at.column < b.at.column;
+    });
+    for (Placed& p : placed)
+        for (ProjectEntry& e : p.entries) result.entries.push_back(std::move(e));
+}
+
+void ReadRegistryEntries(const TableReader& set, ProjectSet& result) {
+    std::vector<const toml::table*> tables = set.Tables("registry");
+    for (size_t i = 0; i < tables.size(); i++) {
+        TableReader reader(set.Where(), *tables[i], Indexed(set.Path(), "registry", i),
+                           {"root", "key", "name", "data", "keep-existing"});
+        RegistryEntryFields entry;
+        entry.root = RegistryRoot(reader);
+        entry.key = reader.RequiredString("key");
+        entry.name = reader.String("name");
+        entry.data = reader.String("data");
+        entry.flags = reader.Bool("keep-existing") ? KeepExistingFlag : 0;
+        result.registryEntries.push_back(entry);
+    }
+}
+
+void ReadIniEntries(const TableReader& set, ProjectSet& result) {
+    std::vector<const toml::table*> tables = set.Tables("ini");
+    for (size_t i = 0; i < tables.size(); i++) {
+        TableReader reader(set.Where(), *tables[i], Indexed(set.Path(), "ini", i),
+                           {"file", "section", "key", "value", "only-if-missing"});
+        IniEntryFields entry;
+        entry.file = reader.RequiredString("file");
+        entry.section = reader.RequiredString("section");
+        entry.key = reader.RequiredString("key");
+        entry.value = reader.String("value");
+        entry.flags = reader.Bool("only-if-missing") ? OnlyIfMissingFlag : 0;
+        result.iniEntries.push_back(entry);
+    }
+}
+
+// A pattern is a text or a list of byte values.
+Bytes PatchPattern(const TableReader& reader) {
+    const toml::node* node = reader.Find("pattern");
+    if (node->is_string()) {
+        const std::string& text = node->as_string()->get();
+        return Bytes(text.begin(), text.end());
+    }
+    Bytes pattern;
+    const toml::array* array = node->as_array();
+    if (array != nullptr) {
+        for (const toml::node& element : *array) {
+            std::optional<int64_t> value = element.value<int64_t>();
+            if (!value || *value < 0 || *value > 255) {
+                pattern.clear();
+                break;
+            }
+            pattern.push_back(static_cast<uint8_t>(*value));
+        }
+    }
+    if (pattern.empty()) reader.FailAt("pattern", "must be a text or a list of byte values 0 to 255, not empty");
+    return pattern;
+}
+
+void ReadFilePatches(const TableReader& set, ProjectSet& result) {
+    std::vector<const toml::table*> tables = set.Tables("patch");
+    for (size_t i = 0; i < tables.size(); i++) {
+        TableReader reader(set.Where(), *tables[i], Indexed(set.Path(), "patch", i),
+                           {"file", "offset", "pattern", "replacement"});
+        FilePatchFields patch;
+        patch.file = reader.RequiredString("file");
+        patch.replacement = reader.RequiredString("replacement");
+        if (reader.Has("offset") == reader.Has("pattern")) reader.FailAt("offset", "give either offset or pattern");
+        if (reader.Has("offset")) patch.offset = static_cast<uint32_t>(reader.Integer("offset", 0, 0xFFFFFFFE, 0));
+        else patch.pattern = PatchPattern(reader);
+        result.filePatches.push_back(patch);
+    }
+}
+
+ProjectSet ReadSet(const TableReader& set, const SetDefaults& defaults) {
+    ProjectSet result;
+    InstallSetFields& fields = result.fields;
+    fields.displayName = set.String("name", defaults.title);
+    fields.tables = defaults.texts;
+    fields.caption = set.String("caption");
+    fields.defaultDestination = set.String("destination");
+    if (set.Bool("destination-changeable", true)) fields.setFlags |= DestinationChangeable;
+    ReadDestinationStores(set, fields);
+    ReadTexts(set, fields.tables);
+    ReadEntries(set, result);
+    ReadRegistryEntries(set, result);
+    ReadIniEntries(set, result);
+    ReadFilePatches(set, result);
+    return result;
+}
+
+void ReadSets(const TableReader& root, Project& project, const SetDefaults& defaults) {
+    std::vector<const toml::table*> sets = root.Tables("set");
+    if (sets.empty()) root.FailAt("set", "a project needs at least one [[set]]");
+    if (sets.size() > MaxInstallSets)
+        Fail(root.Where(), sets[MaxInstallSets]->source(), "set", "a setup holds at most " + std::to_string(MaxInstallSets) + " sets");
+    for (size_t i = 0; i < sets.size(); i++) {
+        TableReader set(root.Where(), *sets[i], Indexed("", "set", i),
+                        {"name", "caption", "destination", "destination-changeable", "destination-registry",
+                         "destination-ini", "texts", "file", "folder", "registry", "ini", "patch"});
+        project.sets.push_back(ReadSet(set, defaults));
+    }
+}
+
+}  // namespace
+
+Bytes MakeLogFont(const std::string& faceName, int height, int weight, bool italic) {
+    Bytes font;
+    PutU32(font, static_cast<uint32_t>(-height));  // negative: the character height, not the cell height
+    PutU32(font, 0);                                // width: from the height
+    PutU32(font, 0);                                // escapement
+    PutU32(font, 0);                                // orientation
+    PutU32(font, static_cast<uint32_t>(weight));
+    PutU8(font, italic ? 1 : 0);
+    PutU8(font, 0);  // underline
+    PutU8(font, 0);  // strike-out
+    PutU8(font, DefaultCharset);
+    PutU8(font, 0);  // output precision, clipping precision, quality, pitch and family: defaults
+    PutU8(font, 0);
+    PutU8(font, 0);
+    PutU8(font, 0);
+    Bytes face(MaxFaceNameLength + 1, 0);
+    std::copy_n(faceName.begin(), std::min<size_t>(faceName.size(), MaxFaceNameLength), face.begin());
+    PutBytes(font, face);
+    return font;
+}
+
+Project LoadProject(const std::string& path) {
+    toml::table document;
+    try {
+        document = toml::parse_file(path);
+    } catch (const toml::parse_error& e) {
+        if (e.source().begin.line == 0) throw ProjectError(path + ": " + std::string(e.description()));
+        throw ProjectError(path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description()));
+    }
+    Context context{path, std::filesystem::path(path).parent_path().string()};
+    TableReader root(context, document, "", {"setup", "set"});
+    Project project;
+    project.path = path;
+    SetDefaults defaults;
+    ReadSetup(root, project, defaults);
+    ReadSets(root, project, defaults);
+    ReadSinglePage(root, project);
+    return project;
+}

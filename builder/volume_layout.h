@@ -1,0 +1,39 @@
+// Places the packed contents in the file-data stream and the stream in
+// volumes. Every run of the setup program installs one set, starting in the
+// setup file (volume 0) and reading the set's entries in list order; it can
+// seek anywhere in the volume it is in or a later one, never back to an
+// earlier volume. So an entry may share a copy of its contents packed for an
+// earlier entry only when that copy starts in the volume the reader is in at
+// that point of the set, or a later one; otherwise the contents are packed
+// again at the end of the stream.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+// Stream bytes per volume: volume 0 (behind the records in the setup file)
+// takes `first`, each continuation volume `later`. The defaults: one volume.
+struct VolumeCapacity {
+    uint64_t first = UINT64_MAX;
+    uint64_t later = UINT64_MAX;
+
+    uint32_t VolumeOf(uint64_t offset) const;
+    uint64_t VolumeStart(uint32_t volume) const;
+};
+
+const uint32_t NoContent = UINT32_MAX;  // an entry without data (a folder)
+
+struct StreamLayout {
+    struct Copy {
+        uint32_t content;
+        uint64_t offset;
+    };
+    std::vector<Copy> copies;                         // in stream order, back to back
+    std::vector<std::vector<uint64_t>> entryOffsets;  // [set][entry]: where the entry's data starts
+    uint64_t length = 0;
+    std::vector<uint64_t> volumeLengths;  // stream bytes in each volume; at least one volume
+};
+
+// `sets[s][e]` is the content entry e of set s installs (or NoContent);
+// `storedSizes[c]` the packed size of content c.
+StreamLayout LayOutStream(const std::vector<std::vector<uint32_t>>& sets, const std::vector<uint64_t>& storedSizes,
+                          const VolumeCapacity& capacity);

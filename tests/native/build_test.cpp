@@ -1,0 +1,682 @@
+// `kelvo build` end to end: projects are built into setups, which are read
+// back through the setup program's own loader and file-data reader, set by
+// set and entry by entry, the way an installation reads them.
+#include <doctest/doctest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "archive/archive_offset.h"
+#include "archive/check_value.h"
+#include "archive/file_data.h"
+#include "archive/loader.h"
+#include "builder/archive_builder.h"
+#include "builder/build_command.h"
+#include "builder/project.h"
+#include "builder/source_glob.h"
+#include "builder/volume_layout.h"
+#include "common/paths.h"
+#include "control/texts.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string DemoFolder = std::string(KELVO_SOURCE_DIR) + "/examples/demo";
+const std::string RealStub = std::string(KELVO_SOURCE_DIR) + "/build/bin/kelvo-setup.exe";
+
+// A folder of this test process's own, removed when the process ends.
+struct ScratchRoot {
+    std::string path;
+    ScratchRoot() {
+        char pattern[] = "/tmp/kelvo-build-test-XXXXXX";
+        REQUIRE(mkdtemp(pattern) != nullptr);
+        path = pattern;
+    }
+    ~ScratchRoot() { fs::remove_all(path); }
+};
+
+std::string Scratch(const std::string& name) {
+    static ScratchRoot root;
+    std::string folder = root.path + "/" + name;
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+Bytes ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    REQUIRE_MESSAGE(in.good(), "cannot read " << path);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const Bytes& bytes) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void WriteText(const std::string& path, const std::string& text) { WriteBytes(path, Bytes(text.begin(), text.end())); }
+
+Bytes RandomBytes(size_t size, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes data(size);
+    for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
+    return data;
+}
+
+// A stand-in for the setup program: some bytes, the offset marker and its
+// empty slot, more bytes.
+std::string FakeStub(const std::string& folder, size_t size = 600) {
+    Bytes stub(size, 'S');
+    stub[0] = 'M';
+    stub[1] = 'Z';
+    std::copy(ArchiveOffsetMarker, ArchiveOffsetMarker + 6, stub.begin() + 100);
+    std::fill(stub.begin() + 106, stub.begin() + 110, 0);
+    std::string path = folder + "/stub.exe";
+    WriteBytes(path, stub);
+    return path;
+}
+
+// Keeps the messages of builds that are meant to fail off the test output.
+struct QuietErrors {
+    int saved = dup(STDERR_FILENO);
+    QuietErrors() {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDERR_FILENO);
+        close(null);
+    }
+    ~QuietErrors() {
+        dup2(saved, STDERR_FILENO);
+        close(saved);
+    }
+};
+
+int RunBuild(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    return RunBuildCommand(static_cast<int>(argv.size()), argv.data());
+}
+
+uint32_t ArchiveOffsetOf(const Bytes& setup) {
+    auto at = std::search(setup.begin(), setup.end(), ArchiveOffsetMarker, ArchiveOffsetMarker + 6);
+    REQUIRE(at != setup.end());
+    return ReadU32(&*at + 6);
+}
+
+// The script of a built setup, loaded as the setup program loads it.
+struct LoadedSetup {
+    LoadFault fault;
+    explicit LoadedSetup(const std::string& path) {
+        REQUIRE(AllocatePathBuffers());
+        CopyPath(SourcePath, path.c_str(), PathCapacity);
+        fault = ReadSetupArchive(ArchiveOffsetOf(ReadBytes(path)), nullptr);
+    }
+    ~LoadedSetup() {
+        CloseFileData();
+        ReleaseSetupScript();
+        ReleasePathBuffers();
+    }
+    LoadedSetup(const LoadedSetup&) = delete;
+};
+
+std::string Text(const LoadedBody& body) { return std::string(reinterpret_cast<const char*>(body.data)); }
+Bytes BodyBytes(const LoadedBody& body) { return Bytes(body.data, body.data + body.size); }
+
+struct Unpacked {
+    std::vector<std::string> names;  // every entry, folders included, in list order
+    std::map<std::string, Bytes> contents;
+    std::vector<uint32_t> offsets;
+    std::vector<uint32_t> storedSizes;
+};
+
+// Reads set `set`'s files as an installation does: in list order, from the
+// setup file on through its volumes, each checked against its check value.
+Unpacked UnpackSet(uint32_t set) {
+    Unpacked result;
+    SelectInstallSet(set);
+    REQUIRE(OpenFileData(false) == FileDataReady);
+    for (uint32_t i = 0; i < currentFileCount; i++) {
+        const FileEntry* entry = FileEntryAt(set, i);
+        std::string name = EntryString(entry, EntryFileName);
+        result.names.push_back(name);
+        // FileEntry is packed: its fields are copied out before use.
+        uint32_t offset = entry->dataOffset, storedSize = entry->storedSize, size = entry->size;
+        uint32_t checkValue = entry->checkValue;
+        result.offsets.push_back(offset);
+        result.storedSizes.push_back(storedSize);
+        if (entry->entryKind == FolderEntry) continue;
+        INFO("set " << set << " entry " << name);
+        REQUIRE(SeekFileData(offset) == FileDataReady);
+        Bytes data(size + 1);  // never empty, so the sink always has a buffer
+        InflateSource source = FileDataInflateSource(storedSize);
+        u32 produced = 0;
+        REQUIRE(InflateToMemory(data.data(), size, source, &produced));
+        REQUIRE(produced == size);
+        data.resize(size);
+        CHECK(RotateAddCheck(data.data(), size, 0) == checkValue);
+        result.contents[name] = data;
+    }
+    CloseFileData();
+    return result;
+}
+
+// Builds the demo once for the tests that look at it.
+const std::string& DemoSetup() {
+    static std::string path = [] {
+        std::string folder = Scratch("demo");
+        std::string output = folder + "/demo-setup.exe";
+        REQUIRE(RunBuild({DemoFolder + "/kelvo.toml", "-o", output, "--stub", FakeStub(folder)}) == 0);
+        return output;
+    }();
+    return path;
+}
+
+uint16_t SetFlagsOf(uint32_t set) { return ReadU16(setupScript.sets[set].record.data + SetFlagsField); }
+
+}  // namespace
+
+TEST_CASE("the demo's setup-wide records read back as the project gives them") {
+    LoadedSetup setup(DemoSetup());
+    REQUIRE(setup.fault == LoadOk);
+    CHECK(setupScript.setupFlags == (FullScreenBackground | RemoveEarlierInstallations));
+    CHECK(BodyBytes(setupScript.wizardPicture) == ReadBytes(DemoFolder + "/wizard.bmp"));
+    CHECK(BodyBytes(setupScript.backgroundPicture) == ReadBytes(DemoFolder + "/background.bmp"));
+    CHECK(Text(setupScript.backgroundTitle) == "Kelvo Demo Setup");
+    CHECK(BodyBytes(setupScript.backgroundStyle) ==
+          EncodeBackgroundStyle(0x000000, 0xFFFFFF, MakeLogFont("Times New Roman", 36, 700, true)));
+    CHECK_FALSE(singlePageMode);
+
+    // Ten DIALOG templates, each starting with the style the script gives
+    // and DS_SETFONT, which windres adds for the FONT statement.
+    const LoadedBody& templates = setupScript.dialogTemplates;
+    REQUIRE(templates.data != nullptr);
+    CHECK(ReadU32(templates.data) == 4 * DialogTemplateCount);
+    for (uint32_t t = 0; t < DialogTemplateCount; t++)
+        CHECK(ReadU32(templates.data + ReadU32(templates.data + 4 * t)) == (0x80C80080u | 0x40u));
+}
+
+TEST_CASE("the demo's install sets read back with their fields, texts and entries") {
+    LoadedSetup setup(DemoSetup());
+    REQUIRE(setup.fault == LoadOk);
+    REQUIRE(setupScript.setCount == 2);
+
+    CHECK(std::string(InstallSetText(0, DisplayNameField)) == "Kelvo Demo");
+    CHECK(std::string(InstallSetText(0, CaptionField)) == "Kelvo Demo Setup");
+    CHECK(std::string(InstallSetText(0, DefaultDestinationField)) == "<ProgramFiles>\\Kelvo Demo");
+    CHECK(InstallSetNumber(0, RegistryRootField) == 2);
+    CHECK(std::string(InstallSetText(0, RegistryKeyField)) == "Software\\Kelvo\\Demo");
+    CHECK(std::string(InstallSetText(0, RegistryValueField)) == "InstallPath");
+    CHECK(std::string(InstallSetText(0, IniFileField)) == "kelvo.ini");
+    CHECK(std::string(InstallSetText(0, IniKeyField)) == "Path");
+    CHECK(SetFlagsOf(0) == (DestinationChangeable | StoreDestinationInRegistry | StoreDestinationInIni));
+    CHECK(SetFlagsOf(1) == DestinationChangeable);
+
+    // Shared texts from [setup.texts], a set's own tables in their place.
+    SelectInstallSet(1);
+    CHECK(std::string(LookupText(WelcomeTexts, 0)) == "Welcome");
+    CHECK(std::string(LookupText(InformationTexts, 0)) == "About the minimal set");
+    CHECK(std::string(LookupText(SetSelectionTexts, 0)).empty());
+    SelectInstallSet(0);
+    CHECK(std::string(LookupText(InformationTexts, 0)) == "About the demo");
+    CHECK(std::string(LookupText(SetSelectionTexts, 2)) == "Kelvo Demo (minimal)");
+    CHECK(std::string(LookupText(MessageTexts, 3)) == "Please insert the disk that holds %s.");
+
+    const FileEntry* readme = FileEntryAt(0, 0);
+    CHECK(readme->afterSetupRole == OpenedDocument);
+    CHECK(readme->entryKind == RemovedFile);
+    CHECK(std::string(EntryString(readme, EntryMenuFolders)) == "Kelvo Demo");
+    CHECK(std::string(EntryString(readme, EntryShortcutName)) == "Read me");
+    CHECK(std::string(EntryString(readme, EntryDesktopName)) == "Kelvo Demo read-me");
+    CHECK(FileEntryAt(0, 2)->entryKind == KeptFile);
+    CHECK(FileEntryAt(0, 6)->entryKind == FolderEntry);
+
+    // The licence keeps its times: creation and last write are the source's mtime.
+    const FileEntry* licence = FileEntryAt(0, 1);
+    REQUIRE((licence->entryFlags & HasFileTimes) != 0);
+    FileTimes times;
+    std::memcpy(&times, reinterpret_cast<const u8*>(licence) + sizeof(FileEntry), sizeof times);
+    struct stat info;
+    REQUIRE(stat((DemoFolder + "/files/license.txt").c_str(), &info) == 0);
+    uint64_t ticks = (static_cast<uint64_t>(info.st_mtim.tv_sec) + 11644473600ull) * 10000000 + info.st_mtim.tv_nsec / 100;
+    CHECK(times.lastWrite[0] == static_cast<uint32_t>(ticks));
+    CHECK(times.lastWrite[1] == static_cast<uint32_t>(ticks >> 32));
+    CHECK(std::memcmp(times.creation, times.lastWrite, sizeof times.creation) == 0);
+
+    CHECK(BodyBytes(setupScript.sets[0].registryEntries) ==
+          EncodeRegistryEntries({{1, 0, "Software\\Kelvo\\Demo", "Version", "1.0"},
+                                 {1, 1, "Software\\Kelvo\\Demo", "Theme", "Ocean"}}));
+    CHECK(BodyBytes(setupScript.sets[0].iniEntries) ==
+          EncodeIniEntries({{0, "<Dest>\\settings.ini", "Demo", "InstalledBy", "Kelvo Demo Setup"},
+                            {1, "<Dest>\\settings.ini", "Demo", "Theme", "Ocean"}}));
+    CHECK(BodyBytes(setupScript.sets[0].filePatches) ==
+          EncodeFilePatches({{0xFFFFFFFF, "settings.ini", "Ocean", Bytes{'@', 'T', 'H', 'E', 'M', 'E', '@'}}}));
+    CHECK(setupScript.sets[1].iniEntries.data == nullptr);
+    CHECK(setupScript.sets[1].filePatches.data == nullptr);
+}
+
+TEST_CASE("every demo file unpacks to its source's bytes, shared files once") {
+    LoadedSetup setup(DemoSetup());
+    REQUIRE(setup.fault == LoadOk);
+    Unpacked full = UnpackSet(0), minimal = UnpackSet(1);
+    CHECK(full.names == std::vector<std::string>{"readme.txt", "licence.txt", "settings.ini", "Docs\\faq.txt",
+                                                 "Docs\\first-run.log", "Docs\\guide.txt", "Data"});
+    CHECK(minimal.names == std::vector<std::string>{"readme.txt", "licence.txt", "Tools\\notes.txt"});
+    std::map<std::string, std::string> sources = {
+        {"readme.txt", "readme.txt"},        {"licence.txt", "license.txt"},
+        {"settings.ini", "settings.ini"},    {"Docs\\faq.txt", "docs/faq.txt"},
+        {"Docs\\first-run.log", "docs/first-run.log"}, {"Docs\\guide.txt", "docs/guide.txt"},
+        {"Tools\\notes.txt", "tools/notes.txt"}};
+    for (const Unpacked* set : {&full, &minimal})
+        for (const auto& [name, data] : set->contents) CHECK_MESSAGE(data == ReadBytes(DemoFolder + "/files/" + sources.at(name)), name);
+    CHECK(full.contents.at("Docs\\first-run.log").empty());
+    CHECK(minimal.offsets[0] == full.offsets[0]);
+    CHECK(minimal.offsets[1] == full.offsets[1]);
+}
+
+TEST_CASE("the setup program's archive offset is patched to its own length") {
+    if (!fs::exists(RealStub)) {
+        MESSAGE("no " << RealStub << " (build the Windows tree) - checked with the stand-in only");
+    }
+    std::string folder = Scratch("stub");
+    for (const std::string& stub : {FakeStub(folder), RealStub}) {
+        if (!fs::exists(stub)) continue;
+        Bytes original = ReadBytes(stub);
+        Bytes patched = PrepareStub(original);
+        CHECK(patched.size() == original.size());
+        CHECK(ArchiveOffsetOf(patched) == original.size());
+        size_t differing = 0;
+        for (size_t i = 0; i < original.size(); i++) differing += original[i] != patched[i];
+        CHECK(differing <= 4);
+    }
+    Bytes twice = ReadBytes(FakeStub(folder));
+    std::copy(ArchiveOffsetMarker, ArchiveOffsetMarker + 6, twice.begin() + 300);
+    CHECK_THROWS_WITH(PrepareStub(twice), doctest::Contains("2 times"));
+    CHECK_THROWS_WITH(PrepareStub(Bytes(100, 'S')), doctest::Contains("no archive offset marker"));
+    CHECK_THROWS_WITH(PrepareStub(PrepareStub(ReadBytes(FakeStub(folder)))), doctest::Contains("already set"));
+}
+
+TEST_CASE("the FileData head is what FileDataRecordBytes puts before a volume's bytes") {
+    for (uint32_t length : {0u, 5u}) {
+        Bytes head = FileDataHead(length);
+        Bytes whole = FileDataRecordBytes(Bytes(length, 'x'));
+        CHECK(Bytes(whole.begin(), whole.begin() + static_cast<long>(head.size())) == head);
+        CHECK(whole.size() == head.size() + length);
+    }
+}
+
+TEST_CASE("volume names agree with the setup program's") {
+    struct Case {
+        std::string output;
+        uint32_t volume;
+        std::string expected;
+    };
+    for (const Case& c : std::vector<Case>{{"out/setup.exe", 1, "out/setup.D01"},
+                                           {"out/setup.exe", 100, "out/setup.D100"},
+                                           {"a.b/setup", 7, "a.b/setup.D07"},
+                                           {"disk.1.exe", 12, "disk.1.D12"}}) {
+        CHECK(VolumePath(c.output, c.volume) == c.expected);
+        char path[PathCapacity];
+        std::strcpy(path, c.output.c_str());
+        REQUIRE(SetVolumeExtension(path, c.volume));
+        CHECK(std::string(path) == c.expected);
+    }
+}
+
+TEST_CASE("a copy is shared only from the volume the reader is in or a later one") {
+    // Volume 0 holds 10 bytes, later volumes 10 each. Content sizes below.
+    VolumeCapacity capacity{10, 10};
+    std::vector<uint64_t> sizes = {4, 25, 3};
+    struct Case {
+        const char* what;
+        std::vector<std::vector<uint32_t>> sets;
+        std::vector<std::vector<uint64_t>> offsets;
+        uint64_t length;
+    };
+    std::vector<Case> cases = {
+        {"in the same volume, a repeat shares its copy", {{0, 2, 0}}, {{0, 4, 0}}, 7},
+        {"after reading past a volume, an earlier copy is packed again", {{0, 1, 0}}, {{0, 4, 29}}, 33},
+        {"another set starts in volume 0 and shares freely", {{0, 1}, {0, 1}}, {{0, 4}, {0, 4}}, 29},
+        {"a later set reaching a later volume shares a copy placed there",
+         {{0, 1, 0}, {1, 0}}, {{0, 4, 29}, {4, 29}}, 33},
+        {"a folder entry has no data and moves nothing", {{NoContent, 0, NoContent, 0}}, {{0, 0, 0, 0}}, 4},
+    };
+    for (const Case& c : cases) {
+        INFO(c.what);
+        StreamLayout layout = LayOutStream(c.sets, sizes, capacity);
+        CHECK(layout.entryOffsets == c.offsets);
+        CHECK(layout.length == c.length);
+        uint64_t total = 0;
+        for (uint64_t v : layout.volumeLengths) total += v;
+        CHECK(total == c.length);
+    }
+    StreamLayout single = LayOutStream({{0, 1, 0}}, sizes, VolumeCapacity{});
+    CHECK(single.entryOffsets[0] == std::vector<uint64_t>{0, 4, 0});
+    CHECK(single.volumeLengths == std::vector<uint64_t>{29});
+}
+
+namespace {
+
+// A project of incompressible files for 4 KB disks: a small one repeated
+// around a large one that spans several volumes, and a second set whose
+// first file reaches past volume 0 (it cannot fit there behind the
+// 600-byte stub and the small file) before it repeats the small one.
+struct SplitProject {
+    std::string folder, project;
+    Bytes small = RandomBytes(700, 1), large = RandomBytes(9000, 2), medium = RandomBytes(3000, 3);
+
+    SplitProject() : folder(Scratch("split")) {
+        WriteBytes(folder + "/small.bin", small);
+        WriteBytes(folder + "/large.bin", large);
+        WriteBytes(folder + "/medium.bin", medium);
+        project = folder + "/kelvo.toml";
+        WriteText(project, R"(
+[[set]]
+name = "first"
+[[set.file]]
+source = "small.bin"
+[[set.file]]
+source = "medium.bin"
+[[set.file]]
+source = "large.bin"
+[[set.file]]
+source = "small.bin"
+name = "small-again.bin"
+[[set]]
+name = "second"
+[[set.file]]
+source = "medium.bin"
+[[set.file]]
+source = "small.bin"
+)");
+    }
+};
+
+}  // namespace
+
+TEST_CASE("with a disk size the file data runs through volumes the reader follows") {
+    SplitProject p;
+    const uint64_t diskSize = 4096;
+    std::string output = p.folder + "/setup.exe";
+    for (uint32_t v = 1; v <= 12; v++) WriteText(VolumePath(output, v), "left over by an earlier, larger build");
+    REQUIRE(RunBuild({p.project, "-o", output, "--stub", FakeStub(p.folder), "--disk-size", "4K", "--level", "0"}) == 0);
+
+    uint32_t volumes = 1;
+    while (fs::exists(VolumePath(output, volumes))) volumes++;
+    CHECK(volumes >= 4);
+    CHECK(volumes < 12);
+    CHECK_FALSE(fs::exists(VolumePath(output, 12)));
+    for (uint32_t v = 0; v < volumes; v++) {
+        std::string path = v == 0 ? output : VolumePath(output, v);
+        CHECK_MESSAGE(fs::file_size(path) <= diskSize, path);
+    }
+
+    LoadedSetup setup(output);
+    REQUIRE(setup.fault == LoadOk);
+    Unpacked first = UnpackSet(0), second = UnpackSet(1);
+    CHECK(first.contents.at("small.bin") == p.small);
+    CHECK(first.contents.at("small-again.bin") == p.small);
+    CHECK(first.contents.at("large.bin") == p.large);
+    CHECK(second.contents.at("medium.bin") == p.medium);
+    CHECK(second.contents.at("small.bin") == p.small);
+    // Behind the large file the reader is volumes past the first small copy,
+    // so the repeat is packed again; the second set shares what it can.
+    CHECK(first.offsets[3] != first.offsets[0]);
+    CHECK(second.offsets[0] == first.offsets[1]);
+    CHECK(second.offsets[1] == first.offsets[3]);
+
+    // The large file crosses volume boundaries.
+    VolumeCapacity capacity{setupScript.fileDataLength, diskSize - 4};
+    CHECK(capacity.VolumeOf(first.offsets[2]) < capacity.VolumeOf(first.offsets[2] + first.storedSizes[2] - 1));
+}
+
+TEST_CASE("at any disk size every file stays within it and every set reads back") {
+    SplitProject p;
+    std::string stub = FakeStub(p.folder);
+    for (uint64_t diskSize : {2900, 3500, 4096, 5000, 7777, 20000}) {
+        INFO("disk size " << diskSize);
+        std::string output = p.folder + "/sweep.exe";
+        REQUIRE(RunBuild({p.project, "-o", output, "--stub", stub, "--disk-size", std::to_string(diskSize)}) == 0);
+        CHECK(fs::file_size(output) <= diskSize);
+        for (uint32_t v = 1; fs::exists(VolumePath(output, v)); v++) CHECK(fs::file_size(VolumePath(output, v)) <= diskSize);
+        LoadedSetup setup(output);
+        REQUIRE(setup.fault == LoadOk);
+        Unpacked first = UnpackSet(0), second = UnpackSet(1);
+        CHECK(first.contents.at("large.bin") == p.large);
+        CHECK(first.contents.at("small-again.bin") == p.small);
+        CHECK(second.contents.at("small.bin") == p.small);
+    }
+}
+
+TEST_CASE("a disk too small for the setup program and its records is refused") {
+    SplitProject p;
+    QuietErrors quiet;
+    CHECK(RunBuild({p.project, "-o", p.folder + "/setup.exe", "--stub", FakeStub(p.folder, 5000), "--disk-size", "4K"}) == 1);
+    CHECK_FALSE(fs::exists(p.folder + "/setup.exe"));
+    CHECK_FALSE(fs::exists(p.folder + "/setup.exe.partial"));
+}
+
+TEST_CASE("builds are byte-identical on one thread and on two") {
+    std::string folder = Scratch("identical");
+    std::string stub = FakeStub(folder);
+    std::string project = folder + "/kelvo.toml";
+    std::string text = "[[set]]\n";
+    // Sizes out of step with their order, so two threads finish out of order.
+    for (int i = 0; i < 12; i++) {
+        size_t size = (i % 3 == 0) ? 300000 : 1000 + 700 * i;
+        Bytes data = RandomBytes(size, 100 + i);
+        for (size_t b = 0; b < size; b += 3) data[b] = 'k';  // partly compressible
+        WriteBytes(folder + "/src/f" + std::to_string(i) + ".dat", data);
+    }
+    text += "[[set.file]]\nsource = \"src/*.dat\"\nfolder = \"data\"\n";
+    WriteText(project, text);
+    for (const char* disk : {"", "64K"}) {
+        INFO("disk size " << disk);
+        std::vector<Bytes> outputs;
+        for (const char* threads : {"1", "2"}) {
+            std::string output = folder + "/out" + threads + ".exe";
+            std::vector<std::string> args = {project, "-o", output, "--stub", stub, "--threads", threads};
+            if (*disk) args.insert(args.end(), {"--disk-size", disk});
+            REQUIRE(RunBuild(args) == 0);
+            Bytes all = ReadBytes(output);
+            for (uint32_t v = 1; fs::exists(VolumePath(output, v)); v++) {
+                Bytes volume = ReadBytes(VolumePath(output, v));
+                all.insert(all.end(), volume.begin(), volume.end());
+            }
+            outputs.push_back(all);
+        }
+        CHECK(outputs[0] == outputs[1]);
+    }
+}
+
+TEST_CASE("identical contents in different files are packed once") {
+    std::string folder = Scratch("dedupe");
+    Bytes data = RandomBytes(5000, 7), other = data;
+    other[2500] ^= 1;  // same size, one bit apart
+    WriteBytes(folder + "/a.bin", data);
+    WriteBytes(folder + "/copy-of-a.bin", data);
+    WriteBytes(folder + "/b.bin", other);
+    WriteBytes(folder + "/empty1", {});
+    WriteBytes(folder + "/empty2", {});
+    WriteText(folder + "/kelvo.toml", "[[set]]\n[[set.file]]\nsource = \"*\"\n");
+    std::string output = folder + "/out/setup.exe";
+    fs::create_directories(folder + "/out");
+    REQUIRE(RunBuild({folder + "/kelvo.toml", "-o", output, "--stub", FakeStub(folder + "/out"), "--level", "0"}) == 0);
+
+    LoadedSetup setup(output);
+    REQUIRE(setup.fault == LoadOk);
+    Unpacked set = UnpackSet(0);
+    REQUIRE(set.names == std::vector<std::string>{"a.bin", "b.bin", "copy-of-a.bin", "empty1", "empty2", "kelvo.toml"});
+    CHECK(set.offsets[2] == set.offsets[0]);
+    CHECK(set.offsets[1] != set.offsets[0]);
+    CHECK(set.offsets[4] == set.offsets[3]);
+    CHECK(set.contents.at("b.bin") == other);
+    CHECK(set.contents.at("empty2").empty());
+    // Stored streams: a, b, an empty one and the project: no second copy of a.
+    CHECK(setupScript.fileDataLength < 2 * 5000 + 1000);
+}
+
+TEST_CASE("globs match within components, ** across folders, never hidden names, in sorted order") {
+    std::string folder = Scratch("glob");
+    for (const char* name : {"a/x.txt", "a/b/y.txt", "a/b/c/z.txt", "a/.hidden/h.txt", "a/.dot.txt", "a/w.dat", "a/B.txt"})
+        WriteText(folder + "/" + name, name);
+    struct Case {
+        std::string pattern;
+        std::vector<std::string> relative;
+    };
+    for (const Case& c : std::vector<Case>{{"a/*.txt", {"B.txt", "x.txt"}},
+                                           {"a/*/*.txt", {"b/y.txt"}},
+                                           {"a/**/*.txt", {"B.txt", "b/c/z.txt", "b/y.txt", "x.txt"}},
+                                           {"a/b/**", {"c/z.txt", "y.txt"}},
+                                           {"a/?.dat", {"w.dat"}},
+                                           {"nowhere/*", {}}}) {
+        INFO(c.pattern);
+        std::vector<std::string> found;
+        for (const GlobMatch& m : ExpandGlob(folder, c.pattern)) {
+            found.push_back(m.relative);
+            CHECK(fs::exists(m.path));
+        }
+        CHECK(found == c.relative);
+    }
+}
+
+TEST_CASE("project faults name the file, the line and the key") {
+    std::string folder = Scratch("faults");
+    WriteText(folder + "/there.txt", "x");
+    WriteText(folder + "/broken.rc", "100 DIALOG 0, 0, 10, 10\nBEGIN\nEND\n");
+    struct Case {
+        const char* text;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"[[set]]\n[[set.file]]\nsorce = \"there.txt\"\n", ":3: set[0].file[0].sorce: unknown key"},
+        {"[[set]]\n[[set.file]]\nsource = \"missing.txt\"\n", ":3: set[0].file[0].source: no file"},
+        {"[[set]]\n\n[[set.file]]\nsource = \"*.doc\"\n", ":4: set[0].file[0].source: no file matches \"*.doc\""},
+        {"[[set]]\n[[set.file]]\nsource = \"there.txt\"\nuninstall = \"kep\"\n", ":4: set[0].file[0].uninstall: must be"},
+        {"[[set]]\n[[set.file]]\nsource = \"*.txt\"\nname = \"x\"\n", ":4: set[0].file[0].name:"},
+        {"[[set]]\n[[set.file]]\nsource = \"there.txt\"\nname = \"..\\\\up.txt\"\n", ":4: set[0].file[0].name:"},
+        {"[[set]]\ndestination-changeable = \"yes\"\n", ":2: set[0].destination-changeable: must be true or false"},
+        {"[[set]]\n[[set]]\n[[set]]\n[[set]]\n[[set]]\n[[set]]\n[[set]]\n", ":7: set: a setup holds at most 6"},
+        {"[setup]\n[setup.background]\ntext-colour = \"white\"\n[[set]]\n", ":3: setup.background.text-colour: must be a colour"},
+        {"[[set]]\n[set.texts]\ngreeting = [\"hi\"]\n", ":3: set[0].texts.greeting: not a text table"},
+        {"[[set]]\n[set.texts]\nwelcome = \"hi\"\n", ":3: set[0].texts.welcome: must be a list of texts"},
+        {"[setup]\nsingle-page = { page = 1, set = 1 }\n[[set]]\n", ":2: setup.single-page.set: must be from 0 to 0"},
+        {"[[set]]\n[[set.registry]]\nroot = \"HKEY\"\nkey = \"k\"\n", ":3: set[0].registry[0].root: must be"},
+        {"[[set]]\n[[set.patch]]\nfile = \"f\"\noffset = 4\npattern = \"p\"\nreplacement = \"r\"\n",
+         ":4: set[0].patch[0].offset: give either offset or pattern"},
+        {"[[set]]\n[[set.ini]]\nfile = \"f\"\nsection = \"s\"\n", ":2: set[0].ini[0].key: is missing"},
+        {"[setup]\ntemplates = \"broken.rc\"\n[[set]]\n", ":2: setup.templates: no DIALOG 101"},
+        {"[[set]]\nname = \"unterminated\n", ":2:"},
+        {"[setup]\ntitle = \"t\"\n", ":1: set: a project needs at least one [[set]]"},
+    };
+    for (const Case& c : cases) {
+        std::string path = folder + "/kelvo.toml";
+        WriteText(path, c.text);
+        INFO(c.text);
+        std::string expected = path + c.message;
+        CHECK_THROWS_WITH_AS(LoadProject(path), doctest::Contains(expected.c_str()), ProjectError);
+    }
+}
+
+TEST_CASE("the command line: usage faults exit 2, build failures exit 1") {
+    std::string folder = Scratch("command");
+    WriteText(folder + "/kelvo.toml", "[[set]]\n");
+    std::string project = folder + "/kelvo.toml", output = folder + "/setup.exe", stub = FakeStub(folder);
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+    };
+    const Case cases[] = {
+        {{}, 2},
+        {{project}, 2},
+        {{project, "-o"}, 2},
+        {{project, "-o", output, "--level", "13"}, 2},
+        {{project, "-o", output, "--disk-size", "12X"}, 2},
+        {{project, "-o", output, "--threads", "0"}, 2},
+        {{project, "-o", output, "--colour"}, 2},
+        {{project, project, "-o", output}, 2},
+        {{folder + "/none.toml", "-o", output, "--stub", stub}, 1},
+        {{project, "-o", output, "--stub", folder + "/kelvo.toml"}, 1},
+        {{project, "-o", folder + "/no/such/folder/setup.exe", "--stub", stub}, 1},
+        {{project, "--output=" + output, "--stub=" + stub, "--disk-size=1M", "--level=0"}, 0},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& a : c.args) line += a + " ";
+        INFO(line);
+        QuietErrors quiet;
+        CHECK(RunBuild(c.args) == c.code);
+    }
+}
+
+TEST_CASE("version rules take the file version and language from a PE version resource") {
+    std::string folder = Scratch("version");
+    WriteText(folder + "/version.rc",
+              "1 VERSIONINFO\nFILEVERSION 1,2,3,4\nPRODUCTVERSION 1,2,0,0\nBEGIN\n"
+              "  BLOCK \"StringFileInfo\"\n  BEGIN\n    BLOCK \"040704b0\"\n    BEGIN\n"
+              "      VALUE \"FileVersion\", \"1.2.3.4\"\n    END\n  END\n"
+              "  BLOCK \"VarFileInfo\"\n  BEGIN\n    VALUE \"Translation\", 0x407, 1200\n  END\nEND\n");
+    std::string build = "cd " + folder +
+                        " && i686-w64-mingw32-windres version.rc -O coff -o version.o"
+                        " && i686-w64-mingw32-gcc -shared -nostdlib -o lib.dll version.o >dll.log 2>&1";
+    REQUIRE_MESSAGE(std::system(build.c_str()) == 0, "needs the mingw cross toolchain; see " << folder << "/dll.log");
+    WriteText(folder + "/plain.txt", "no version here");
+    WriteText(folder + "/kelvo.toml",
+              "[[set]]\n[[set.file]]\nsource = \"lib.dll\"\nversion-rule = true\nlanguage-rule = true\n"
+              "[[set.file]]\nsource = \"plain.txt\"\nversion-rule = true\n"
+              "[[set.file]]\nsource = \"version.rc\"\n");
+    Project project = [&] {
+        QuietErrors quiet;  // plain.txt's missing version is warned about
+        return LoadProject(folder + "/kelvo.toml");
+    }();
+    const std::vector<ProjectEntry>& entries = project.sets[0].entries;
+    REQUIRE(entries.size() == 3);
+    CHECK(entries[0].fields.entryFlags == (VersionRule | LanguageRule));
+    REQUIRE(entries[0].fields.version);
+    CHECK(entries[0].fields.version->versionHigh == 0x00010002u);
+    CHECK(entries[0].fields.version->versionLow == 0x00030004u);
+    CHECK(entries[0].fields.version->language == 0x407u);
+    REQUIRE(entries[1].fields.version);
+    CHECK(entries[1].fields.version->versionHigh == 0);
+    CHECK_FALSE(entries[2].fields.version);
+}
+
+TEST_CASE("a 100 MB file packs and unpacks") {
+    const size_t size = 100u << 20;
+    std::string folder = Scratch("large");
+    {
+        // Phrases cut from a small random vocabulary: it packs well, but only
+        // through real matching work, unlike runs of one byte.
+        Bytes vocabulary = RandomBytes(4096, 11), data(size);
+        std::mt19937 rng(12);
+        for (size_t at = 0; at < size;) {
+            size_t length = std::min<size_t>(8 + rng() % 56, size - at);
+            std::memcpy(&data[at], &vocabulary[rng() % (vocabulary.size() - 64)], length);
+            at += length;
+        }
+        WriteBytes(folder + "/large.bin", data);
+    }
+    WriteText(folder + "/kelvo.toml", "[[set]]\n[[set.file]]\nsource = \"large.bin\"\n");
+    std::string output = folder + "/setup.exe";
+    auto start = std::chrono::steady_clock::now();
+    REQUIRE(RunBuild({folder + "/kelvo.toml", "-o", output, "--stub", FakeStub(folder), "--level", "1"}) == 0);
+    MESSAGE("built in " << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() << " s");
+
+    LoadedSetup setup(output);
+    REQUIRE(setup.fault == LoadOk);
+    Unpacked set = UnpackSet(0);
+    CHECK(set.contents.at("large.bin") == ReadBytes(folder + "/large.bin"));
+    fs::remove_all(folder);
+}
