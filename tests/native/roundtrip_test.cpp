@@ -1,0 +1,181 @@
+// A project goes through kelvo build and comes back through list, verify and
+// extract byte for byte: two sets, subfolders, an empty file, a 100 MB file
+// and every record kind, in one setup file and split over volumes.
+#include <doctest/doctest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "builder/build_command.h"
+#include "builder/inspect_commands.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string Demo = std::string(KELVO_SOURCE_DIR) + "/examples/demo";
+const std::string Stub = std::string(KELVO_SOURCE_DIR) + "/build/bin/kelvo-setup.exe";
+const size_t LargeSize = 100u << 20;
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const fs::path& path, const std::string& data) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+std::string Pseudorandom(size_t size, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string data(size, '\0');
+    for (char& c : data) c = static_cast<char>(rng() % 7 == 0 ? rng() : 'a' + rng() % 4);
+    return data;
+}
+
+const char* const Project = R"(
+[setup]
+title = "Round trip"
+wizard-picture = "DEMO/wizard.bmp"
+templates = "DEMO/dialogs.rc"
+remove-earlier-installations = true
+
+[setup.background]
+picture = "DEMO/background.bmp"
+title = "Round trip"
+
+[[set]]
+name = "Full"
+destination = "<ProgramFiles>\\Round Trip"
+destination-registry = { root = "HKLM", key = "Software\\Round Trip", value = "Path" }
+destination-ini = { file = "rt.ini", section = "Round Trip", key = "Path" }
+
+[set.texts]
+messages = ["Round trip setup"]
+
+[[set.file]]
+source = "tree/**"
+folder = "App"
+
+[[set.file]]
+source = "large.bin"
+
+[[set.folder]]
+name = "Data"
+
+[[set.registry]]
+root = "HKCU"
+key = "Software\\Round Trip"
+name = "Version"
+data = "2"
+
+[[set.ini]]
+file = "App\\a.txt"
+section = "s"
+key = "k"
+value = "v"
+
+[[set.patch]]
+file = "App\\a.txt"
+pattern = "old"
+replacement = "new"
+
+[[set]]
+name = "Small"
+
+[[set.file]]
+source = "tree/a.txt"
+name = "Only\\a.txt"
+)";
+
+// The project and its sources, with where each file lands when extracted.
+struct Fixture {
+    fs::path root;
+    std::map<std::string, fs::path> fullSet, smallSet;  // extracted name -> source
+
+    Fixture() {
+        char pattern[] = "/tmp/kelvo-roundtrip-XXXXXX";
+        REQUIRE(mkdtemp(pattern) != nullptr);
+        root = pattern;
+        WriteAll(root / "tree/a.txt", "an old text\n");
+        WriteAll(root / "tree/empty.txt", "");
+        WriteAll(root / "tree/sub/b.bin", Pseudorandom(70000, 1));
+        WriteAll(root / "tree/sub/deeper/c.txt", std::string(5000, 'c'));
+        WriteAll(root / "large.bin", Pseudorandom(LargeSize, 2));
+        std::string project = Project;
+        for (size_t at; (at = project.find("DEMO")) != std::string::npos;) project.replace(at, 4, Demo);
+        WriteAll(root / "kelvo.toml", project);
+        for (const char* name : {"a.txt", "empty.txt", "sub/b.bin", "sub/deeper/c.txt"})
+            fullSet[std::string("App/") + name] = root / "tree" / name;
+        fullSet["large.bin"] = root / "large.bin";
+        smallSet["Only/a.txt"] = root / "tree/a.txt";
+    }
+    ~Fixture() { fs::remove_all(root); }
+};
+
+int Build(const Fixture& f, const std::string& output, const std::string& diskSize) {
+    std::vector<std::string> args = {(f.root / "kelvo.toml").string(), "-o", output, "--stub", Stub, "--level", "1"};
+    if (!diskSize.empty()) args.insert(args.end(), {"--disk-size", diskSize});
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    return RunBuildCommand(static_cast<int>(argv.size()), argv.data());
+}
+
+// Every regular file under `folder`, by its path relative to it.
+std::map<std::string, std::string> FilesUnder(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& item : fs::recursive_directory_iterator(folder))
+        if (item.is_regular_file()) files[fs::relative(item.path(), folder).string()] = ReadAll(item.path());
+    return files;
+}
+
+void CheckExtracted(const std::string& setup, uint32_t set, const std::map<std::string, fs::path>& expected,
+                    const fs::path& into) {
+    std::ostringstream out, err;
+    REQUIRE_MESSAGE(ExtractSetup({setup, into.string(), set}, out, err) == CommandSucceeded, err.str());
+    std::map<std::string, std::string> files = FilesUnder(into);
+    CHECK(files.size() == expected.size());
+    for (const auto& [name, source] : expected) {
+        CAPTURE(name);
+        REQUIRE(files.count(name) == 1);
+        CHECK(files[name] == ReadAll(source));
+    }
+}
+
+}  // namespace
+
+TEST_CASE("a setup built from a project lists, verifies and extracts to its sources") {
+    Fixture f;
+    struct Case {
+        std::string layout;
+        std::string diskSize;
+        bool volumes;
+    };
+    const Case cases[] = {{"one file", "", false}, {"volumes of 20 MB", "20M", true}};
+    for (const Case& c : cases) {
+        CAPTURE(c.layout);
+        std::string setup = (f.root / "setup.exe").string();
+        REQUIRE(Build(f, setup, c.diskSize) == 0);
+        CHECK(fs::exists(f.root / "setup.D01") == c.volumes);
+        CHECK(fs::exists(f.root / "setup.D02") == c.volumes);
+
+        std::ostringstream out, err;
+        CHECK(ListSetup(setup, out, err) == CommandSucceeded);
+        for (const char* shown : {"App\\sub\\deeper\\c.txt", "large.bin", "Data", "Only\\a.txt", "Small"})
+            CHECK_MESSAGE(out.str().find(shown) != std::string::npos, shown);
+        CHECK_MESSAGE(VerifySetup(setup, out, err) == CommandSucceeded, err.str());
+
+        fs::remove_all(f.root / "out");
+        CheckExtracted(setup, 0, f.fullSet, f.root / "out/full");
+        CHECK(fs::is_directory(f.root / "out/full/Data"));
+        CheckExtracted(setup, 1, f.smallSet, f.root / "out/small");
+    }
+}
