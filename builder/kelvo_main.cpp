@@ -18,7 +18,7 @@
 #include "archive/inflater.h"
 #include "archive/records.h"
 #include "builder/deflate_encoder.h"
-#include "builder/inspect_commands.h"
+#include "builder/setup_commands.h"
 
 #if __has_include("builder/build_command.h")
 #include "builder/build_command.h"
@@ -37,7 +37,7 @@ const int HighestLevel = 12;
 // ---------------------------------------------------------------------------
 // Commands and their options
 
-struct OptionSpec {
+struct OptionInfo {
     const char* name;       // long name, without the dashes
     char letter;            // short form, or 0
     const char* valueName;  // null for a switch
@@ -58,7 +58,7 @@ struct Command {
     const char* name;
     const char* synopsis;  // operands and options, for the usage text
     const char* summary;
-    std::vector<OptionSpec> options;
+    std::vector<OptionInfo> options;
     int (*run)(const Arguments& arguments);
     int (*runRaw)(int argc, char** argv);  // takes its arguments unparsed
 };
@@ -82,9 +82,9 @@ std::string UsageText() {
     exit(code);
 }
 
-const OptionSpec* FindOption(const Command& command, const std::string& name, char letter) {
-    for (const OptionSpec& spec : command.options)
-        if ((!name.empty() && name == spec.name) || (letter != 0 && letter == spec.letter)) return &spec;
+const OptionInfo* FindOption(const Command& command, const std::string& name, char letter) {
+    for (const OptionInfo& option : command.options)
+        if ((!name.empty() && name == option.name) || (letter != 0 && letter == option.letter)) return &option;
     return nullptr;
 }
 
@@ -94,17 +94,17 @@ void TakeOption(const Command& command, int argc, char** argv, int* i, Arguments
     bool isLong = arg.compare(0, 2, "--") == 0;
     size_t equals = arg.find('=');
     std::string name = isLong ? arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2) : "";
-    const OptionSpec* spec = FindOption(command, name, isLong ? 0 : arg[1]);
-    if (spec == nullptr || (!isLong && arg.size() != 2))
+    const OptionInfo* option = FindOption(command, name, isLong ? 0 : arg[1]);
+    if (option == nullptr || (!isLong && arg.size() != 2))
         Fail(ExitUsage, "unknown option " + arg + " for " + command.name);
-    if (spec->valueName == nullptr) {
-        if (isLong && equals != std::string::npos) Fail(ExitUsage, "--" + std::string(spec->name) + " takes no value");
-        arguments.options[spec->name] = "";
+    if (option->valueName == nullptr) {
+        if (isLong && equals != std::string::npos) Fail(ExitUsage, "--" + std::string(option->name) + " takes no value");
+        arguments.options[option->name] = "";
     } else if (isLong && equals != std::string::npos) {
-        arguments.options[spec->name] = arg.substr(equals + 1);
+        arguments.options[option->name] = arg.substr(equals + 1);
     } else {
-        if (++*i == argc) Fail(ExitUsage, "missing " + std::string(spec->valueName) + " after " + arg);
-        arguments.options[spec->name] = argv[*i];
+        if (++*i == argc) Fail(ExitUsage, "missing " + std::string(option->valueName) + " after " + arg);
+        arguments.options[option->name] = argv[*i];
     }
 }
 

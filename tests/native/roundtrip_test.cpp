@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "builder/build_command.h"
-#include "builder/inspect_commands.h"
+#include "builder/setup_commands.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "builder/inspect_records.h"
+#include "builder/entry_records.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -20,9 +20,9 @@
 #include "archive/archive_offset.h"
 #include "archive/check_value.h"
 #include "builder/deflate_encoder.h"
-#include "builder/inspect_commands.h"
-#include "builder/inspect_paths.h"
-#include "builder/inspect_records.h"
+#include "builder/setup_commands.h"
+#include "builder/extract_paths.h"
+#include "builder/entry_records.h"
 #include "builder/record_writer.h"
 #include "control/texts.h"
 

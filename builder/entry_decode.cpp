@@ -1,4 +1,4 @@
-#include "builder/inspect_decode.h"
+#include "builder/entry_decode.h"
 
 #include <errno.h>
 #include <string.h>
@@ -7,7 +7,7 @@
 
 #include "archive/check_value.h"
 #include "archive/script.h"
-#include "builder/inspect_records.h"
+#include "builder/entry_records.h"
 #include "builder/progress.h"
 #include "common/paths.h"
 

@@ -2,9 +2,9 @@
 #include <algorithm>
 #include <ostream>
 
-#include "builder/inspect_commands.h"
-#include "builder/inspect_decode.h"
-#include "builder/inspect_records.h"
+#include "builder/setup_commands.h"
+#include "builder/entry_decode.h"
+#include "builder/entry_records.h"
 #include "builder/progress.h"
 #include "builder/setup_reader.h"
 

@@ -1,4 +1,4 @@
-#include "builder/inspect_paths.h"
+#include "builder/extract_paths.h"
 
 #include <ctype.h>
 #include <errno.h>

@@ -7,10 +7,10 @@
 
 #include <ostream>
 
-#include "builder/inspect_commands.h"
-#include "builder/inspect_decode.h"
-#include "builder/inspect_paths.h"
-#include "builder/inspect_records.h"
+#include "builder/setup_commands.h"
+#include "builder/entry_decode.h"
+#include "builder/extract_paths.h"
+#include "builder/entry_records.h"
 #include "builder/progress.h"
 #include "builder/setup_reader.h"
 

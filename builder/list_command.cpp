@@ -5,8 +5,8 @@
 #include <ostream>
 
 #include "archive/file_data.h"
-#include "builder/inspect_commands.h"
-#include "builder/inspect_records.h"
+#include "builder/setup_commands.h"
+#include "builder/entry_records.h"
 #include "builder/setup_reader.h"
 #include "common/paths.h"
 
