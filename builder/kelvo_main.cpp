@@ -17,13 +17,9 @@
 
 #include "archive/inflater.h"
 #include "archive/records.h"
+#include "builder/build_command.h"
 #include "builder/deflate_encoder.h"
 #include "builder/setup_commands.h"
-
-#if __has_include("builder/build_command.h")
-#include "builder/build_command.h"
-#define KELVO_HAS_BUILD 1
-#endif
 
 namespace {
 
@@ -253,11 +249,7 @@ int Version(const Arguments&) {
     return ExitOk;
 }
 
-#ifdef KELVO_HAS_BUILD
 int Build(int argc, char** argv) { return RunBuildCommand(argc, argv); }
-#else
-int Build(int, char**) { Fail(ExitFailed, "this kelvo was made without the build command"); }
-#endif
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
