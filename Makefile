@@ -44,8 +44,7 @@ demo:
 	@build/bin/kelvo list $(DEMO_SETUP)
 	@build/bin/kelvo verify $(DEMO_SETUP)
 	@echo "=== running $(DEMO_SETUP) under Wine"
-	@bash scripts/wine-run.sh $(DEMO_SETUP); rc=$$?; \
-	  echo "the setup exited with code $$rc"; exit $$rc
+	@bash scripts/wine-run.sh build/bin/kelvo-driver.exe run "Z:$(CURDIR)/$(DEMO_SETUP)"
 
 bench: all
 	@for b in $(NATIVE)/bench/*_bench bench/*_bench.sh; do \

@@ -180,7 +180,10 @@ LoadFault ReadSetupArchive(u32 archiveOffset, LoadReport* report) {
     CloseFile(file);
     if (fault != LoadOk) return report->fault = fault;
     singlePageMode = fixedPage;
-    SelectInstallSet(fixedPage ? setupScript.fixedPageSet : 0);
+    // A FixedPage record naming a set that is not there falls back to the
+    // first set, so a loaded script always has a current set.
+    u32 first = fixedPage && setupScript.fixedPageSet < setupScript.setCount ? setupScript.fixedPageSet : 0;
+    SelectInstallSet(first);
     if (!setupScript.fileDataUsable && !fixedPage) return report->fault = FileDataIncomplete;
     return LoadOk;
 }

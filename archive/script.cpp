@@ -15,13 +15,12 @@ u16 fixedPageNumber = NoFixedPage;
 static const char emptyText[1] = "";
 
 void SelectInstallSet(u32 set) {
+    if (set >= setupScript.setCount) return;  // only a damaged archive names such a set
     if (currentSet >= 0 && DestinationPath != nullptr && setupScript.sets[currentSet].destination != nullptr)
         CopyPath(setupScript.sets[currentSet].destination, DestinationPath, PathCapacity);
-    if (set >= setupScript.setCount) set = 0;
     currentSet = static_cast<i32>(set);
     currentFileCount = 0;
     currentFirstEntry = nullptr;
-    if (set >= setupScript.setCount) return;  // no sets at all
     InstallSetSlot& slot = setupScript.sets[set];
     if (slot.fileList.data != nullptr) {
         currentFileCount = ReadU32(slot.fileList.data);
@@ -73,11 +72,16 @@ FileEntry* FileEntryAt(u32 set, u32 index) {
     return entry;
 }
 
-const char* InstallSetText(u32 set, u32 field) {
-    if (set >= setupScript.setCount) return emptyText;
+const char* InstallSetField(u32 set, u32 field) {
+    if (set >= setupScript.setCount) return nullptr;
     const LoadedBody& record = setupScript.sets[set].record;
     u32 offset = ReadU32(record.data + field);
-    return offset == 0 ? emptyText : reinterpret_cast<const char*>(record.data + offset);
+    return offset == 0 ? nullptr : reinterpret_cast<const char*>(record.data + offset);
+}
+
+const char* InstallSetText(u32 set, u32 field) {
+    const char* text = InstallSetField(set, field);
+    return text != nullptr ? text : emptyText;
 }
 
 u32 InstallSetNumber(u32 set, u32 field) {

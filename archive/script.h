@@ -63,6 +63,8 @@ FileEntry* FileEntryAt(u32 set, u32 index);
 // A text field of an install set's record (DisplayNameField ...), or the
 // empty text when it is absent.
 const char* InstallSetText(u32 set, u32 field);
+// The same text, or null when the field is absent (an empty text is present).
+const char* InstallSetField(u32 set, u32 field);
 u32 InstallSetNumber(u32 set, u32 field);
 
 // Releases every loaded body and buffer and forgets the script.

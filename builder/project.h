@@ -19,7 +19,7 @@
 //   italic, shadow-colour, text-colour ("#RRGGBB")
 //
 //   [[set]]                            one to six install sets
-//   name, caption, destination (path macros such as <ProgramFiles> are kept
+//   name, caption, destination (path macros such as #Program Files# are kept
 //   as written), destination-changeable (default true),
 //   destination-registry = { root = "HKLM", key, value },
 //   destination-ini = { file, section, key }

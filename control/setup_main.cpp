@@ -1,20 +1,8 @@
-// Entry point of the setup program. So far it learns which file it was
-// started from and whether an archive is appended to it: the path buffers
-// are set up, SourcePath receives the program's own file name, and the
-// buffers are released again before it exits.
+// Entry point of the setup program.
 #include <windows.h>
 
-#include "archive/archive_offset.h"
-#include "common/paths.h"
+#include "control/setup_driver.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    if (!AllocatePathBuffers()) return 1;
-    DWORD length = GetModuleFileNameA(nullptr, SourcePath, PathCapacity);
-    // A name that fills the whole buffer was cut short.
-    bool found = length != 0 && length < PathCapacity;
-    // Reading the offset keeps it, and the marker the build tool patches,
-    // in the program; the archive itself is not loaded yet.
-    (void)ArchiveOffset();
-    ReleasePathBuffers();
-    return found ? 0 : 1;
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
+    return RunSetup(instance, commandLine, showCommand);
 }

@@ -18,6 +18,21 @@ void FormatMessageText(char* buffer, u32 n);
 
 void SetMessagePath(const char* text);
 
+// The setup program's side (Win32):
+// Shows `text` in a message box owned by the frame dialog, else the main
+// window, with the setup title as caption; returns the MessageBoxA answer.
+i32 ShowMessage(const char* text, u32 style);
+// Dialog template n copied into a locked global block, followed by whatever
+// templates come after it in the record (at most TemplateBlockSize bytes in
+// all); null when the block cannot be had or the archive has no templates.
+void* CopyTemplate(u32 n);
+// Unlocks and frees a block from CopyTemplate; null is left alone.
+void FreeTemplate(void* block);
+
+// Message-box styles.
+const u32 QuestionStyle = 0x24;  // Yes/No with a question mark
+const u32 ReportStyle = 0x40;    // OK with an information icon
+
 // Table numbers.
 enum TextTable : u32 {
     WelcomeTexts = 0,

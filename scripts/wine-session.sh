@@ -61,7 +61,8 @@ prune_holders() {
 
 make_template() {
     local version tmp stamp="$KELVO_WINE_TEMPLATE/.kelvo-wine-version"
-    version="$(wine --version)"
+    # The suffix changes whenever the template's own settings change.
+    version="$(wine --version) template-2"
     if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$version" ]; then
         return
     fi
@@ -80,6 +81,8 @@ make_template() {
         # would have no caption and closing a dialog would take seconds.
         wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
         wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f
+        # N: is a network drive; Wine reads drive types when its server starts.
+        wine reg add 'HKLM\Software\Wine\Drives' /v n: /d network /f
         wineserver -w
     ) </dev/null >>"$KELVO_WINE_LOG" 2>&1 9>&-
     if ! grep -q '"ShowCrashDialog"=dword:00000000' "$tmp/user.reg"; then
@@ -93,6 +96,11 @@ make_template() {
             "$HOME"*) rm "$link" && mkdir "$link" ;;
         esac
     done
+    # A: is a removable disk (any drive linked to a plain folder is) and N:
+    # the network drive: setups started from them are tested there.
+    mkdir -p "$KELVO_WINE_DIR/floppy" "$KELVO_WINE_DIR/share"
+    ln -sfn "$KELVO_WINE_DIR/floppy" "$tmp/dosdevices/a:"
+    ln -sfn "$KELVO_WINE_DIR/share" "$tmp/dosdevices/n:"
     echo "$version" >"$tmp/.kelvo-wine-version"
     mv "$tmp" "$KELVO_WINE_TEMPLATE"
 }

@@ -60,7 +60,7 @@ InstallSetFields SampleSet(const std::string& name) {
     InstallSetFields set;
     set.displayName = name;
     set.caption = name + " caption";
-    set.defaultDestination = "<ProgramFiles>\\" + name;
+    set.defaultDestination = "#Program Files#\\" + name;
     set.tables[MessageTexts] = {name + " Setup", "first message", "path %s here"};
     set.tables[MessageTexts].resize(32);
     set.tables[MessageTexts][31] = name + ": the setup file is damaged";
@@ -85,9 +85,9 @@ Bytes SampleRecords(const Bytes& fileData) {
     PutBytes(r, RecordBytes(WizardPictureRecord, Bytes(200, 0x42), 9));
     PutBytes(r, RecordBytes(PrefixDataRecord, Bytes(100, 0x50)));
     PutBytes(r, RecordBytes(InstallSetRecord, EncodeInstallSet(SampleSet("Alpha")), 9));
-    PutBytes(r, RecordBytes(RegistryEntriesRecord, EncodeRegistryEntries({{2, 0, "Software\\Kelvo", "Path", "<Dest>"}})));
+    PutBytes(r, RecordBytes(RegistryEntriesRecord, EncodeRegistryEntries({{2, 0, "Software\\Kelvo", "Path", "#InstallDir#"}})));
     PutBytes(r, RecordBytes(FileListRecord, EncodeFileList({SampleEntry("a.txt", 0, 3), SampleEntry("sub\\b.txt", 3, 2)})));
-    PutBytes(r, RecordBytes(IniEntriesRecord, EncodeIniEntries({{0, "app.ini", "main", "dir", "<Dest>"}})));
+    PutBytes(r, RecordBytes(IniEntriesRecord, EncodeIniEntries({{0, "app.ini", "main", "dir", "#InstallDir#"}})));
     PutBytes(r, RecordBytes(FilePatchesRecord, EncodeFilePatches({{0xFFFFFFFF, "a.txt", "new", {'o', 'l', 'd'}}})));
     PutBytes(r, RecordBytes(InstallSetRecord, EncodeInstallSet(SampleSet("Beta")), -1));
     PutBytes(r, RecordBytes(0x1300, Bytes(10, 9)));  // unknown kinds are passed over
@@ -144,6 +144,10 @@ TEST_CASE("the destination is kept per set across selections") {
     SelectInstallSet(0);
     CHECK(std::string(DestinationPath) == "C:\\Typed\\Alpha");
     SelectInstallSet(1);
+    CHECK(std::string(DestinationPath) == "D:\\Beta");
+    // A set that was not loaded changes nothing.
+    SelectInstallSet(5);
+    CHECK(currentSet == 1);
     CHECK(std::string(DestinationPath) == "D:\\Beta");
 }
 

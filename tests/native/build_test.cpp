@@ -215,7 +215,7 @@ TEST_CASE("the demo's install sets read back with their fields, texts and entrie
 
     CHECK(std::string(InstallSetText(0, DisplayNameField)) == "Kelvo Demo");
     CHECK(std::string(InstallSetText(0, CaptionField)) == "Kelvo Demo Setup");
-    CHECK(std::string(InstallSetText(0, DefaultDestinationField)) == "<ProgramFiles>\\Kelvo Demo");
+    CHECK(std::string(InstallSetText(0, DefaultDestinationField)) == "#Program Files#\\Kelvo Demo");
     CHECK(InstallSetNumber(0, RegistryRootField) == 2);
     CHECK(std::string(InstallSetText(0, RegistryKeyField)) == "Software\\Kelvo\\Demo");
     CHECK(std::string(InstallSetText(0, RegistryValueField)) == "InstallPath");
@@ -259,8 +259,8 @@ TEST_CASE("the demo's install sets read back with their fields, texts and entrie
           EncodeRegistryEntries({{1, 0, "Software\\Kelvo\\Demo", "Version", "1.0"},
                                  {1, 1, "Software\\Kelvo\\Demo", "Theme", "Ocean"}}));
     CHECK(BodyBytes(setupScript.sets[0].iniEntries) ==
-          EncodeIniEntries({{0, "<Dest>\\settings.ini", "Demo", "InstalledBy", "Kelvo Demo Setup"},
-                            {1, "<Dest>\\settings.ini", "Demo", "Theme", "Ocean"}}));
+          EncodeIniEntries({{0, "#InstallDir#\\settings.ini", "Demo", "InstalledBy", "Kelvo Demo Setup"},
+                            {1, "#InstallDir#\\settings.ini", "Demo", "Theme", "Ocean"}}));
     CHECK(BodyBytes(setupScript.sets[0].filePatches) ==
           EncodeFilePatches({{0xFFFFFFFF, "settings.ini", "Ocean", Bytes{'@', 'T', 'H', 'E', 'M', 'E', '@'}}}));
     CHECK(setupScript.sets[1].iniEntries.data == nullptr);

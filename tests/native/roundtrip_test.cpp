@@ -54,7 +54,7 @@ title = "Round trip"
 
 [[set]]
 name = "Full"
-destination = "<ProgramFiles>\\Round Trip"
+destination = "#Program Files#\\Round Trip"
 destination-registry = { root = "HKLM", key = "Software\\Round Trip", value = "Path" }
 destination-ini = { file = "rt.ini", section = "Round Trip", key = "Path" }
 

@@ -1,0 +1,112 @@
+#include "control/deferred_operations.h"
+
+#include <windows.h>
+
+#include <string.h>
+
+#include "common/file.h"
+#include "common/helpers.h"
+#include "control/setup_state.h"
+
+static const DWORD MoveReplaceAtRestart = MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT;
+static const u32 ShortPathCapacity = MAX_PATH;
+static const char RenameSection[] = "Rename";
+static const char WininitName[] = "\\WININIT.INI";
+// The placeholder key has the length of "NUL", so renaming it in place
+// leaves the rest of the file where it was.
+static const char PlaceholderKey[] = "xyz";
+static const char DeleteKey[] = "NUL";
+static const u32 KeyLength = 3;
+static const u32 ValueStart = KeyLength + 1;  // after "xyz="
+
+// True when `text` (without its terminator) is at data[at...], reading no
+// byte at or beyond `readable`.
+static bool TextAt(const char* data, u32 at, u32 readable, const char* text) {
+    for (; *text != '\0'; text++, at++) {
+        if (at >= readable || data[at] != *text) return false;
+    }
+    return true;
+}
+
+u32 FindPlaceholder(const char* data, u32 length, const char* shortSource) {
+    if (length <= ValueStart) return PlaceholderNotFound;
+    const u32 readable = length + PlaceholderSpare;
+    for (u32 i = 0; i < length - ValueStart; i++) {
+        if (memcmp(data + i, PlaceholderKey, KeyLength) == 0 && data[i + KeyLength] == '=' &&
+            TextAt(data, i + ValueStart, readable, shortSource))
+            return i;
+    }
+    return PlaceholderNotFound;
+}
+
+// WININIT.INI is carried out in real mode, before long names exist, so every
+// name is written in its 8.3 form. When there is no short form (the file is
+// gone, or the path is too long) the operation is dropped: a long name there
+// would not be understood, and nothing is done rather than the wrong thing.
+static bool ToShortPath(const char* path, char* shortPath) {
+    DWORD length = GetShortPathNameA(path, shortPath, ShortPathCapacity);
+    return length != 0 && length < ShortPathCapacity;
+}
+
+static bool WininitPath(char* profile) {
+    UINT length = GetWindowsDirectoryA(profile, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return false;
+    lstrcatA(profile, WininitName);
+    return true;
+}
+
+static void WriteRenameLine(const char* key, const char* value, const char* profile) {
+    WritePrivateProfileStringA(RenameSection, key, value, profile);
+    // Writes the cached profile to disk, so the file can be edited directly.
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, profile);
+}
+
+// Turns the "xyz=<shortSource>" line just written into "NUL=<shortSource>"
+// by editing the file's bytes, which the profile functions cannot do
+// without merging it with an earlier "NUL" line.
+static void RenamePlaceholder(const char* profile, const char* shortSource) {
+    FileHandle file = OpenExistingFile(profile, OpenReadWrite);
+    if (file == NoFile) return;
+    u32 length = FileSize(file);
+    char* data = nullptr;
+    // The size check also rejects SeekFailed.
+    if (length < SeekFailed - PlaceholderSpare && AllocateBlock(length + PlaceholderSpare, &data)) {
+        // Zeroed spare bytes never match a name, so a source running past
+        // the end of the file is not taken for a match.
+        memset(data + length, 0, PlaceholderSpare);
+        if (ReadExactly(file, data, length)) {
+            u32 at = FindPlaceholder(data, length, shortSource);
+            if (at != PlaceholderNotFound) {
+                memcpy(data + at, DeleteKey, KeyLength);
+                if (SeekFile(file, 0, SeekFromStart) == 0) WriteToFile(file, data, length);
+            }
+        }
+        ReleaseBlock(&data);
+    }
+    CloseFile(file);
+}
+
+static void ScheduleInWininit(const char* target, const char* source) {
+    char shortSource[ShortPathCapacity];
+    char shortTarget[ShortPathCapacity];
+    char profile[MAX_PATH + sizeof WininitName];
+    if (!ToShortPath(source, shortSource)) return;
+    if (target != nullptr && !ToShortPath(target, shortTarget)) return;
+    if (!WininitPath(profile)) return;
+    if (target != nullptr) {
+        WriteRenameLine(shortTarget, shortSource, profile);
+        return;
+    }
+    WriteRenameLine(PlaceholderKey, shortSource, profile);
+    RenamePlaceholder(profile, shortSource);
+}
+
+void ScheduleAtRestart(const char* target, const char* source) {
+    if (isNt) {
+        // A null target asks for a deletion; the result is not needed, since
+        // there is nothing to do differently when the system refuses.
+        MoveFileExA(source, target, target != nullptr ? MoveReplaceAtRestart : MOVEFILE_DELAY_UNTIL_REBOOT);
+        return;
+    }
+    ScheduleInWininit(target, source);
+}

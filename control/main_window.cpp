@@ -1,0 +1,69 @@
+#include "control/main_window.h"
+
+#include "archive/script.h"
+#include "control/page_loop.h"
+#include "control/setup_state.h"
+#include "control/texts.h"
+
+const char MainWindowClass[] = "KelvoClass";
+const WORD SetupIconResource = 800;
+
+POINT screenCentre;
+HBRUSH buttonFaceBrush;
+static bool brushCreated;
+
+void CreateButtonFaceBrush() {
+    buttonFaceBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    brushCreated = buttonFaceBrush != nullptr;
+    if (!brushCreated) buttonFaceBrush = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
+}
+
+void ReleaseButtonFaceBrush() {
+    if (brushCreated) DeleteObject(buttonFaceBrush);
+    buttonFaceBrush = nullptr;
+    brushCreated = false;
+}
+
+static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_DESTROY:
+            PostQuitMessage(0);  // ends the final message pump after the wizard
+            return 0;
+        case WM_SYSCOMMAND:
+            // Closing the window cancels the wizard without asking; the window
+            // itself goes only when the setup run is over.
+            if ((wParam & 0xFFF0) == SC_CLOSE) {
+                pageResult = PageCancelled;
+                return 0;
+            }
+            if ((wParam & 0xFFF0) == SC_RESTORE || (wParam & 0xFFF0) == SC_MAXIMIZE) {
+                LRESULT result = DefWindowProcA(window, message, wParam, lParam);
+                if (frameWindow != nullptr) ShowWindow(frameWindow, SW_SHOW);
+                return result;
+            }
+            break;
+        default: break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+bool RegisterMainWindowClass() {
+    WNDCLASSA windowClass = {};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = setupInstance;
+    windowClass.hIcon = LoadIconA(setupInstance, MAKEINTRESOURCEA(SetupIconResource));
+    windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // the arrow
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
+    windowClass.lpszClassName = MainWindowClass;
+    return RegisterClassA(&windowClass) != 0;
+}
+
+bool CreateMainWindow() {
+    DWORD style = (setupScript.setupFlags & FullScreenBackground) ? FullScreenStyle : WindowedStyle;
+    mainWindow = CreateWindowExA(0, MainWindowClass, LookupText(MessageTexts, 0), style, 0, 0, screenWidth,
+                                 screenHeight, nullptr, nullptr, setupInstance, nullptr);
+    screenCentre.x = screenWidth / 2;
+    screenCentre.y = screenHeight / 2;
+    return mainWindow != nullptr;
+}

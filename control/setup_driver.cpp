@@ -1,0 +1,138 @@
+#include "control/setup_driver.h"
+
+#include "archive/archive_offset.h"
+#include "archive/loader.h"
+#include "archive/script.h"
+#include "common/paths.h"
+#include "control/command_line.h"
+#include "control/deferred_operations.h"
+#include "control/install_sets.h"
+#include "control/main_window.h"
+#include "control/page_loop.h"
+#include "control/relocation.h"
+#include "control/setup_state.h"
+#include "control/texts.h"
+#include "wizard/frame_dialog.h"
+
+// Frame dialog templates.
+const u32 WindowedFrameTemplate = 0;
+const u32 FullScreenFrameTemplate = 1;
+
+// Shown when the archive's records are there but the file contents behind
+// them are missing (an interrupted download or copy).
+const u32 FileDataMissingMessage = 31;
+
+// A copy already running is brought to the front (with its open message box
+// or dialog, if any); true when there was one.
+static bool BringRunningCopyForward() {
+    HWND running = FindWindowA(MainWindowClass, nullptr);
+    if (running == nullptr) return false;
+    HWND popup = GetLastActivePopup(running);
+    BringWindowToTop(running);
+    if (IsIconic(running)) ShowWindow(running, SW_RESTORE);
+    if (popup != running) BringWindowToTop(popup);
+    return true;
+}
+
+static bool IsNtPlatform() {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+// Puts the program's own file name into `buffer` (PathCapacity characters).
+static void GetOwnFileName(char* buffer) {
+    GetModuleFileNameA(nullptr, buffer, PathCapacity);
+    buffer[PathCapacity - 1] = '\0';  // older systems leave a full buffer open
+}
+
+static void ShutDown() {
+    ReleaseSetupScript();
+    ReleasePathBuffers();
+    ReleaseButtonFaceBrush();
+    OleUninitialize();
+}
+
+bool LoadSetupScript() {
+    findEarlierInstallation = FindEarlierInstallation;
+    LoadFault fault = ReadSetupArchive(ArchiveOffset(), nullptr);
+    if (fault == FileDataIncomplete) {
+        const char* message = LookupText(MessageTexts, FileDataMissingMessage);
+        if (message[0] != '\0') ShowMessage(message, ReportStyle);
+    }
+    return fault == LoadOk;
+}
+
+// In windowed mode the main window is sized to surround the frame exactly.
+static void FitMainWindowToFrame() {
+    RECT frame;
+    GetWindowRect(frameWindow, &frame);
+    AdjustWindowRectEx(&frame, WindowedStyle, FALSE, 0);
+    SetWindowPos(mainWindow, nullptr, frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOZORDER);
+    SetWindowPos(frameWindow, nullptr, 0, 0, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+}
+
+static void RunWizard() {
+    bool fullScreen = (setupScript.setupFlags & FullScreenBackground) != 0;
+    void* frameTemplate = CopyTemplate(fullScreen ? FullScreenFrameTemplate : WindowedFrameTemplate);
+    if (frameTemplate != nullptr)
+        frameWindow = CreateDialogIndirectParamA(setupInstance, static_cast<LPCDLGTEMPLATEA>(frameTemplate),
+                                                 mainWindow, FrameDialogProc, 0);
+    if (frameWindow != nullptr) {
+        if (!fullScreen) FitMainWindowToFrame();
+        ShowWindow(mainWindow, SW_SHOWNORMAL);
+        UpdateWindow(mainWindow);
+        RunPageLoop();
+        DestroyWindow(frameWindow);
+        frameWindow = nullptr;
+    }
+    FreeTemplate(frameTemplate);
+}
+
+// Destroys the main window and dispatches what is still queued, up to the
+// quit message its destruction posts.
+static void ReleaseMainWindow() {
+    DestroyWindow(mainWindow);
+    mainWindow = nullptr;
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+int RunSetup(HINSTANCE instance, const char* commandLine, int showCommand) {
+    if (BringRunningCopyForward()) return SetupEnded;
+    setupInstance = instance;
+    OleInitialize(nullptr);
+    CreateButtonFaceBrush();
+    if (!AllocatePathBuffers()) {
+        ShutDown();
+        return SetupCannotRun;
+    }
+    GetOwnFileName(SourcePath);
+    isNt = IsNtPlatform();
+    deleteSelfAtRestart = ReadCommandLine(commandLine);
+    GetOwnFileName(WorkPath);
+    if (deleteSelfAtRestart) {
+        ScheduleAtRestart(nullptr, WorkPath);
+    } else if (IsOnRemovableDisk(WorkPath) && RelocateToTemporaryFolder(showCommand)) {
+        ShutDown();
+        return SetupEnded;
+    }
+    if (!RegisterMainWindowClass()) {
+        ShutDown();
+        return SetupEnded;
+    }
+    screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    if (!LoadSetupScript() || !CreateMainWindow()) {
+        ShutDown();
+        return SetupCannotRun;
+    }
+    RunWizard();
+    ReleaseMainWindow();
+    ShutDown();
+    return SetupEnded;
+}

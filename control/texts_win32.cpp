@@ -1,0 +1,36 @@
+// Message boxes and dialog templates of the setup program.
+#include <windows.h>
+#include <string.h>
+
+#include "archive/script.h"
+#include "control/setup_state.h"
+#include "control/texts.h"
+
+i32 ShowMessage(const char* text, u32 style) {
+    HWND owner = frameWindow != nullptr ? frameWindow : mainWindow;
+    return MessageBoxA(owner, text, LookupText(MessageTexts, 0), style);
+}
+
+void* CopyTemplate(u32 n) {
+    const LoadedBody& templates = setupScript.dialogTemplates;
+    // The offset table ends where the first template begins; the loader
+    // checked that every offset in it lies inside the record.
+    if (templates.data == nullptr || 4 * n + 4 > ReadU32(templates.data)) return nullptr;
+    HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, TemplateBlockSize);
+    void* block = handle != nullptr ? GlobalLock(handle) : nullptr;
+    if (block == nullptr) {
+        if (handle != nullptr) GlobalFree(handle);
+        return nullptr;
+    }
+    u32 offset = ReadU32(templates.data + 4 * n);
+    u32 length = templates.size - offset;
+    memcpy(block, templates.data + offset, length < TemplateBlockSize ? length : TemplateBlockSize);
+    return block;
+}
+
+void FreeTemplate(void* block) {
+    if (block == nullptr) return;
+    HGLOBAL handle = GlobalHandle(block);
+    GlobalUnlock(handle);
+    GlobalFree(handle);
+}

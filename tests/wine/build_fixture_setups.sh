@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds a setup from every project in tests/fixtures/projects with the
+# native kelvo and the setup program of this build, for the Windows tests
+# that run real setups:  build_fixture_setups.sh KELVO STUB OUTPUT_FOLDER
+# Each project P becomes OUTPUT_FOLDER/P.exe.
+set -euo pipefail
+kelvo=$1 stub=$2 out=$3
+projects="$(cd "$(dirname "${BASH_SOURCE[0]}")/../fixtures/projects" && pwd)"
+if [ ! -x "$kelvo" ]; then
+    echo "build_fixture_setups: $kelvo is missing (build the native tree first: make native)" >&2
+    exit 1
+fi
+mkdir -p "$out"
+for project in "$projects"/*/kelvo.toml; do
+    name="$(basename "$(dirname "$project")")"
+    "$kelvo" build "$project" -o "$out/$name.exe" --stub "$stub" --level 9 >/dev/null
+    echo "built $out/$name.exe"
+done

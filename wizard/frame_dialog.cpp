@@ -1,0 +1,67 @@
+#include "wizard/frame_dialog.h"
+
+#include "control/main_window.h"
+#include "control/page_loop.h"
+#include "control/setup_state.h"
+#include "control/texts.h"
+
+// Frame control ids.
+const int BackButton = 1007;
+
+// Messages of table 6 the Cancel button asks and reports with.
+const u32 ReallyCancelMessage = 14;
+const u32 CancelledMessage = 15;
+
+// The start of a frame of `size` centred on `centre` inside `room`, kept
+// inside the room as far as it fits.
+static int CentredStart(int centre, int size, int room) {
+    int start = centre - size / 2;
+    int largest = room - size;
+    if ((start < largest ? start : largest) < 0) return 0;
+    return start >= largest ? largest : start;
+}
+
+static void PlaceFrame(HWND frame) {
+    RECT main, own;
+    GetWindowRect(mainWindow, &main);
+    GetWindowRect(frame, &own);
+    int width = own.right - own.left, height = own.bottom - own.top;
+    int x = CentredStart(screenCentre.x, width, main.right - main.left);
+    int y = CentredStart(screenCentre.y, height, main.bottom - main.top);
+    SetWindowPos(frame, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    PostMessageA(frame, WM_NCACTIVATE, TRUE, 0);  // draw the caption as active
+}
+
+static void CancelAfterAsking() {
+    if ((buttonMask & CancelWithoutAsking) == 0) {
+        char message[MessageCapacity];
+        FormatMessageText(message, ReallyCancelMessage);
+        if (ShowMessage(message, QuestionStyle) != IDYES) return;
+        FormatMessageText(message, CancelledMessage);
+        ShowMessage(message, ReportStyle);
+        documentEntry = launchEntry = screenSaverEntry = nullptr;
+    }
+    pageResult = PageCancelled;
+}
+
+static void HandleCommand(WPARAM wParam, LPARAM lParam) {
+    if (pageWindow != nullptr && SendMessageA(pageWindow, WM_COMMAND, wParam, lParam) != 0) return;
+    switch (LOWORD(wParam)) {
+        case IDOK: pageResult = PageNext; break;
+        case BackButton: pageResult = PageBack; break;
+        case IDCANCEL: CancelAfterAsking(); break;
+        default: break;
+    }
+}
+
+INT_PTR CALLBACK FrameDialogProc(HWND frame, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG: PlaceFrame(frame); return TRUE;
+        case WM_COMMAND: HandleCommand(wParam, lParam); return TRUE;
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) == SC_MINIMIZE) ShowWindow(mainWindow, SW_MINIMIZE);
+            if ((wParam & 0xFFF0) == SC_CLOSE) pageResult = PageCancelled;
+            return FALSE;  // the system's own handling follows
+        default: return FALSE;
+    }
+}
