@@ -32,9 +32,13 @@ test:
 	@$(MAKE) --no-print-directory all
 	@JOBS=$(JOBS) bash scripts/run-tests.sh
 
-# The main job: build the example project into a setup, check it, and run it
-# under Wine.
+# The main job: build the example project into a setup, check it, and tour
+# its pages under Wine, keeping a screenshot of each (PNG) in build/demo/shots;
+# then tour two small examples for the windowed wizard and the gradient
+# background.
 DEMO_SETUP := build/demo/kelvo-demo-setup.exe
+DEMO_SHOTS := build/demo/shots
+TOUR := bash scripts/wine-run.sh build/bin/kelvo-driver.exe tour
 demo:
 	@$(MAKE) --no-print-directory deps
 	@$(MAKE) --no-print-directory all
@@ -43,8 +47,16 @@ demo:
 	@build/bin/kelvo build examples/demo/kelvo.toml -o $(DEMO_SETUP)
 	@build/bin/kelvo list $(DEMO_SETUP)
 	@build/bin/kelvo verify $(DEMO_SETUP)
-	@echo "=== running $(DEMO_SETUP) under Wine"
-	@bash scripts/wine-run.sh build/bin/kelvo-driver.exe run "Z:$(CURDIR)/$(DEMO_SETUP)"
+	@rm -rf $(DEMO_SHOTS) && mkdir -p $(DEMO_SHOTS)/demo $(DEMO_SHOTS)/classic $(DEMO_SHOTS)/gradient
+	@echo "=== touring $(DEMO_SETUP) under Wine"
+	@$(TOUR) "Z:$(CURDIR)/$(DEMO_SETUP)" --shots "Z:$(CURDIR)/$(DEMO_SHOTS)/demo"
+	@for example in classic gradient; do \
+	  echo "=== kelvo build examples/$$example/kelvo.toml, and its tour"; \
+	  build/bin/kelvo build examples/$$example/kelvo.toml -o build/demo/$$example-setup.exe >/dev/null || exit 1; \
+	  $(TOUR) "Z:$(CURDIR)/build/demo/$$example-setup.exe" --shots "Z:$(CURDIR)/$(DEMO_SHOTS)/$$example" --pages 4 || exit 1; \
+	done
+	@for f in $(DEMO_SHOTS)/*/*.bmp; do [ -e "$$f" ] || continue; convert "$$f" "$${f%.bmp}.png" && rm "$$f" || exit 1; done
+	@echo "=== screenshots in $(CURDIR)/$(DEMO_SHOTS):"; cd $(DEMO_SHOTS) && ls */
 
 bench: all
 	@for b in $(NATIVE)/bench/*_bench bench/*_bench.sh; do \

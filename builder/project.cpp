@@ -12,6 +12,7 @@
 #include <set>
 #include <toml++/toml.h>
 
+#include "builder/default_resources.h"
 #include "builder/dialog_resources.h"
 #include "builder/pe_version.h"
 #include "builder/source_glob.h"
@@ -43,6 +44,9 @@ struct Context {
 // key must be one of `known`, so a misspelt key is an error, not a silent default.
 class TableReader {
 public:
+    // A reader whose keys its caller checks.
+    TableReader(const Context& context, const toml::table& table, std::string path)
+        : context(context), table(table), path(std::move(path)) {}
     TableReader(const Context& context, const toml::table& table, std::string path,
                 std::initializer_list<const char*> known)
         : context(context), table(table), path(std::move(path)) {
@@ -212,36 +216,132 @@ const std::map<std::string, uint32_t>& TextTableNames() {
 
 typedef std::array<std::vector<std::string>, StringTableCount> TextTables;
 
-// What [setup] gives every set: the title as its name, and text tables.
+const uint32_t MaxTextNumber = 999;
+const uint32_t InformationText = 1;  // string 1 of the information texts, shown in an edit box
+// What "{title}" in a built-in text becomes for a set without a name.
+const char* const UnnamedTitle = "the program";
+
+// One text a project or the built-in texts give: string `number` of table `table`.
+struct GivenText {
+    uint32_t table;
+    uint32_t number;
+    std::string text;
+};
+typedef std::vector<GivenText> GivenTexts;
+
+// What [setup] gives every set: the title as its name, and texts.
 struct SetDefaults {
     std::string title;
-    TextTables texts;
+    GivenTexts texts;
 };
 
-// The `texts` table of [setup] or a [[set]]: each table it gives replaces
-// the one in `tables`.
-void ReadTexts(const TableReader& owner, TextTables& tables) {
-    const toml::table* table = owner.SubTable("texts");
-    if (table == nullptr) return;
-    std::set<uint32_t> seen;
-    for (auto&& [key, node] : *table) {
-        std::string name(key.str());
-        std::string path = owner.KeyPath("texts." + name);
-        uint32_t number;
-        auto named = TextTableNames().find(name);
-        if (named != TextTableNames().end()) {
-            number = named->second;
-        } else if (!name.empty() && name.size() <= 2 && name.find_first_not_of("0123456789") == std::string::npos &&
-                   std::stoul(name) < StringTableCount) {
-            number = static_cast<uint32_t>(std::stoul(name));
-        } else {
-            Fail(owner.Where(), key.source(), path, "not a text table: use welcome, information, destination, "
-                 "confirmation, progress, finish, messages, buttons, selection or a number 0 to 10");
-        }
-        if (!seen.insert(number).second)
-            Fail(owner.Where(), key.source(), path, "table " + std::to_string(number) + " is given twice");
-        tables[number] = owner.Strings(node, "texts." + name);
+// A number of at most nine digits, so it fits in 32 bits.
+bool IsDecimal(const std::string& text) {
+    const size_t MaxDigits = 9;
+    return !text.empty() && text.size() <= MaxDigits && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+uint32_t TextTableNumber(const TableReader& texts, const toml::key& key) {
+    std::string name(key.str());
+    auto named = TextTableNames().find(name);
+    if (named != TextTableNames().end()) return named->second;
+    if (IsDecimal(name) && std::stoul(name) < StringTableCount) return static_cast<uint32_t>(std::stoul(name));
+    Fail(texts.Where(), key.source(), texts.KeyPath(name), "not a text table: use welcome, information, destination, "
+         "confirmation, progress, finish, messages, buttons, selection or a number 0 to 10");
+}
+
+// One table's texts: a list gives its strings from 0 on, a table of numbers
+// ({ 31 = "..." }) only the strings it names.
+void ReadTextTable(const TableReader& texts, const std::string& name, const toml::node& node, uint32_t table,
+                   GivenTexts& given) {
+    const toml::table* numbered = node.as_table();
+    if (numbered == nullptr) {
+        std::vector<std::string> list = texts.Strings(node, name);
+        if (list.size() > MaxTextNumber + 1)
+            Fail(texts.Where(), node.source(), texts.KeyPath(name), "holds more than " + std::to_string(MaxTextNumber + 1) + " texts");
+        for (size_t n = 0; n < list.size(); n++) given.push_back({table, static_cast<uint32_t>(n), list[n]});
+        return;
     }
+    for (auto&& [key, text] : *numbered) {
+        std::string number(key.str());
+        std::string path = texts.KeyPath(name + "." + number);
+        if (!IsDecimal(number) || std::stoul(number) > MaxTextNumber) Fail(texts.Where(), key.source(), path, "a text's number must be 0 to " + std::to_string(MaxTextNumber));
+        if (!text.is_string()) Fail(texts.Where(), text.source(), path, "must be a text");
+        given.push_back({table, static_cast<uint32_t>(std::stoul(number)), text.as_string()->get()});
+    }
+}
+
+// A texts table: [setup.texts], [set.texts] or the built-in texts. Each key
+// names a text table.
+GivenTexts ReadTexts(const TableReader& texts) {
+    GivenTexts given;
+    std::set<uint32_t> seen;
+    for (auto&& [key, node] : texts.Table()) {
+        uint32_t table = TextTableNumber(texts, key);
+        if (!seen.insert(table).second)
+            Fail(texts.Where(), key.source(), texts.KeyPath(std::string(key.str())), "table " + std::to_string(table) + " is given twice");
+        ReadTextTable(texts, std::string(key.str()), node, table, given);
+    }
+    return given;
+}
+
+// The `texts` table of [setup] or a [[set]].
+GivenTexts ReadOwnTexts(const TableReader& owner) {
+    const toml::table* table = owner.SubTable("texts");
+    if (table == nullptr) return {};
+    return ReadTexts(TableReader(owner.Where(), *table, owner.KeyPath("texts")));
+}
+
+const GivenTexts& BuiltInTexts() {
+    static const GivenTexts texts = [] {
+        Context context{"built-in texts.toml", ""};
+        std::string source = DefaultTextsSource();
+        toml::table document = toml::parse(source, context.file);
+        return ReadTexts(TableReader(context, document, ""));
+    }();
+    return texts;
+}
+
+void Replace(std::string& text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+// A built-in text with the set's name for "{title}". In a text the setup
+// program formats (one with %s or %d), a "%" of the name is written "%%".
+std::string WithTitle(std::string text, std::string title) {
+    if (text.find("%s") != std::string::npos || text.find("%d") != std::string::npos) Replace(title, "%", "%%");
+    Replace(text, "{title}", title);
+    return text;
+}
+
+void PutText(TextTables& tables, const GivenText& given) {
+    std::vector<std::string>& table = tables[given.table];
+    if (table.size() <= given.number) table.resize(given.number + 1);
+    table[given.number] = given.text;
+}
+
+// A multi-line edit box breaks lines only at CR LF: a lone LF becomes CR LF.
+std::string WithCrLf(const std::string& text) {
+    std::string result;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) result += '\r';
+        result += text[i];
+    }
+    return result;
+}
+
+// A set's tables: the built-in texts, then each string [setup.texts] gives,
+// then each string the set gives.
+TextTables SetTexts(const std::string& name, const GivenTexts& setupTexts, const GivenTexts& setTexts) {
+    TextTables tables;
+    for (const GivenText& given : BuiltInTexts())
+        PutText(tables, {given.table, given.number, WithTitle(given.text, name.empty() ? UnnamedTitle : name)});
+    for (const GivenText& given : setupTexts) PutText(tables, given);
+    for (const GivenText& given : setTexts) PutText(tables, given);
+    std::vector<std::string>& information = tables[InformationTexts];
+    if (information.size() > InformationText) information[InformationText] = WithCrLf(information[InformationText]);
+    return tables;
 }
 
 void ReadBackground(const TableReader& setup, Project& project, const std::string& title) {
@@ -264,6 +364,7 @@ void ReadBackground(const TableReader& setup, Project& project, const std::strin
 }
 
 std::vector<Bytes> ReadTemplates(const TableReader& setup) {
+    if (setup.String("templates").empty()) setup.FailAt("templates", "names no file; leave it out for the built-in templates");
     std::string path = SourcePath(setup.Where(), setup.String("templates"));
     try {
         return CompileDialogTemplates(path);
@@ -283,9 +384,11 @@ void ReadSetup(const TableReader& root, Project& project, SetDefaults& defaults)
     if (table == nullptr) return;
     TableReader setup = SetupReader(root, *table);
     defaults.title = setup.String("title");
-    ReadTexts(setup, defaults.texts);
+    defaults.texts = ReadOwnTexts(setup);
     if (setup.Bool("remove-earlier-installations")) project.setupFlags |= RemoveEarlierInstallations;
-    if (setup.Has("wizard-picture")) project.wizardPicture = ReadBitmap(setup, "wizard-picture");
+    // An empty name means no picture at all.
+    if (setup.Has("wizard-picture"))
+        project.wizardPicture = setup.String("wizard-picture").empty() ? Bytes() : ReadBitmap(setup, "wizard-picture");
     if (setup.Has("templates")) project.dialogTemplates = ReadTemplates(setup);
     ReadBackground(setup, project, defaults.title);
 }
@@ -552,12 +655,11 @@ ProjectSet ReadSet(const TableReader& set, const SetDefaults& defaults) {
     ProjectSet result;
     InstallSetFields& fields = result.fields;
     fields.displayName = set.String("name", defaults.title);
-    fields.tables = defaults.texts;
-    fields.caption = set.String("caption");
+    fields.tables = SetTexts(fields.displayName, defaults.texts, ReadOwnTexts(set));
+    fields.caption = set.String("caption", fields.displayName);
     fields.defaultDestination = set.String("destination");
     if (set.Bool("destination-changeable", true)) fields.setFlags |= DestinationChangeable;
     ReadDestinationStores(set, fields);
-    ReadTexts(set, fields.tables);
     ReadEntries(set, result);
     ReadRegistryEntries(set, result);
     ReadIniEntries(set, result);
@@ -613,6 +715,8 @@ Project LoadProject(const std::string& path) {
     TableReader root(context, document, "", {"setup", "set"});
     Project project;
     project.path = path;
+    project.dialogTemplates = DefaultDialogTemplates();
+    project.wizardPicture = DefaultWizardPicture();
     SetDefaults defaults;
     ReadSetup(root, project, defaults);
     ReadSets(root, project, defaults);

@@ -9,23 +9,26 @@
 //
 //   [setup]
 //   title = "..."                      default for each set's name and the background title
-//   wizard-picture = "side.bmp"        a .bmp shown beside the wizard's pages
-//   templates = "dialogs.rc"           DIALOG 100..109 become dialog templates 0..9
+//   wizard-picture = "side.bmp"        a .bmp shown beside the wizard's pages; without
+//                                      it the built-in picture, with "" none
+//   templates = "dialogs.rc"           DIALOG 100..109 become dialog templates 0..9;
+//                                      without it the built-in templates
 //   remove-earlier-installations = true
 //   single-page = { page = 2, set = 0 }
-//   [setup.texts]                      text tables every set starts from (as [set.texts])
+//   [setup.texts]                      texts every set starts from (as [set.texts])
 //   [setup.background]                 full-screen background window
 //   picture, title, font, size (character height in pixels), bold, weight,
 //   italic, shadow-colour, text-colour ("#RRGGBB")
 //
 //   [[set]]                            one to six install sets
-//   name, caption, destination (path macros such as #Program Files# are kept
-//   as written), destination-changeable (default true),
+//   name, caption (the set's label on the set selection page; default: its
+//   name), destination (path macros such as #Program Files# are kept as
+//   written), destination-changeable (default true),
 //   destination-registry = { root = "HKLM", key, value },
 //   destination-ini = { file, section, key }
-//   [set.texts]  replaces the [setup.texts] tables it names:
-//                welcome | information | destination | confirmation | progress
-//                | finish | messages | buttons | selection | 0..10 = ["...", ...]
+//   [set.texts]  welcome | information | destination | confirmation | progress
+//                | finish | messages | buttons | selection | 0..10 =
+//                ["...", ...] (strings 0, 1, ...) or { 31 = "...", ... }
 //   [[set.file]]     source (path or glob), name | folder, destination
 //                    (set/windows/system/fonts), uninstall (remove/keep), shared,
 //                    role (open/run), register (screensaver/self),
@@ -38,6 +41,15 @@
 //   [[set.registry]] root, key, name, data, keep-existing
 //   [[set.ini]]      file, section, key, value, only-if-missing
 //   [[set.patch]]    file, offset | pattern (text or byte list), replacement
+//
+// Texts: every set starts from kelvo's built-in English texts
+// (resources/texts.toml), in which "{title}" is the set's name. Each string
+// that [setup.texts] gives replaces the built-in one with the same table and
+// number, and each string that [set.texts] gives replaces that in turn; the
+// strings not given keep what they had, and "" gives an empty text on
+// purpose (an empty information text, for one, leaves out that page).
+// A lone line feed in the information text is written as CR LF, the line
+// break of the edit box that shows it.
 //
 // Files and folders enter a set's list in the order they are written.
 #pragma once

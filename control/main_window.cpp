@@ -1,9 +1,9 @@
 #include "control/main_window.h"
 
 #include "archive/script.h"
-#include "control/page_loop.h"
 #include "control/setup_state.h"
 #include "control/texts.h"
+#include "wizard/background_window.h"
 
 const char MainWindowClass[] = "KelvoClass";
 const WORD SetupIconResource = 800;
@@ -22,29 +22,6 @@ void ReleaseButtonFaceBrush() {
     if (brushCreated) DeleteObject(buttonFaceBrush);
     buttonFaceBrush = nullptr;
     brushCreated = false;
-}
-
-static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_DESTROY:
-            PostQuitMessage(0);  // ends the final message pump after the wizard
-            return 0;
-        case WM_SYSCOMMAND:
-            // Closing the window cancels the wizard without asking; the window
-            // itself goes only when the setup run is over.
-            if ((wParam & 0xFFF0) == SC_CLOSE) {
-                pageResult = PageCancelled;
-                return 0;
-            }
-            if ((wParam & 0xFFF0) == SC_RESTORE || (wParam & 0xFFF0) == SC_MAXIMIZE) {
-                LRESULT result = DefWindowProcA(window, message, wParam, lParam);
-                if (frameWindow != nullptr) ShowWindow(frameWindow, SW_SHOW);
-                return result;
-            }
-            break;
-        default: break;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
 }
 
 bool RegisterMainWindowClass() {

@@ -12,6 +12,7 @@
 #include "control/relocation.h"
 #include "control/setup_state.h"
 #include "control/texts.h"
+#include "wizard/dialog_helpers.h"
 #include "wizard/frame_dialog.h"
 
 // Frame dialog templates.
@@ -50,6 +51,7 @@ static void ShutDown() {
     ReleaseSetupScript();
     ReleasePathBuffers();
     ReleaseButtonFaceBrush();
+    ReleaseControlFont();
     OleUninitialize();
 }
 

@@ -31,24 +31,48 @@ static void AppendText(char* buffer, u32* length, const char* text, u32 count) {
     for (u32 i = 0; i < count && *length + 1 < MessageCapacity; i++) buffer[(*length)++] = text[i];
 }
 
-void FormatMessageText(char* buffer, u32 n) {
-    const char* message = LookupText(MessageTexts, n);
+void FormatTextWithPath(char* buffer, const char* format, const char* path) {
     u32 length = 0;
-    if (!HasPathConversion(message)) {
-        AppendText(buffer, &length, message, static_cast<u32>(strlen(message)));
+    if (!HasPathConversion(format)) {
+        AppendText(buffer, &length, format, static_cast<u32>(strlen(format)));
         buffer[length] = '\0';
         return;
     }
     bool pathUsed = false;
-    for (const char* p = message; *p != '\0'; p++) {
+    for (const char* p = format; *p != '\0'; p++) {
         if (p[0] == '%' && p[1] == '%') {
             AppendText(buffer, &length, "%", 1);
             p++;
         } else if (p[0] == '%' && p[1] == 's') {
-            const char* path = pathUsed || MessagePath == nullptr ? "" : MessagePath;
-            AppendText(buffer, &length, path, static_cast<u32>(strlen(path)));
+            const char* inserted = pathUsed || path == nullptr ? "" : path;
+            AppendText(buffer, &length, inserted, static_cast<u32>(strlen(inserted)));
             pathUsed = true;
             p++;
+        } else {
+            AppendText(buffer, &length, p, 1);
+        }
+    }
+    buffer[length] = '\0';
+}
+
+void FormatMessageText(char* buffer, u32 n) { FormatTextWithPath(buffer, LookupText(MessageTexts, n), MessagePath); }
+
+void FormatTextWithNumber(char* buffer, const char* format, u32 number) {
+    u32 length = 0;
+    bool numberUsed = false;
+    for (const char* p = format; *p != '\0'; p++) {
+        const char* conversion = p[0] == '%' && p[1] == 'l' ? p + 2 : p + 1;
+        if (p[0] == '%' && p[1] == '%') {
+            AppendText(buffer, &length, "%", 1);
+            p++;
+        } else if (p[0] == '%' && !numberUsed && (*conversion == 'd' || *conversion == 'u' || *conversion == 'i')) {
+            char digits[11];
+            u32 count = 0;
+            do digits[10 - count++] = static_cast<char>('0' + number % 10);
+            while ((number /= 10) != 0);
+            AppendText(buffer, &length, digits + 11 - count, count);
+            numberUsed = true;
+            p = conversion;
         } else {
             AppendText(buffer, &length, p, 1);
         }

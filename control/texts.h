@@ -15,6 +15,13 @@ const char* LookupText(u32 table, u32 n);
 // other "%" sequence is copied as it stands, and only the first "%s" receives
 // the path. Without "%s" the message is copied unchanged.
 void FormatMessageText(char* buffer, u32 n);
+// The same with any format text and path.
+void FormatTextWithPath(char* buffer, const char* format, const char* path);
+// Writes `format` into `buffer` (MessageCapacity bytes) with `number` in
+// place of its first "%d", "%u", "%i" or "%lu"; "%%" becomes "%", and any
+// other "%" sequence is copied as it stands, so a text from the archive can
+// never make the formatter read an argument that is not there.
+void FormatTextWithNumber(char* buffer, const char* format, u32 number);
 
 void SetMessagePath(const char* text);
 

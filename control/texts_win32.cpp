@@ -16,7 +16,10 @@ void* CopyTemplate(u32 n) {
     // The offset table ends where the first template begins; the loader
     // checked that every offset in it lies inside the record.
     if (templates.data == nullptr || 4 * n + 4 > ReadU32(templates.data)) return nullptr;
-    HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, TemplateBlockSize);
+    // A fixed block: the folder browser hands its handle to the system's
+    // file dialog, which shows an empty dialog for a moveable one on some
+    // systems; dialogs created from the pointer do not mind either way.
+    HGLOBAL handle = GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, TemplateBlockSize);
     void* block = handle != nullptr ? GlobalLock(handle) : nullptr;
     if (block == nullptr) {
         if (handle != nullptr) GlobalFree(handle);

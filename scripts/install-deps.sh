@@ -10,6 +10,7 @@ packages=(
   doctest-dev libdeflate-dev zlib1g-dev
   libtomlplusplus-dev nlohmann-json3-dev
   clang libclang-rt-14-dev libfuzzer-14-dev
+  python3
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -30,4 +31,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive sudo_if_needed apt-get install -y -qq --no-install-recommends "${missing[@]}"
 elif [ "${need_update:-0}" = 1 ]; then
   sudo_if_needed apt-get update -qq
+fi
+
+# Windows tests of read-only files run Wine as this ordinary user: as root,
+# Wine opens read-only files for writing (see scripts/wine-session.sh).
+# A system account with no home, no login shell and no password.
+wine_user=kelvo-wine
+if [ "$(id -u)" -eq 0 ] && ! getent passwd "$wine_user" >/dev/null; then
+  echo "creating system user $wine_user"
+  useradd --system --user-group --no-create-home --home-dir /nonexistent \
+    --shell /usr/sbin/nologin --comment "Kelvo Windows tests under Wine" "$wine_user"
 fi

@@ -15,8 +15,29 @@ echo "=== Windows tests under Wine"
 # The Wine session lives outside ctest: a wineserver or Wine service started
 # by the first test would keep ctest's output pipe open.
 bash scripts/wine-session.sh start $$ || exit 1
-trap 'bash scripts/wine-session.sh stop $$' EXIT
+# Test files named *_user_test.cpp run as an ordinary user in the user session
+# (scripts/wine-user-run.sh), which is started here too when there are any. It
+# starts in the background while the other tests run; a user test that comes
+# first waits for it on the session's lock.
+wine_user="${KELVO_WINE_USER:-kelvo-wine}"
+user_start="" user_start_log="$(mktemp)"
+stop_sessions() {
+    [ -z "$user_start" ] || wait "$user_start" 2>/dev/null
+    KELVO_WINE_USER="$wine_user" bash scripts/wine-session.sh stop $$
+    bash scripts/wine-session.sh stop $$
+    rm -f "$user_start_log"
+}
+trap stop_sessions EXIT
+if compgen -G "tests/windows/*_user_test.cpp" >/dev/null; then
+    KELVO_WINE_USER="$wine_user" bash scripts/wine-session.sh start $$ >"$user_start_log" 2>&1 &
+    user_start=$!
+fi
 ctest --test-dir build/windows --output-on-failure --no-tests=error -j "$jobs" --timeout 120 || status=1
+if [ -n "$user_start" ] && ! wait "$user_start"; then
+    cat "$user_start_log" >&2
+    status=1
+fi
+user_start=""
 
 if [ "$status" -ne 0 ]; then
     echo "=== some tests FAILED"

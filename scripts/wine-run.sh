@@ -7,6 +7,8 @@
 # session is running, joining starts one, and leaving stops it again.
 # Exits with the program's exit code; Wine passes on its low eight bits, and
 # a crash exits with 5 after printing a backtrace.
+# With KELVO_WINE_USER set (scripts/wine-user-run.sh sets it), the program
+# runs as that user in the user session instead (see wine-env.sh).
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 . "$here/wine-env.sh"
@@ -16,10 +18,14 @@ if [ $# -lt 1 ]; then
     exit 2
 fi
 
+if [ -n "$KELVO_WINE_USER" ] && [ -e "$1" ] && ! "${KELVO_AS_WINE_USER[@]}" test -r "$1"; then
+    echo "wine-run.sh: user $KELVO_WINE_USER cannot read $1" >&2
+    exit 1
+fi
 bash "$here/wine-session.sh" start $$ || exit 1
 trap 'bash "$here/wine-session.sh" stop $$' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 kelvo_wine_session_alive || exit 1
 export DISPLAY="$KELVO_SESSION_DISPLAY"
-wine "$@"
+"${KELVO_AS_WINE_USER[@]}" wine "$@"

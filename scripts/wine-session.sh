@@ -12,6 +12,8 @@
 #       writes the registry files) and our Xvfb.
 #   wine-session.sh stop --all    stop the session whoever holds it.
 #   wine-session.sh status        exit 0 when a session is running.
+#   wine-session.sh template      make the template prefix if there is none
+#                                 (or Wine changed); start does this too.
 #
 # HOLDER is the pid of the process using the session, by default the caller.
 # Holders that have died are dropped, so a test run that was killed does not
@@ -23,10 +25,26 @@
 # so a test runner would wait on them after every test. Started here, with
 # their output going to build/wine/session.log, they are shared by all runs.
 # The working prefix is left in place after stop, to look at what a run did.
+#
+# User mode (KELVO_WINE_USER=kelvo-wine, run as root; see wine-env.sh): the
+# same commands manage the user session, with holders and a lock of its own.
+# Its prefix is a copy of the same template owned by the user (Wine refuses a
+# prefix that is not the caller's), with the template maker's profile folder
+# renamed after the user; its wineserver, services and virtual desktop run as
+# the user. It always starts an Xvfb of its own: each session's virtual
+# desktop is a full-screen X window, and on one display the later one would
+# cover the other, so screenshots taken in the shared session could show the
+# user session's desktop. `stop --all` of the shared session (make clean)
+# stops the user session too.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 . "$here/wine-env.sh"
-holders_file="$KELVO_WINE_DIR/session.holders"
+holders_file="$KELVO_WINE_STATE.holders"
+
+# Runs this script for the shared session, whatever mode the caller is in.
+shared_session() {
+    env -u KELVO_WINE_USER bash "$here/wine-session.sh" "$@" 9>&-
+}
 
 log() { echo "wine-session: $*" >&2; }
 
@@ -62,7 +80,7 @@ prune_holders() {
 make_template() {
     local version tmp stamp="$KELVO_WINE_TEMPLATE/.kelvo-wine-version"
     # The suffix changes whenever the template's own settings change.
-    version="$(wine --version) template-2"
+    version="$(wine --version) template-3"
     if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$version" ]; then
         return
     fi
@@ -98,15 +116,17 @@ make_template() {
     done
     # A: is a removable disk (any drive linked to a plain folder is) and N:
     # the network drive: setups started from them are tested there.
-    mkdir -p "$KELVO_WINE_DIR/floppy" "$KELVO_WINE_DIR/share"
+    # S: is a small drive (see mount_small_drive) for tests of a full disk.
+    mkdir -p "$KELVO_WINE_DIR/floppy" "$KELVO_WINE_DIR/share" "$KELVO_WINE_DIR/small"
     ln -sfn "$KELVO_WINE_DIR/floppy" "$tmp/dosdevices/a:"
+    ln -sfn "$KELVO_WINE_DIR/small" "$tmp/dosdevices/s:"
     ln -sfn "$KELVO_WINE_DIR/share" "$tmp/dosdevices/n:"
     echo "$version" >"$tmp/.kelvo-wine-version"
     mv "$tmp" "$KELVO_WINE_TEMPLATE"
 }
 
 start_xvfb() {
-    local display_file="$KELVO_WINE_DIR/xvfb.display" tenths=100
+    local display_file="$KELVO_WINE_DIR/${KELVO_WINE_USER:+user-}xvfb.display" tenths=100
     rm -f "$display_file"
     # -displayfd lets Xvfb pick a free display and report it once it accepts
     # connections.
@@ -125,6 +145,24 @@ start_xvfb() {
     display=":$(head -n1 "$display_file")"
 }
 
+# Drive S: gets a 2 MB file system of its own when the session may mount
+# one (as root), so tests can fill it; otherwise it is a plain folder and
+# those tests say they are skipped.
+SMALL_DRIVE_SIZE=2m
+mount_small_drive() {
+    local folder="$KELVO_WINE_DIR/small"
+    mkdir -p "$folder"
+    [ "$EUID" -eq 0 ] || return 0
+    mountpoint -q "$folder" && return 0
+    mount -t tmpfs -o "size=$SMALL_DRIVE_SIZE,mode=1777" kelvo-small "$folder" 2>>"$KELVO_WINE_LOG" \
+        || log "no small drive S: (tmpfs could not be mounted)"
+}
+
+unmount_small_drive() {
+    local folder="$KELVO_WINE_DIR/small"
+    if [ "$EUID" -eq 0 ] && mountpoint -q "$folder"; then umount "$folder" 2>/dev/null || true; fi
+}
+
 do_start() {
     local holder=$1
     take_lock
@@ -136,11 +174,16 @@ do_start() {
     do_stop_locked  # whatever a killed run left behind
     echo "$holder" >"$holders_file"
     echo "--- session start $(date)" >>"$KELVO_WINE_LOG"
+    if [ -n "$KELVO_WINE_USER" ]; then
+        start_user_session
+        return
+    fi
     make_template
 
     rm -rf "$WINEPREFIX" "$HOME"
     mkdir -p "$HOME"
     cp -a --reflink=auto "$KELVO_WINE_TEMPLATE" "$WINEPREFIX"
+    mount_small_drive
 
     xvfb_pid="" display="${DISPLAY:-}"
     if [ -z "$display" ] || ! xdpyinfo -display "$display" >/dev/null 2>&1; then
@@ -167,6 +210,65 @@ EOF
     log "session running: display $display, prefix $WINEPREFIX"
 }
 
+# The user session's start, under its lock, once its holder is recorded.
+start_user_session() {
+    local user="$KELVO_WINE_USER" group maker display server_pid
+    if ! group="$(id -g "$user" 2>/dev/null)"; then
+        log "there is no user $user (scripts/install-deps.sh makes it)"
+        rm -f "$holders_file"
+        exit 1
+    fi
+    # The template is made under the shared session's lock.
+    shared_session template || exit 1
+
+    rm -rf "$WINEPREFIX" "$HOME"
+    mkdir -p "$HOME"
+    cp -a --reflink=auto "$KELVO_WINE_TEMPLATE" "$WINEPREFIX"
+    # This file names the template maker's server folder under /tmp, which
+    # the user may not enter; without it Wine makes one for the user.
+    rm -f "$WINEPREFIX/wineserver"
+    # Wine names the profile folder after the user: C:\users\<maker> becomes
+    # C:\users\<user>, and so do the registry's paths into it (TEMP, shell
+    # folders), which the .reg files spell with doubled backslashes.
+    maker="$(stat -c %U "$KELVO_WINE_TEMPLATE")"
+    if [ "$maker" != "$user" ] && [ -d "$WINEPREFIX/drive_c/users/$maker" ]; then
+        mv "$WINEPREFIX/drive_c/users/$maker" "$WINEPREFIX/drive_c/users/$user"
+        sed -i 's/C:\\\\users\\\\'"$maker"'\(\\\\\|"\)/C:\\\\users\\\\'"$user"'\1/g' "$WINEPREFIX"/*.reg
+    fi
+    chown -R -P "$user:$group" "$WINEPREFIX" "$HOME"
+    if ! "${KELVO_AS_WINE_USER[@]}" test -w "$WINEPREFIX" -a -w "$HOME"; then
+        log "user $user cannot reach $WINEPREFIX: every folder above it must let others through (o+x)"
+        rm -f "$holders_file"
+        exit 1
+    fi
+
+    # Xvfb runs as root, like the shared session's; without -auth it lets in
+    # every local client, the user's too.
+    start_xvfb
+    if ! "${KELVO_AS_WINE_USER[@]}" xdpyinfo -display "$display" >/dev/null 2>&1; then
+        log "user $user cannot open display $display"
+        kill "$xvfb_pid" 2>/dev/null || true
+        rm -f "$holders_file"
+        exit 1
+    fi
+    export DISPLAY="$display"
+
+    "${KELVO_AS_WINE_USER[@]}" wineserver -f -p </dev/null >>"$KELVO_WINE_LOG" 2>&1 9>&- &
+    server_pid=$!
+    cat >"$KELVO_WINE_STATE" <<EOF
+KELVO_SESSION_DISPLAY=$display
+KELVO_SESSION_XVFB_PID=$xvfb_pid
+KELVO_SESSION_SERVER_PID=$server_pid
+KELVO_SESSION_USER=$user
+EOF
+    if ! "${KELVO_AS_WINE_USER[@]}" wine rundll32.exe user32.dll,GetDesktopWindow </dev/null >>"$KELVO_WINE_LOG" 2>&1 9>&-; then
+        log "Wine did not start as $user (see $KELVO_WINE_LOG)"
+        do_stop_locked
+        exit 1
+    fi
+    log "user session running as $user: display $display, prefix $WINEPREFIX"
+}
+
 do_stop_locked() {
     [ -f "$KELVO_WINE_STATE" ] || return 0
     KELVO_SESSION_XVFB_PID="" KELVO_SESSION_SERVER_PID=""
@@ -174,7 +276,7 @@ do_stop_locked() {
     . "$KELVO_WINE_STATE"
     local server="$KELVO_SESSION_SERVER_PID" xvfb="$KELVO_SESSION_XVFB_PID"
     if [ -n "$server" ] && kelvo_pid_is "$server" wineserver; then
-        wineserver -k </dev/null >>"$KELVO_WINE_LOG" 2>&1 9>&- || true
+        "${KELVO_AS_WINE_USER[@]}" wineserver -k </dev/null >>"$KELVO_WINE_LOG" 2>&1 9>&- || true
         if ! wait_gone "$server" wineserver 100; then
             log "wineserver $server did not stop; killing it"
             kill -9 "$server" 2>/dev/null || true
@@ -185,10 +287,27 @@ do_stop_locked() {
         wait_gone "$xvfb" Xvfb 50 || kill -9 "$xvfb" 2>/dev/null || true
     fi
     rm -f "$KELVO_WINE_STATE" "$holders_file"
+    [ -n "$KELVO_WINE_USER" ] || unmount_small_drive
+    if [ -n "$KELVO_WINE_USER" ]; then
+        # Each user session gets a new server folder under /tmp (named in the
+        # prefix's wineserver file); remove it, or every run would leave one.
+        local folder
+        folder="$(cat "$WINEPREFIX/wineserver" 2>/dev/null || true)"
+        if [[ "$folder" =~ ^wine-[A-Za-z0-9]+$ ]] && [ "$(stat -c %U "/tmp/$folder" 2>/dev/null)" = "$KELVO_WINE_USER" ]; then
+            rm -rf "/tmp/${folder:?}"
+        fi
+    fi
 }
 
 do_stop() {
-    local holder=$1
+    local holder=$1 user
+    # `stop --all` (make clean) stops the user session too, before taking the
+    # shared lock: the user session takes its own lock, then the shared one.
+    if [ "$holder" = --all ] && [ -z "$KELVO_WINE_USER" ] && [ "$EUID" -eq 0 ] \
+        && [ -f "$KELVO_WINE_DIR/user-session" ]; then
+        user="$(sed -n 's/^KELVO_SESSION_USER=//p' "$KELVO_WINE_DIR/user-session")"
+        [ -z "$user" ] || KELVO_WINE_USER="$user" bash "$here/wine-session.sh" stop --all || true
+    fi
     [ -f "$KELVO_WINE_STATE" ] || return 0
     take_lock
     if [ "$holder" != --all ]; then
@@ -202,8 +321,16 @@ case "${1:-}" in
     start) do_start "${2:-$PPID}" ;;
     stop) do_stop "${2:-$PPID}" ;;
     status) kelvo_wine_session_alive ;;
+    template)
+        if [ -n "$KELVO_WINE_USER" ]; then
+            shared_session template
+        else
+            take_lock
+            make_template
+        fi
+        ;;
     *)
-        echo "usage: wine-session.sh start|stop [HOLDER|--all] | status" >&2
+        echo "usage: wine-session.sh start|stop [HOLDER|--all] | status | template" >&2
         exit 2
         ;;
 esac

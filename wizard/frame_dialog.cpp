@@ -4,9 +4,12 @@
 #include "control/page_loop.h"
 #include "control/setup_state.h"
 #include "control/texts.h"
+#include "wizard/dialog_helpers.h"
+#include "wizard/pictures.h"
 
-// Frame control ids.
-const int BackButton = 1007;
+// Hidden controls of the frame that mark where the picture and the separator go.
+const int PictureControl = 1011;
+const int SeparatorControl = 1012;
 
 // Messages of table 6 the Cancel button asks and reports with.
 const u32 ReallyCancelMessage = 14;
@@ -54,14 +57,28 @@ static void HandleCommand(WPARAM wParam, LPARAM lParam) {
     }
 }
 
+static void PaintFrame(HWND frame) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(frame, &paint);
+    if (dc != nullptr) {
+        DrawControlFrame(frame, dc, SeparatorControl, true);  // a sunken line above the buttons
+        DrawPictureInControl(frame, dc, PictureControl, setupScript.wizardPicture);
+    }
+    EndPaint(frame, &paint);
+}
+
 INT_PTR CALLBACK FrameDialogProc(HWND frame, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_INITDIALOG: PlaceFrame(frame); return TRUE;
+        case WM_INITDIALOG:
+            PlaceFrame(frame);
+            ApplyControlFont(frame);
+            return TRUE;
         case WM_COMMAND: HandleCommand(wParam, lParam); return TRUE;
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == SC_MINIMIZE) ShowWindow(mainWindow, SW_MINIMIZE);
             if ((wParam & 0xFFF0) == SC_CLOSE) pageResult = PageCancelled;
             return FALSE;  // the system's own handling follows
-        default: return FALSE;
+        case WM_PAINT: PaintFrame(frame); return TRUE;
+        default: return ColourControl(frame, message, wParam, lParam);
     }
 }

@@ -3,81 +3,276 @@
 //   kelvo-driver run SETUP.exe [OPTIONS...]
 //       starts the setup, waits for its window, reports what it shows, then
 //       closes the window (which cancels the wizard) and reports how the
-//       setup ended. Exits with the setup's exit code.
+//       setup ended.
+//   kelvo-driver tour SETUP.exe [--shots DIR] [--pages N] [-- OPTIONS...]
+//       starts the setup and walks through its first N wizard pages (5 when
+//       not told): for each it reports the title, the texts and the frame
+//       buttons, saves a screenshot DIR/NN-<page title>.bmp and clicks Next;
+//       on the last it clicks Cancel, answers the question Yes and any report
+//       OK. A screenshot DIR/00-background.bmp is taken as soon as the main
+//       window shows. A setup that shows no page yet is reported, its frame
+//       saved as DIR/01-frame.bmp and its window closed.
+//
+// Both exit with the setup's exit code (1 when it could not be started or
+// did not end, 2 for a wrong command line).
 #include <windows.h>
 #include <stdio.h>
+#include <ctype.h>
+#include <stdlib.h>
 
 #include <string>
+#include <vector>
+
+#include "tests/support/setup_driver.h"
 
 namespace {
 
-const DWORD WaitLimit = 30000;  // ms
+const int DefaultTourPages = 5;
+const DWORD PageWaitLimit = 10000;  // ms for the next page after a click
+const DWORD RunPageWait = 2000;     // ms run gives the first page to show before reporting
+const DWORD EndWaitLimit = 20000;   // ms for the setup to end after Cancel
+const DWORD LateBoxWait = 1000;     // ms to watch for another message box at the end
+const size_t SlugLimit = 40;
+const int ExitFailed = 1;
+const int ExitUsage = 2;
 
-std::string WindowText(HWND window) {
-    char text[512] = "";
-    GetWindowTextA(window, text, sizeof text);
+const char Usage[] =
+    "usage: kelvo-driver run SETUP.exe [OPTIONS...]\n"
+    "       kelvo-driver tour SETUP.exe [--shots DIR] [--pages N] [-- OPTIONS...]\n";
+
+struct TourSettings {
+    std::string setup;
+    std::string options;
+    std::string shots;  // "" for no screenshots
+    int pages = DefaultTourPages;
+};
+
+// A text on one line: line breaks shown as \n.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] == '\r') continue;
+        line += text[i] == '\n' ? std::string("\\n") : std::string(1, text[i]);
+    }
+    return line;
+}
+
+// A page title as part of a file name: lower-case letters and digits, the
+// rest as single dashes.
+std::string Slug(const std::string& title) {
+    std::string slug;
+    for (char c : title) {
+        if (slug.size() >= SlugLimit) break;
+        if (isalnum(static_cast<unsigned char>(c))) {
+            slug += static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        } else if (!slug.empty() && slug.back() != '-') {
+            slug += '-';
+        }
+    }
+    while (!slug.empty() && slug.back() == '-') slug.pop_back();
+    return slug.empty() ? "page" : slug;
+}
+
+std::string Joined(const std::vector<std::string>& words, const char* separator) {
+    std::string text;
+    for (const std::string& word : words) text += (text.empty() ? "" : separator) + word;
     return text;
 }
 
-// The setup's main window, once it is on screen.
-HWND WaitForSetupWindow(HANDLE process) {
-    for (DWORD waited = 0; waited < WaitLimit; waited += 50) {
-        HWND window = FindWindowA("KelvoClass", nullptr);
-        if (window != nullptr && IsWindowVisible(window)) return window;
-        if (WaitForSingleObject(process, 50) == WAIT_OBJECT_0) return nullptr;
+// Saves a screenshot as DIR/NN-name.bmp when screenshots are wanted.
+void Shoot(const TourSettings& settings, int number, const std::string& name) {
+    if (settings.shots.empty()) return;
+    char prefix[8];
+    wsprintfA(prefix, "%02d-", number);
+    const char* separator = settings.shots.find('/') != std::string::npos ? "/" : "\\";  // as DIR is written
+    std::string path = settings.shots + separator + prefix + name + ".bmp";
+    if (SetupDriver::Screenshot(path)) {
+        printf("  screenshot: %s\n", path.c_str());
+    } else {
+        fprintf(stderr, "kelvo-driver: cannot save the screenshot %s\n", path.c_str());
+    }
+}
+
+void ReportWindows(const SetupDriver& driver) {
+    printf("setup window: \"%s\"\n", driver.MainTitle().c_str());
+    if (driver.Frame() != nullptr) printf("  frame: \"%s\"\n", driver.FrameCaption().c_str());
+}
+
+void ReportPage(const SetupDriver& driver, int number) {
+    printf("page %d: \"%s\"\n", number, driver.PageTitle().c_str());
+    for (int id = FirstPageText; id <= LastPageText; id++) {
+        if (driver.PageHasControl(id)) printf("  text %d: \"%s\"\n", id, OneLine(driver.PageText(id)).c_str());
+    }
+    const struct {
+        int id;
+        const char* name;
+    } buttons[] = {{FrameBackButton, "Back"}, {FrameNextButton, "Next"}, {FrameCancelButton, "Cancel"}};
+    std::vector<std::string> enabled;
+    for (const auto& button : buttons)
+        if (driver.FrameButtonEnabled(button.id)) enabled.push_back(button.name);
+    printf("  enabled buttons: %s\n", enabled.empty() ? "none" : Joined(enabled, ", ").c_str());
+}
+
+// Answers a message box as a person going on would: Yes to a question, OK
+// to a report.
+void AnswerMessageBox(HWND box) {
+    printf("message box: \"%s\"\n", OneLine(SetupDriver::MessageBoxText(box)).c_str());
+    for (int button : {IDYES, IDOK, IDRETRY, IDCANCEL}) {
+        if (SetupDriver::Answer(box, button)) {
+            printf("  answered %s\n", button == IDYES ? "Yes" : button == IDOK ? "OK" : button == IDRETRY ? "Retry" : "Cancel");
+            return;
+        }
+    }
+    printf("  the box has no button to answer with\n");
+}
+
+// Waits for a page other than `previous`, answering the message boxes that
+// come first; null when the setup ended or no page came in time.
+HWND NextPage(SetupDriver& driver, HWND previous) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < PageWaitLimit) {
+        HWND box = driver.OpenMessageBox();
+        if (box != nullptr) {
+            AnswerMessageBox(box);
+            driver.WaitForNewPage(previous, 500);  // the box goes away meanwhile
+            continue;
+        }
+        HWND page = driver.WaitForNewPage(previous, 200);
+        if (page != nullptr) return page;
+        if (!driver.Running()) return nullptr;
     }
     return nullptr;
 }
 
-BOOL CALLBACK ReportDialog(HWND window, LPARAM owner) {
-    char name[16];
-    GetClassNameA(window, name, sizeof name);
-    if (lstrcmpA(name, "#32770") == 0 && (GetParent(window) == reinterpret_cast<HWND>(owner) ||
-                                           GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(owner)))
-        printf("  dialog: \"%s\"\n", WindowText(window).c_str());
-    return TRUE;
+// Waits for the setup to end, answering its message boxes; the exit code
+// or STILL_ACTIVE.
+DWORD WaitForEnd(SetupDriver& driver) {
+    DWORD start = GetTickCount();
+    while (driver.Running() && GetTickCount() - start < EndWaitLimit) {
+        HWND box = driver.WaitForMessageBox(LateBoxWait);
+        if (box != nullptr) {
+            AnswerMessageBox(box);
+            Sleep(200);  // let the answer close the box before looking again
+        }
+    }
+    return driver.WaitForExit(0);
 }
 
-int Run(const char* setup, const char* options) {
-    std::string command = std::string("\"") + setup + "\"" + (options[0] ? " " : "") + options;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        fprintf(stderr, "kelvo-driver: cannot start %s (error %lu)\n", setup, GetLastError());
-        return 1;
-    }
-    HWND window = WaitForSetupWindow(process.hProcess);
-    if (window != nullptr) {
-        printf("setup window: \"%s\"\n", WindowText(window).c_str());
-        EnumChildWindows(window, ReportDialog, reinterpret_cast<LPARAM>(window));
-        EnumWindows(ReportDialog, reinterpret_cast<LPARAM>(window));
-        printf("closing the setup window\n");
-        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-    } else {
-        printf("the setup showed no window\n");
-    }
-    DWORD code = 1;
-    if (WaitForSingleObject(process.hProcess, WaitLimit) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &code);
-    } else {
+int ReportEnd(DWORD code) {
+    if (code == STILL_ACTIVE) {
         fprintf(stderr, "kelvo-driver: the setup did not end; stopping it\n");
-        TerminateProcess(process.hProcess, 1);
+        return ExitFailed;
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     printf("setup ended with exit code %ld\n", static_cast<long>(code));
     return static_cast<int>(code);
+}
+
+// Ends the tour on the current page: Cancel when a person could press it,
+// else the window's close command.
+int Cancel(SetupDriver& driver) {
+    if (driver.ClickFrameButton(FrameCancelButton)) {
+        printf("clicking Cancel\n");
+    } else {
+        printf("Cancel cannot be pressed; closing the setup window\n");
+        driver.CloseMainWindow();
+    }
+    return ReportEnd(WaitForEnd(driver));
+}
+
+bool StartSetup(const SetupDriver& driver, const std::string& setup) {
+    if (driver.Started()) return true;
+    fprintf(stderr, "kelvo-driver: cannot start %s (error %lu)\n", setup.c_str(), driver.StartError());
+    return false;
+}
+
+// A setup without its main window: how it ended, or a failure.
+int NoWindow(SetupDriver& driver) {
+    printf("the setup showed no window\n");
+    if (HWND box = driver.OpenMessageBox()) AnswerMessageBox(box);
+    return ReportEnd(driver.WaitForExit());
+}
+
+int Run(const std::string& setup, const std::string& options) {
+    SetupDriver driver(setup, options);
+    if (!StartSetup(driver, setup)) return ExitFailed;
+    if (!driver.WaitForMainWindow()) return NoWindow(driver);
+    ReportWindows(driver);
+    if (driver.WaitForNewPage(nullptr, RunPageWait) != nullptr) ReportPage(driver, 1);
+    printf("closing the setup window\n");
+    driver.CloseMainWindow();
+    return ReportEnd(WaitForEnd(driver));
+}
+
+int Tour(const TourSettings& settings) {
+    if (!settings.shots.empty()) CreateDirectoryA(settings.shots.c_str(), nullptr);
+    SetupDriver driver(settings.setup, settings.options);
+    if (!StartSetup(driver, settings.setup)) return ExitFailed;
+    if (!driver.WaitForMainWindow()) return NoWindow(driver);
+    ReportWindows(driver);
+    Shoot(settings, 0, "background");
+
+    HWND page = nullptr;
+    for (int number = 1; number <= settings.pages; number++) {
+        page = NextPage(driver, page);
+        if (page == nullptr && !driver.Running()) return ReportEnd(driver.WaitForExit());
+        if (page == nullptr && number == 1) {
+            printf("no wizard page appeared: the setup shows its frame only\n");
+            Shoot(settings, 1, "frame");
+            printf("closing the setup window\n");
+            driver.CloseMainWindow();
+            return ReportEnd(WaitForEnd(driver));
+        }
+        if (page == nullptr) {
+            printf("no page came after page %d\n", number - 1);
+            break;
+        }
+        ReportPage(driver, number);
+        Shoot(settings, number, Slug(driver.PageTitle()));
+        if (number == settings.pages) break;
+        if (!driver.ClickFrameButton(FrameNextButton)) {
+            printf("Next cannot be pressed: the tour ends here\n");
+            break;
+        }
+        printf("clicking Next\n");
+    }
+    return Cancel(driver);
+}
+
+// Reads the tour's command line (after "tour"); false when it is wrong.
+bool ReadTourSettings(int argc, char** argv, TourSettings* settings) {
+    if (argc < 1) return false;
+    settings->setup = argv[0];
+    for (int i = 1; i < argc; i++) {
+        std::string option = argv[i];
+        if (option == "--") {
+            std::vector<std::string> rest(argv + i + 1, argv + argc);
+            settings->options = Joined(rest, " ");
+            return true;
+        }
+        if (i + 1 >= argc) return false;
+        if (option == "--shots") {
+            settings->shots = argv[++i];
+        } else if (option == "--pages") {
+            settings->pages = atoi(argv[++i]);
+            if (settings->pages < 1) return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3 || lstrcmpA(argv[1], "run") != 0) {
-        fprintf(stderr, "usage: kelvo-driver run SETUP.exe [OPTIONS...]\n");
-        return 2;
+    setvbuf(stdout, nullptr, _IONBF, 0);  // keep the report in order with the setup's own output
+    std::string command = argc >= 2 ? argv[1] : "";
+    if (command == "run" && argc >= 3) {
+        std::vector<std::string> options(argv + 3, argv + argc);
+        return Run(argv[2], Joined(options, " "));
     }
-    std::string options;
-    for (int i = 3; i < argc; i++) options += (i > 3 ? " " : "") + std::string(argv[i]);
-    return Run(argv[2], options.c_str());
+    TourSettings settings;
+    if (command == "tour" && ReadTourSettings(argc - 2, argv + 2, &settings)) return Tour(settings);
+    fputs(Usage, stderr);
+    return ExitUsage;
 }

@@ -24,6 +24,7 @@
 #include "archive/loader.h"
 #include "builder/archive_builder.h"
 #include "builder/build_command.h"
+#include "builder/default_resources.h"
 #include "builder/project.h"
 #include "builder/source_glob.h"
 #include "builder/volume_layout.h"
@@ -199,13 +200,9 @@ TEST_CASE("the demo's setup-wide records read back as the project gives them") {
           EncodeBackgroundStyle(0x000000, 0xFFFFFF, MakeLogFont("Times New Roman", 36, 700, true)));
     CHECK_FALSE(singlePageMode);
 
-    // Ten DIALOG templates, each starting with the style the script gives
-    // and DS_SETFONT, which windres adds for the FONT statement.
+    // The demo gives no templates: the built-in ones are there.
     const LoadedBody& templates = setupScript.dialogTemplates;
-    REQUIRE(templates.data != nullptr);
-    CHECK(ReadU32(templates.data) == 4 * DialogTemplateCount);
-    for (uint32_t t = 0; t < DialogTemplateCount; t++)
-        CHECK(ReadU32(templates.data + ReadU32(templates.data + 4 * t)) == (0x80C80080u | 0x40u));
+    CHECK(BodyBytes(templates) == EncodeDialogTemplates(DefaultDialogTemplates()));
 }
 
 TEST_CASE("the demo's install sets read back with their fields, texts and entries") {
@@ -214,7 +211,7 @@ TEST_CASE("the demo's install sets read back with their fields, texts and entrie
     REQUIRE(setupScript.setCount == 2);
 
     CHECK(std::string(InstallSetText(0, DisplayNameField)) == "Kelvo Demo");
-    CHECK(std::string(InstallSetText(0, CaptionField)) == "Kelvo Demo Setup");
+    CHECK(std::string(InstallSetText(0, CaptionField)) == "&Full: the documents, a data folder and a settings file");
     CHECK(std::string(InstallSetText(0, DefaultDestinationField)) == "#Program Files#\\Kelvo Demo");
     CHECK(InstallSetNumber(0, RegistryRootField) == 2);
     CHECK(std::string(InstallSetText(0, RegistryKeyField)) == "Software\\Kelvo\\Demo");
@@ -224,15 +221,20 @@ TEST_CASE("the demo's install sets read back with their fields, texts and entrie
     CHECK(SetFlagsOf(0) == (DestinationChangeable | StoreDestinationInRegistry | StoreDestinationInIni));
     CHECK(SetFlagsOf(1) == DestinationChangeable);
 
-    // Shared texts from [setup.texts], a set's own tables in their place.
+    // Built-in texts, replaced string by string by [setup.texts] and then
+    // by a set's own.
     SelectInstallSet(1);
-    CHECK(std::string(LookupText(WelcomeTexts, 0)) == "Welcome");
+    CHECK(std::string(LookupText(WelcomeTexts, 0)) == "Welcome to the Kelvo Demo");
+    CHECK(std::string(LookupText(WelcomeTexts, 3)) == "Click Next to continue, or Cancel to quit setup.");
     CHECK(std::string(LookupText(InformationTexts, 0)) == "About the minimal set");
-    CHECK(std::string(LookupText(SetSelectionTexts, 0)).empty());
+    CHECK(std::string(LookupText(FinishTexts, 5)) == "&View the read-me");
+    CHECK(std::string(LookupText(FinishTexts, 6)) == "&Start Kelvo Demo (minimal) now");
+    CHECK(std::string(LookupText(MessageTexts, 0)) == "Kelvo Demo Setup");
+    CHECK(std::string(LookupText(MessageTexts, 1)) == "Choose Folder");
     SelectInstallSet(0);
     CHECK(std::string(LookupText(InformationTexts, 0)) == "About the demo");
-    CHECK(std::string(LookupText(SetSelectionTexts, 2)) == "Kelvo Demo (minimal)");
-    CHECK(std::string(LookupText(MessageTexts, 3)) == "Please insert the disk that holds %s.");
+    CHECK(std::string(LookupText(SetSelectionTexts, 0)) == "Choose Setup Type");
+    CHECK(std::string(LookupText(FinishTexts, 6)) == "&Start Kelvo Demo now");
 
     const FileEntry* readme = FileEntryAt(0, 0);
     CHECK(readme->afterSetupRole == OpenedDocument);
@@ -369,13 +371,15 @@ TEST_CASE("a copy is shared only from the volume the reader is in or a later one
 
 namespace {
 
-// A project of incompressible files for 4 KB disks: a small one repeated
+// A project of incompressible files for 32 KB disks: a small one repeated
 // around a large one that spans several volumes, and a second set whose
 // first file reaches past volume 0 (it cannot fit there behind the
-// 600-byte stub and the small file) before it repeats the small one.
+// 600-byte stub, the records and the small file) before it repeats the
+// small one. The records, with the built-in templates and two sets' texts
+// but no side picture, take some 9 KB uncompressed.
 struct SplitProject {
     std::string folder, project;
-    Bytes small = RandomBytes(700, 1), large = RandomBytes(9000, 2), medium = RandomBytes(3000, 3);
+    Bytes small = RandomBytes(5600, 1), large = RandomBytes(72000, 2), medium = RandomBytes(24000, 3);
 
     SplitProject() : folder(Scratch("split")) {
         WriteBytes(folder + "/small.bin", small);
@@ -383,6 +387,8 @@ struct SplitProject {
         WriteBytes(folder + "/medium.bin", medium);
         project = folder + "/kelvo.toml";
         WriteText(project, R"(
+[setup]
+wizard-picture = ""
 [[set]]
 name = "first"
 [[set.file]]
@@ -408,10 +414,10 @@ source = "small.bin"
 
 TEST_CASE("with a disk size the file data runs through volumes the reader follows") {
     SplitProject p;
-    const uint64_t diskSize = 4096;
+    const uint64_t diskSize = 32768;
     std::string output = p.folder + "/setup.exe";
     for (uint32_t v = 1; v <= 12; v++) WriteText(VolumePath(output, v), "left over by an earlier, larger build");
-    REQUIRE(RunBuild({p.project, "-o", output, "--stub", FakeStub(p.folder), "--disk-size", "4K", "--level", "0"}) == 0);
+    REQUIRE(RunBuild({p.project, "-o", output, "--stub", FakeStub(p.folder), "--disk-size", "32K", "--level", "0"}) == 0);
 
     uint32_t volumes = 1;
     while (fs::exists(VolumePath(output, volumes))) volumes++;
@@ -445,7 +451,7 @@ TEST_CASE("with a disk size the file data runs through volumes the reader follow
 TEST_CASE("at any disk size every file stays within it and every set reads back") {
     SplitProject p;
     std::string stub = FakeStub(p.folder);
-    for (uint64_t diskSize : {2900, 3500, 4096, 5000, 7777, 20000}) {
+    for (uint64_t diskSize : {23200, 28000, 32768, 40000, 62216, 160000}) {
         INFO("disk size " << diskSize);
         std::string output = p.folder + "/sweep.exe";
         REQUIRE(RunBuild({p.project, "-o", output, "--stub", stub, "--disk-size", std::to_string(diskSize)}) == 0);

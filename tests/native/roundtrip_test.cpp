@@ -45,7 +45,6 @@ const char* const Project = R"(
 [setup]
 title = "Round trip"
 wizard-picture = "DEMO/wizard.bmp"
-templates = "DEMO/dialogs.rc"
 remove-earlier-installations = true
 
 [setup.background]

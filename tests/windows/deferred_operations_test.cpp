@@ -16,43 +16,12 @@
 
 #include "control/deferred_operations.h"
 #include "control/setup_state.h"
+#include "tests/support/win32_test_files.h"
 
 namespace {
 
-// A folder of files to schedule, removed with its files at the end.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        char temp[MAX_PATH];
-        REQUIRE(GetTempPathA(sizeof temp, temp) != 0);
-        folder = std::string(temp) + "kelvo deferred test " + std::to_string(GetCurrentProcessId());
-        CreateDirectoryA(folder.c_str(), nullptr);
-        REQUIRE(GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES);
-    }
-
-    ~ScratchFolder() {
-        for (const std::string& path : made) DeleteFileA(path.c_str());
-        RemoveDirectoryA(folder.c_str());
-    }
-
-    // Creates `name` holding its own name and returns its path.
-    std::string Make(const std::string& name) {
-        std::string path = folder + "\\" + name;
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        REQUIRE(file != INVALID_HANDLE_VALUE);
-        DWORD written = 0;
-        WriteFile(file, name.data(), static_cast<DWORD>(name.size()), &written, nullptr);
-        CloseHandle(file);
-        made.push_back(path);
-        return path;
-    }
-
-    const std::string& Folder() const { return folder; }
-
-private:
-    std::string folder;
-    std::vector<std::string> made;
-};
+// Files to schedule live here; the blanks make short names differ from long ones.
+const char ScratchLabel[] = "kelvo deferred test";
 
 std::string ShortPath(const std::string& path) {
     char shortPath[MAX_PATH];
@@ -60,27 +29,6 @@ std::string ShortPath(const std::string& path) {
     REQUIRE(length != 0);
     REQUIRE(length < sizeof shortPath);
     return shortPath;
-}
-
-std::string ReadWhole(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::string();
-    std::string contents;
-    char buffer[512];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got != 0) contents.append(buffer, got);
-    CloseHandle(file);
-    return contents;
-}
-
-void WriteWhole(const std::string& path, const std::string& contents) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    REQUIRE(file != INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
-    CloseHandle(file);
-    REQUIRE(written == contents.size());
 }
 
 // The non-empty lines of a profile file.
@@ -107,21 +55,21 @@ public:
         REQUIRE(GetWindowsDirectoryA(windows, sizeof windows) != 0);
         wininit = std::string(windows) + "\\WININIT.INI";
         existed = GetFileAttributesA(wininit.c_str()) != INVALID_FILE_ATTRIBUTES;
-        if (existed) saved = ReadWhole(wininit);
-        WriteWhole(wininit, "");
+        if (existed) saved = ReadWholeFile(wininit);
+        WriteWholeFile(wininit, "");
         isNt = nt;
     }
 
     ~PlatformUnderTest() {
         isNt = savedIsNt;
         if (existed) {
-            WriteWhole(wininit, saved);
+            WriteWholeFile(wininit, saved);
         } else {
             DeleteFileA(wininit.c_str());
         }
     }
 
-    std::string Wininit() const { return ReadWhole(wininit); }
+    std::string Wininit() const { return ReadWholeFile(wininit); }
 
 private:
     bool savedIsNt;
@@ -257,7 +205,7 @@ TEST_CASE("the placeholder scan reads no byte past the spare bytes, however long
 }
 
 TEST_CASE("Windows 95/98: each deletion gets its own NUL line with the short name") {
-    ScratchFolder scratch;
+    ScratchFolder scratch(ScratchLabel);
     std::string first = scratch.Make("first file to delete at restart.txt");
     std::string second = scratch.Make("second file to delete at restart.txt");
     // The names are long, so their short forms differ from them.
@@ -275,7 +223,7 @@ TEST_CASE("Windows 95/98: each deletion gets its own NUL line with the short nam
 }
 
 TEST_CASE("Windows 95/98: a replacement writes one line per target, in short names") {
-    ScratchFolder scratch;
+    ScratchFolder scratch(ScratchLabel);
     std::string target = scratch.Make("installed program file.dll");
     std::string older = scratch.Make("first new copy of the file.tmp");
     std::string newer = scratch.Make("second new copy of the file.tmp");
@@ -294,7 +242,7 @@ TEST_CASE("Windows 95/98: a replacement writes one line per target, in short nam
 }
 
 TEST_CASE("NT: operations go to PendingFileRenameOperations, not to WININIT.INI") {
-    ScratchFolder scratch;
+    ScratchFolder scratch(ScratchLabel);
     std::string target = scratch.Make("replaced at restart.dll");
     std::string source = scratch.Make("replacement.tmp");
     std::string doomed = scratch.Make("deleted at restart.tmp");
@@ -303,7 +251,7 @@ TEST_CASE("NT: operations go to PendingFileRenameOperations, not to WININIT.INI"
     ScheduleAtRestart(target.c_str(), source.c_str());
     ScheduleAtRestart(nullptr, doomed.c_str());
     std::vector<std::string> pending = PendingOperations();
-    ForgetPendingOperations(scratch.Folder());
+    ForgetPendingOperations(scratch.Root());
 
     CHECK(platform.Wininit().empty());
     // Wine records NT names ("\??\C:\...") with long names as they are; a
@@ -312,5 +260,5 @@ TEST_CASE("NT: operations go to PendingFileRenameOperations, not to WININIT.INI"
     CHECK(PendingTarget(pending, "\\??\\" + source) == "!\\??\\" + target);
     CHECK(PendingTarget(pending, "\\??\\" + doomed) == "");
     // The records are gone again.
-    for (const std::string& text : PendingOperations()) CHECK(text.find(scratch.Folder()) == std::string::npos);
+    for (const std::string& text : PendingOperations()) CHECK(text.find(scratch.Root()) == std::string::npos);
 }

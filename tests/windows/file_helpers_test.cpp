@@ -11,64 +11,11 @@
 #include <string>
 
 #include "common/file.h"
+#include "tests/support/win32_test_files.h"
 
 namespace {
 
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        char temp[MAX_PATH];
-        REQUIRE(GetTempPathA(sizeof temp, temp) != 0);
-        folder = std::string(temp) + "kelvo-file-test-" + std::to_string(GetCurrentProcessId());
-        CreateDirectoryA(folder.c_str(), nullptr);
-        DWORD attributes = GetFileAttributesA(folder.c_str());
-        REQUIRE(attributes != INVALID_FILE_ATTRIBUTES);
-        REQUIRE((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
-    }
-
-    ~ScratchFolder() {
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA(Path(found.cFileName).c_str());
-            } while (FindNextFileA(search, &found));
-            FindClose(search);
-        }
-        RemoveDirectoryA(folder.c_str());
-    }
-
-    std::string Path(const char* name) const { return folder + "\\" + name; }
-
-    // Creates `name` holding `contents` and returns its path.
-    std::string Make(const char* name, const std::string& contents) const {
-        std::string path = Path(name);
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        REQUIRE(file != INVALID_HANDLE_VALUE);
-        DWORD written = 0;
-        REQUIRE(WriteFile(file, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr));
-        CloseHandle(file);
-        REQUIRE(written == contents.size());
-        return path;
-    }
-
-    // The whole contents of `path`, read by a reader that shares everything.
-    static std::string Contents(const std::string& path) {
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        REQUIRE(file != INVALID_HANDLE_VALUE);
-        std::string contents;
-        char buffer[256];
-        DWORD got = 0;
-        while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got != 0) contents.append(buffer, got);
-        CloseHandle(file);
-        return contents;
-    }
-
-private:
-    std::string folder;
-};
-
+const char ScratchLabel[] = "kelvo-file-test";
 const char* const Digits = "0123456789";
 
 // Who opens the file second in the sharing table.
@@ -89,7 +36,7 @@ FileHandle OpenSecond(const std::string& path, SecondOpener opener) {
 }  // namespace
 
 TEST_CASE("opening a missing file fails in every mode") {
-    ScratchFolder scratch;
+    ScratchFolder scratch(ScratchLabel);
     for (OpenMode mode : {OpenRead, OpenWrite, OpenReadWrite}) {
         CAPTURE(mode);
         CHECK(OpenExistingFile(scratch.Path("missing.bin").c_str(), mode) == NoFile);
@@ -102,7 +49,7 @@ TEST_CASE("opening a missing file fails in every mode") {
 }
 
 TEST_CASE("CreateNewFile makes an empty file, truncating an existing one") {
-    ScratchFolder scratch;
+    ScratchFolder scratch(ScratchLabel);
     std::string fresh = scratch.Path("fresh.bin");
     std::string existing = scratch.Make("existing.bin", "old contents that must go");
 
@@ -115,12 +62,12 @@ TEST_CASE("CreateNewFile makes an empty file, truncating an existing one") {
         CHECK(WriteToFile(file, "er", 2) == WriteDone);
         CHECK(FileSize(file) == 5);
         CloseFile(file);
-        CHECK(ScratchFolder::Contents(path) == "newer");
+        CHECK(ReadWholeFile(path) == "newer");
     }
 }
 
 TEST_CASE("a second open succeeds only where both opens' sharing allows it") {
-    ScratchFolder scratch;
+    ScratchFolder scratch(ScratchLabel);
     std::string path = scratch.Make("shared.bin", Digits);
 
     // The first open's sharing must allow the second's access, and the second's
@@ -161,7 +108,7 @@ TEST_CASE("a second open succeeds only where both opens' sharing allows it") {
 }
 
 TEST_CASE("reads deliver what is there and report the end of the file") {
-    ScratchFolder scratch;
+    ScratchFolder scratch(ScratchLabel);
     std::string path = scratch.Make("digits.bin", Digits);
     FileHandle file = OpenExistingFile(path.c_str(), OpenRead);
     REQUIRE(file != NoFile);
@@ -193,7 +140,7 @@ TEST_CASE("reads deliver what is there and report the end of the file") {
 }
 
 TEST_CASE("writes land at the file position of an existing file, which is not truncated") {
-    ScratchFolder scratch;
+    ScratchFolder scratch(ScratchLabel);
     struct Case {
         OpenMode mode;
         i32 at;
@@ -215,7 +162,7 @@ TEST_CASE("writes land at the file position of an existing file, which is not tr
         CHECK(SeekFile(file, 0, SeekFromCurrent) == static_cast<u32>(c.at + 2));
         CHECK(FileSize(file) == strlen(c.after));
         CloseFile(file);
-        CHECK(ScratchFolder::Contents(path) == c.after);
+        CHECK(ReadWholeFile(path) == c.after);
     }
 
     // A reader's handle refuses writes and the file stays as it was.
@@ -224,11 +171,11 @@ TEST_CASE("writes land at the file position of an existing file, which is not tr
     REQUIRE(reader != NoFile);
     CHECK(WriteToFile(reader, "xy", 2) == WriteFailed);
     CloseFile(reader);
-    CHECK(ScratchFolder::Contents(path) == Digits);
+    CHECK(ReadWholeFile(path) == Digits);
 }
 
 TEST_CASE("seeking from the start, the current position and the end") {
-    ScratchFolder scratch;
+    ScratchFolder scratch(ScratchLabel);
     std::string path = scratch.Make("digits.bin", Digits);
     FileHandle file = OpenExistingFile(path.c_str(), OpenRead);
     REQUIRE(file != NoFile);

@@ -12,6 +12,7 @@
 #include "archive/script.h"
 #include "common/paths.h"
 #include "control/install_sets.h"
+#include "tests/support/win32_test_files.h"
 
 namespace {
 
@@ -59,35 +60,47 @@ void AppendRecord(std::vector<u8>& archive, u16 id, const std::vector<u8>& body)
     archive.insert(archive.end(), body.begin(), body.end());
 }
 
-std::string TempFolder() {
-    char folder[MAX_PATH];
-    GetTempPathA(sizeof folder, folder);
-    return folder;
-}
+// An archive of the given sets, written to a file and read through the
+// loader as the setup program reads it; released and deleted at the end.
+class LoadedArchive {
+public:
+    explicit LoadedArchive(const std::vector<SetFields>& sets)
+        : path(TempFolder() + "kelvo-install-sets-" + std::to_string(GetCurrentProcessId()) + ".exe") {
+        std::vector<u8> archive(StubSize, 'S');
+        for (const SetFields& set : sets) AppendRecord(archive, InstallSetRecord, InstallSetBody(set));
+        AppendRecord(archive, FileDataRecord, std::vector<u8>(4, 0));
+        WriteWholeFile(path, archive);
 
-// Loads an archive of the given sets through the loader, as the setup
-// program does, and returns each set's proposed destination.
+        REQUIRE(AllocatePathBuffers());
+        CopyPath(SourcePath, path.c_str(), PathCapacity);
+        findEarlierInstallation = FindEarlierInstallation;
+        fault = ReadSetupArchive(StubSize, nullptr);
+    }
+    ~LoadedArchive() {
+        ReleaseSetupScript();
+        ReleasePathBuffers();
+        DeleteFileA(path.c_str());
+    }
+    LoadedArchive(const LoadedArchive&) = delete;
+    LoadedArchive& operator=(const LoadedArchive&) = delete;
+
+    LoadFault fault;
+
+private:
+    std::string path;
+};
+
+// Each set's proposed destination after loading an archive of `sets`.
 std::vector<std::string> LoadDestinations(const std::vector<SetFields>& sets) {
-    std::vector<u8> archive(StubSize, 'S');
-    for (const SetFields& set : sets) AppendRecord(archive, InstallSetRecord, InstallSetBody(set));
-    AppendRecord(archive, FileDataRecord, std::vector<u8>(4, 0));
-    std::string path = TempFolder() + "kelvo-install-sets-" + std::to_string(GetCurrentProcessId()) + ".exe";
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    REQUIRE(file != INVALID_HANDLE_VALUE);
-    DWORD written;
-    WriteFile(file, archive.data(), static_cast<DWORD>(archive.size()), &written, nullptr);
-    CloseHandle(file);
-
-    REQUIRE(AllocatePathBuffers());
-    CopyPath(SourcePath, path.c_str(), PathCapacity);
-    findEarlierInstallation = FindEarlierInstallation;
-    LoadFault fault = ReadSetupArchive(StubSize, nullptr);
     std::vector<std::string> destinations;
-    for (u32 i = 0; i < setupScript.setCount; i++) destinations.push_back(setupScript.sets[i].destination);
-    std::string current = DestinationPath;
-    ReleaseSetupScript();
-    ReleasePathBuffers();
-    DeleteFileA(path.c_str());
+    std::string current;
+    LoadFault fault;
+    {
+        LoadedArchive archive(sets);
+        fault = archive.fault;
+        for (u32 i = 0; i < setupScript.setCount; i++) destinations.push_back(setupScript.sets[i].destination);
+        current = DestinationPath;
+    }
     REQUIRE(fault == LoadOk);
     REQUIRE(current == destinations.at(0));  // the first set is current
     return destinations;
@@ -111,8 +124,7 @@ struct EarlierInstallation {
     EarlierInstallation() {
         CreateDirectoryA(base.c_str(), nullptr);
         CreateDirectoryA(folder.c_str(), nullptr);
-        HANDLE created = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        CloseHandle(created);
+        WriteWholeFile(file, "");
         WritePrivateProfileStringA("Paths", "Program", (folder + "\\").c_str(), profile.c_str());
         WritePrivateProfileStringA("Paths", "Empty", "", profile.c_str());
     }
@@ -200,19 +212,8 @@ TEST_CASE("switching sets and back keeps the folder typed for each") {
     SetFields a, b;
     a.destination = "C:\\A";
     b.destination = "C:\\B";
-    std::vector<u8> archive(StubSize, 'S');
-    AppendRecord(archive, InstallSetRecord, InstallSetBody(a));
-    AppendRecord(archive, InstallSetRecord, InstallSetBody(b));
-    AppendRecord(archive, FileDataRecord, std::vector<u8>(4, 0));
-    std::string path = TempFolder() + "kelvo-switch-" + std::to_string(GetCurrentProcessId()) + ".exe";
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written;
-    WriteFile(file, archive.data(), static_cast<DWORD>(archive.size()), &written, nullptr);
-    CloseHandle(file);
-    REQUIRE(AllocatePathBuffers());
-    CopyPath(SourcePath, path.c_str(), PathCapacity);
-    findEarlierInstallation = FindEarlierInstallation;
-    REQUIRE(ReadSetupArchive(StubSize, nullptr) == LoadOk);
+    LoadedArchive archive({a, b});
+    REQUIRE(archive.fault == LoadOk);
 
     CopyPath(DestinationPath, "D:\\Typed For A", PathCapacity);
     SelectInstallSet(1);
@@ -222,10 +223,6 @@ TEST_CASE("switching sets and back keeps the folder typed for each") {
     CHECK(std::string(DestinationPath) == "D:\\Typed For A");
     SelectInstallSet(1);
     CHECK(std::string(DestinationPath) == "D:\\Typed For B");
-
-    ReleaseSetupScript();
-    ReleasePathBuffers();
-    DeleteFileA(path.c_str());
 }
 
 TEST_CASE("CorrectPathCase spells a path as the file system stores it") {

@@ -16,6 +16,8 @@
 #include "archive/script.h"
 #include "common/paths.h"
 #include "engine/path_macros.h"
+#include "tests/support/current_entries.h"
+#include "tests/support/win32_test_files.h"
 
 namespace {
 
@@ -111,43 +113,6 @@ private:
     DWORD dataSize = 0;
 };
 
-// A file list body in memory, made current for as long as it lives.
-struct TestEntry {
-    const char* name;
-    u8 kind;
-    u8 folder;
-};
-
-class CurrentEntries {
-public:
-    CurrentEntries(std::initializer_list<TestEntry> testEntries)
-        : savedFirst(currentFirstEntry), savedCount(currentFileCount) {
-        for (const TestEntry& shape : testEntries) {
-            std::vector<u8> entry(sizeof(FileEntry));
-            entry.insert(entry.end(), shape.name, shape.name + strlen(shape.name) + 1);
-            entry.resize(entry.size() + EntryStringCount - 1);  // the five other strings, empty
-            FileEntry fixed = {};
-            fixed.entrySize = static_cast<u16>(entry.size());
-            fixed.entryKind = shape.kind;
-            fixed.destinationFolder = shape.folder;
-            memcpy(entry.data(), &fixed, sizeof fixed);
-            body.insert(body.end(), entry.begin(), entry.end());
-        }
-        currentFirstEntry = reinterpret_cast<FileEntry*>(body.data());
-        currentFileCount = static_cast<u32>(testEntries.size());
-    }
-    ~CurrentEntries() {
-        currentFirstEntry = savedFirst;
-        currentFileCount = savedCount;
-    }
-    FileEntry* First() const { return currentFirstEntry; }
-
-private:
-    std::vector<u8> body;
-    FileEntry* savedFirst;
-    u32 savedCount;
-};
-
 // What the fake shared-file search answers, and what it was asked.
 struct FakeSearch {
     std::string destination;
@@ -187,39 +152,7 @@ public:
     ~FakeSearchInstalled() { findSharedFile = VerFindFileA; }
 };
 
-// A folder of its own under the temporary folder, emptied and removed at the end.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        char temp[MAX_PATH];
-        REQUIRE(GetTempPathA(sizeof temp, temp) != 0);
-        root = std::string(temp) + "kelvo-macros-test-" + std::to_string(GetCurrentProcessId());
-        REQUIRE(CreateDirectoryA(root.c_str(), nullptr));
-    }
-    ~ScratchFolder() {
-        for (auto it = files.rbegin(); it != files.rend(); ++it) DeleteFileA(it->c_str());
-        for (auto it = folders.rbegin(); it != folders.rend(); ++it) RemoveDirectoryA(it->c_str());
-        RemoveDirectoryA(root.c_str());
-    }
-    std::string Folder(const char* name) {
-        std::string path = root + "\\" + name;
-        REQUIRE(CreateDirectoryA(path.c_str(), nullptr));
-        folders.push_back(path);
-        return path;
-    }
-    std::string File(const std::string& path) {
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        REQUIRE(file != INVALID_HANDLE_VALUE);
-        CloseHandle(file);
-        files.push_back(path);
-        return path;
-    }
-
-private:
-    std::string root;
-    std::vector<std::string> folders;
-    std::vector<std::string> files;
-};
+const char ScratchLabel[] = "kelvo-macros-test";
 
 std::string Upper(std::string text) {
     for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
@@ -425,14 +358,14 @@ TEST_CASE("a long name is cut to the work path's room") {
 
 TEST_CASE("a shared system file goes where the search says; in use only if that copy is") {
     PathBuffers buffers;
-    ScratchFolder scratch;
+    ScratchFolder scratch(ScratchLabel);
     const char* const fileName = "kelvo-lib.dll";
     const std::string present = scratch.Folder("present");
     const std::string empty = scratch.Folder("empty");
     const std::string locked = scratch.Folder("locked");
-    scratch.File(present + "\\" + fileName);
+    scratch.Make(std::string("present\\") + fileName);
     // A copy nobody else may open, as a running program's library would be.
-    const std::string lockedFile = scratch.File(locked + "\\" + fileName);
+    const std::string lockedFile = scratch.Make(std::string("locked\\") + fileName);
     HANDLE lock = CreateFileA(lockedFile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     REQUIRE(lock != INVALID_HANDLE_VALUE);
     const std::string system = RealSystemFolder();
@@ -489,15 +422,15 @@ TEST_CASE("a shared system file goes where the search says; in use only if that 
 
 TEST_CASE("with the real search a shared file goes to the system folder, not in use") {
     PathBuffers buffers;
-    ScratchFolder scratch;
+    ScratchFolder scratch(ScratchLabel);
     const std::string app = scratch.Folder("app");
     const std::string system = RealSystemFolder();
     const std::string pid = std::to_string(GetCurrentProcessId());
     const std::string inSystem = "kelvo-system-" + pid + ".dll";
     const std::string inApp = "kelvo-app-" + pid + ".dll";
     const std::string nowhere = "kelvo-nowhere-" + pid + ".dll";
-    scratch.File(Joined(system, inSystem));
-    scratch.File(Joined(app, inApp));
+    scratch.MakeElsewhere(Joined(system, inSystem));
+    scratch.Make("app\\" + inApp);
 
     for (const std::string& name : {inSystem, inApp, nowhere}) {
         CAPTURE(name);

@@ -13,38 +13,13 @@
 #include "control/command_line.h"
 #include "control/relocation.h"
 #include "common/paths.h"
+#include "tests/support/win32_test_files.h"
 
 namespace {
 
+const char StartupProject[] = "startup";  // tests/fixtures/projects/startup
 const char SetupTitle[] = "Kelvo Start-up Test";
 const DWORD WaitLimit = 20000;  // ms; only reached when something is wrong
-
-std::string FixtureSetup() {
-    std::string path = std::string(KELVO_FIXTURE_SETUPS) + "/startup.exe";
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
-std::vector<u8> ReadAll(const std::string& path) {
-    std::vector<u8> data;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return data;
-    data.resize(GetFileSize(file, nullptr));
-    DWORD got = 0;
-    ReadFile(file, data.data(), static_cast<DWORD>(data.size()), &got, nullptr);
-    CloseHandle(file);
-    data.resize(got);
-    return data;
-}
-
-void WriteAll(const std::string& path, const std::vector<u8>& data) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    REQUIRE(file != INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
-    CloseHandle(file);
-    REQUIRE(written == data.size());
-}
 
 // The offset the build tool wrote behind the archive-offset marker.
 u32 ArchiveOffsetOf(const std::vector<u8>& setup) {
@@ -53,12 +28,6 @@ u32 ArchiveOffsetOf(const std::vector<u8>& setup) {
     REQUIRE(found != setup.end());
     const u8* value = &*found + sizeof marker;
     return value[0] | (value[1] << 8) | (value[2] << 16) | (static_cast<u32>(value[3]) << 24);
-}
-
-std::string TempFolder() {
-    char folder[MAX_PATH];
-    GetTempPathA(sizeof folder, folder);
-    return folder;
 }
 
 std::string CopyName(u32 n) { return TempFolder() + "_inst" + std::to_string(n) + ".exe"; }
@@ -187,22 +156,22 @@ std::string MessageBoxText(HWND box) {
 }  // namespace
 
 TEST_CASE("a setup on a removable disk hands over to a copy in the temporary folder") {
-    std::vector<u8> setup = ReadAll(FixtureSetup());
+    std::vector<u8> setup = ReadWholeFileBytes(FixtureSetup(StartupProject));
     REQUIRE(!setup.empty());
     u32 offset = ArchiveOffsetOf(setup);
     REQUIRE(GetDriveTypeA("A:\\") == DRIVE_REMOVABLE);
-    WriteAll("A:\\startup.exe", setup);
+    WriteWholeFile("A:\\startup.exe", setup);
 
     // The first free name is taken already: the copy gets the next one.
     u32 taken = FirstFreeCopyNumber();
-    WriteAll(CopyName(taken), {});
+    WriteWholeFile(CopyName(taken), "");
     std::string copy = CopyName(taken + 1);
 
     CHECK(Run("A:\\startup.exe") == 0);
     HWND window = WaitForSetupWindow();
     REQUIRE(window != nullptr);
 
-    std::vector<u8> copied = ReadAll(copy);
+    std::vector<u8> copied = ReadWholeFileBytes(copy);
     CHECK(copied.size() == offset);
     CHECK(std::equal(copied.begin(), copied.end(), setup.begin()));
     // The copy runs (it has no archive of its own: the title came from the
@@ -220,7 +189,7 @@ TEST_CASE("a setup on a removable disk hands over to a copy in the temporary fol
 
 TEST_CASE("a setup on a network drive runs in place") {
     REQUIRE(GetDriveTypeA("N:\\") == DRIVE_REMOTE);
-    WriteAll("N:\\startup.exe", ReadAll(FixtureSetup()));
+    WriteWholeFile("N:\\startup.exe", ReadWholeFileBytes(FixtureSetup(StartupProject)));
     u32 free = FirstFreeCopyNumber();
     Started started = Start("N:\\startup.exe");
     HWND window = WaitForSetupWindow();
@@ -234,7 +203,7 @@ TEST_CASE("a setup on a network drive runs in place") {
 
 TEST_CASE("a second start brings the running copy forward and ends") {
     std::string path = TempFolder() + "kelvo-startup-single.exe";
-    WriteAll(path, ReadAll(FixtureSetup()));
+    WriteWholeFile(path, ReadWholeFileBytes(FixtureSetup(StartupProject)));
     Started first = Start("\"" + path + "\"");
     HWND window = WaitForSetupWindow();
     REQUIRE(window != nullptr);
@@ -253,19 +222,19 @@ TEST_CASE("a second start brings the running copy forward and ends") {
 TEST_CASE("a setup that cannot load ends with -1") {
     const DWORD CannotRun = static_cast<DWORD>(-1);
     std::string path = TempFolder() + "kelvo-startup-load.exe";
-    std::vector<u8> setup = ReadAll(FixtureSetup());
+    std::vector<u8> setup = ReadWholeFileBytes(FixtureSetup(StartupProject));
 
     SUBCASE("an empty S option: nothing to read, no message") {
-        WriteAll(path, setup);
+        WriteWholeFile(path, setup);
         CHECK(Run("\"" + path + "\" /S \"\"") == CannotRun);
     }
     SUBCASE("an S option naming no file") {
-        WriteAll(path, setup);
+        WriteWholeFile(path, setup);
         CHECK(Run("\"" + path + "\" /S\"C:\\no such folder\\setup.exe\"") == CannotRun);
     }
     SUBCASE("file contents cut off: the setup says so") {
         setup.resize(setup.size() - 10);
-        WriteAll(path, setup);
+        WriteWholeFile(path, setup);
         Started started = Start("\"" + path + "\"");
         HWND box = WaitForMessageBox();
         REQUIRE(box != nullptr);

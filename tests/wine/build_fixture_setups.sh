@@ -2,7 +2,9 @@
 # Builds a setup from every project in tests/fixtures/projects with the
 # native kelvo and the setup program of this build, for the Windows tests
 # that run real setups:  build_fixture_setups.sh KELVO STUB OUTPUT_FOLDER
-# Each project P becomes OUTPUT_FOLDER/P.exe.
+# Each project P becomes OUTPUT_FOLDER/P.exe. A project folder with a
+# `sizes` file ("name bytes" per line) gets those zero-filled files made in
+# a copy of the folder first, so large payloads need not be kept in git.
 set -euo pipefail
 kelvo=$1 stub=$2 out=$3
 projects="$(cd "$(dirname "${BASH_SOURCE[0]}")/../fixtures/projects" && pwd)"
@@ -12,7 +14,20 @@ if [ ! -x "$kelvo" ]; then
 fi
 mkdir -p "$out"
 for project in "$projects"/*/kelvo.toml; do
-    name="$(basename "$(dirname "$project")")"
+    folder="$(dirname "$project")"
+    name="$(basename "$folder")"
+    if [ -f "$folder/sizes" ]; then
+        copy="$out/projects/$name"
+        rm -rf "$copy"
+        mkdir -p "$copy"
+        cp -r "$folder"/. "$copy"
+        grep -v '^#' "$folder/sizes" | while read -r file bytes; do
+            [ -n "$file" ] || continue
+            mkdir -p "$(dirname "$copy/$file")"
+            truncate -s "$bytes" "$copy/$file"
+        done
+        project="$copy/kelvo.toml"
+    fi
     "$kelvo" build "$project" -o "$out/$name.exe" --stub "$stub" --level 9 >/dev/null
     echo "built $out/$name.exe"
 done

@@ -1,0 +1,23 @@
+# Writes a C++ source that holds files as byte arrays, for kelvo's built-in
+# resources:  cmake -D OUTPUT=file.cpp -D "FILES=Name=path;..." -P embed.cmake
+# Each Name becomes a `const EmbeddedFile Name` (builder/default_resources.h)
+# whose bytes are followed by a NUL, so a text can be read in place.
+set(source "// Generated from kelvo's resources by resources/embed.cmake; do not edit.\n")
+string(APPEND source "#include \"builder/default_resources.h\"\n\nnamespace {\n")
+set(definitions "")
+foreach(entry ${FILES})
+    string(REGEX MATCH "^([A-Za-z_][A-Za-z0-9_]*)=(.*)$" matched "${entry}")
+    if(NOT matched)
+        message(FATAL_ERROR "embed.cmake: '${entry}' is not Name=path")
+    endif()
+    set(name "${CMAKE_MATCH_1}")
+    set(path "${CMAKE_MATCH_2}")
+    file(SIZE "${path}" size)
+    file(READ "${path}" hex HEX)
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+    string(REGEX REPLACE "((0x..,){16})" "\\1\n" bytes "${bytes}")
+    string(APPEND source "const unsigned char ${name}Bytes[] = {\n${bytes}0};\n")
+    string(APPEND definitions "const EmbeddedFile ${name} = {${name}Bytes, ${size}};\n")
+endforeach()
+string(APPEND source "\n}  // namespace\n\n${definitions}")
+file(WRITE "${OUTPUT}" "${source}")

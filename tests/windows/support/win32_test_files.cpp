@@ -1,0 +1,117 @@
+#include "tests/support/win32_test_files.h"
+
+#include <doctest/doctest.h>
+
+#include <algorithm>
+
+namespace {
+
+const DWORD ShareEverything = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool IsFolder(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Deletes a file even when it is read-only.
+void RemoveFile(const std::string& path) {
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
+}
+
+void WriteData(const std::string& path, const void* data, size_t size) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    REQUIRE_MESSAGE(file != INVALID_HANDLE_VALUE, "cannot create " << path);
+    DWORD written = 0;
+    WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr);
+    CloseHandle(file);
+    REQUIRE(written == size);
+}
+
+}  // namespace
+
+std::string TempFolder() {
+    char folder[MAX_PATH];
+    REQUIRE(GetTempPathA(sizeof folder, folder) != 0);
+    return folder;
+}
+
+std::string FixtureSetup(const std::string& project) {
+    std::string path = std::string(KELVO_FIXTURE_SETUPS) + "/" + project + ".exe";
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, ShareEverything, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    CHECK_MESSAGE(file != INVALID_HANDLE_VALUE, "cannot open " << path);
+    if (file == INVALID_HANDLE_VALUE) return std::string();
+    std::string contents;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got != 0) contents.append(buffer, got);
+    CloseHandle(file);
+    return contents;
+}
+
+std::vector<u8> ReadWholeFileBytes(const std::string& path) {
+    std::string contents = ReadWholeFile(path);
+    return std::vector<u8>(contents.begin(), contents.end());
+}
+
+void WriteWholeFile(const std::string& path, const std::string& bytes) { WriteData(path, bytes.data(), bytes.size()); }
+
+void WriteWholeFile(const std::string& path, const std::vector<u8>& bytes) {
+    WriteData(path, bytes.data(), bytes.size());
+}
+
+void RemoveTree(const std::string& path) {
+    if (!IsFolder(path)) {
+        RemoveFile(path);
+        return;
+    }
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name != "." && name != "..") RemoveTree(path + "\\" + name);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+ScratchFolder::ScratchFolder(const std::string& label)
+    : root(TempFolder() + label + "-" + std::to_string(GetCurrentProcessId())) {
+    RemoveTree(root);
+    CreateDirectoryA(root.c_str(), nullptr);
+    REQUIRE_MESSAGE(IsFolder(root), "cannot create " << root);
+}
+
+ScratchFolder::~ScratchFolder() {
+    for (const std::string& path : elsewhere) RemoveFile(path);
+    RemoveTree(root);
+}
+
+std::string ScratchFolder::Path(const std::string& name) const { return root + "\\" + name; }
+
+std::string ScratchFolder::Make(const std::string& name, const std::string& contents) const {
+    std::string path = Path(name);
+    WriteWholeFile(path, contents);
+    return path;
+}
+
+std::string ScratchFolder::Folder(const std::string& name) const {
+    std::string path = Path(name);
+    CreateDirectoryA(path.c_str(), nullptr);
+    REQUIRE_MESSAGE(IsFolder(path), "cannot create " << path);
+    return path;
+}
+
+std::string ScratchFolder::MakeElsewhere(const std::string& path, const std::string& contents) {
+    elsewhere.push_back(path);
+    WriteWholeFile(path, contents);
+    return path;
+}

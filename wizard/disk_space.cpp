@@ -1,0 +1,151 @@
+#include "wizard/disk_space.h"
+
+#include <windows.h>
+#include <string.h>
+
+#include "archive/script.h"
+#include "common/file.h"
+#include "common/helpers.h"
+#include "common/paths.h"
+#include "control/texts.h"
+#include "engine/path_macros.h"
+
+bool writeProtectionFound;
+
+// Asks for the cluster size and free clusters of the drive of `path`.
+static bool QueryDrive(const char* path, u64* clusterBytes, u64* freeClusters) {
+    char root[PathCapacity] = {};
+    const char* asked = path;
+    // A network path goes as typed; a drive letter is cut to its root.
+    if (!(path[0] == '\\' && path[1] == '\\')) {
+        CopyPath(root, path, PathCapacity);
+        if (root[0] != '\0' && root[1] == ':') {
+            root[2] = '\\';
+            root[3] = '\0';
+        }
+        asked = root;
+    }
+    DWORD sectorsPerCluster, bytesPerSector, freeCount, totalCount;
+    if (!GetDiskFreeSpaceA(asked, &sectorsPerCluster, &bytesPerSector, &freeCount, &totalCount)) return false;
+    *clusterBytes = static_cast<u64>(sectorsPerCluster) * bytesPerSector;
+    *freeClusters = freeCount;
+    return true;
+}
+
+u32 GetFreeKilobytes(const char* path) {
+    u64 clusterBytes, freeClusters;
+    if (!QueryDrive(path, &clusterBytes, &freeClusters)) return UnknownFreeSpace;
+    // Counted in 64 bits: a drive with terabytes free must not wrap round
+    // to a small figure.
+    u64 kilobytes = clusterBytes * freeClusters / 1024;
+    return kilobytes < UnknownFreeSpace ? static_cast<u32>(kilobytes) : UnknownFreeSpace - 1;
+}
+
+u32 GetClusterKilobytes(const char* path) {
+    u64 clusterBytes, freeClusters;
+    if (!QueryDrive(path, &clusterBytes, &freeClusters)) return DefaultClusterKilobytes;
+    return static_cast<u32>((clusterBytes + 1023) / 1024);
+}
+
+// Makes `folder` the current directory, creating it when it is missing.
+static bool EnterOrCreate(const char* folder) {
+    if (SetCurrentDirectoryA(folder)) return true;
+    return CreateDirectoryA(folder, nullptr) && SetCurrentDirectoryA(folder);
+}
+
+// Where the folders below the root begin: after "\\" of a network path or
+// "C:\" of a drive.
+static u32 RootLength(const char* path) {
+    if (path[0] == '\\' && path[1] == '\\') return 2;
+    if (path[0] != '\0' && path[1] == ':' && path[2] == '\\') return 3;
+    return 0;
+}
+
+i32 CreateFolderPath(const char* path) {
+    char* folder;
+    if (!AllocateZeroedBlock(PathCapacity, &folder)) return -1;
+    CopyPath(folder, path, PathCapacity);
+    char* lastSlash = strrchr(folder, '\\');
+    if (lastSlash != nullptr) lastSlash[1] = '\0';
+    i32 result = 0;
+    char* level = folder + RootLength(folder);
+    if (strchr(level, '\\') == nullptr) {
+        RemoveTrailingBackslash(folder);
+        if (!EnterOrCreate(folder)) result = 1;
+    } else {
+        for (char* slash; (slash = strchr(level, '\\')) != nullptr; level = slash + 1) {
+            *slash = '\0';
+            bool entered = EnterOrCreate(folder);
+            *slash = '\\';
+            if (!entered) {
+                result = 1;
+                break;
+            }
+        }
+    }
+    ReleaseBlock(&folder);
+    return result;
+}
+
+static u64 RoundUp(u64 size, u64 unit) { return (size + unit - 1) / unit * unit; }
+
+// True when the file at `path` can be opened for writing and for reading.
+static bool CanWriteAndRead(const char* path) {
+    FileHandle file = OpenExistingFile(path, OpenWrite);
+    if (file == NoFile) return false;
+    CloseFile(file);
+    file = OpenExistingFile(path, OpenRead);
+    if (file == NoFile) return false;
+    CloseFile(file);
+    return true;
+}
+
+// Tests access to an existing file that will be replaced. A refused file
+// is tested again with its read-only attribute cleared (the engine clears
+// it too when it replaces the file); the attribute is then put back as it
+// was found.
+static bool IsReplaceable(const char* path) {
+    if (CanWriteAndRead(path)) return true;
+    writeProtectionFound = true;
+    DWORD attributes = GetFileAttributesA(path);
+    SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    bool replaceable = CanWriteAndRead(path);
+    SetFileAttributesA(path, attributes);
+    return replaceable;
+}
+
+DiskCheck CheckDiskSpace() {
+    u32 freeKilobytes = GetFreeKilobytes(DestinationPath);
+    u64 cluster = static_cast<u64>(GetClusterKilobytes(DestinationPath)) * 1024;
+    u64 need = 0, largest = 0;
+    writeProtectionFound = false;
+    FileEntry* entry = currentFirstEntry;
+    for (u32 i = 0; i < currentFileCount; i++, entry = NextFileEntry(entry)) {
+        bool inUse = ResolveDestination(entry);
+        u64 size = RoundUp(entry->size, cluster);
+        if (size > largest) largest = size;
+        if (entry->entryKind == SetupFolderFile || entry->entryKind == FolderEntry) continue;
+        FileHandle existing = OpenExistingFile(WorkPath, OpenRead);
+        if (existing == NoFile) {
+            need += size;
+            continue;
+        }
+        u64 present = RoundUp(FileSize(existing), cluster);
+        CloseFile(existing);
+        if (size > present) need += size - present;
+        if (entry->destinationFolder == FontsFolder) {
+            // A font that was there before is not removed at uninstall.
+            if (entry->entryKind == RemovedFile) entry->entryKind = KeptFile;
+            continue;
+        }
+        if (inUse) continue;
+        if (!IsReplaceable(WorkPath)) {
+            SetMessagePath(WorkPath);
+            return FileNotAccessible;
+        }
+    }
+    if (freeKilobytes == UnknownFreeSpace) return DiskCheckPassed;
+    // The largest file counts once more: it is written beside itself first.
+    u64 required = (largest + need) / 1024;
+    return required < freeKilobytes ? DiskCheckPassed : NotEnoughSpace;
+}

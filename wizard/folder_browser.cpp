@@ -1,0 +1,106 @@
+#include "wizard/folder_browser.h"
+
+#include <commdlg.h>
+
+#include "common/helpers.h"
+#include "common/paths.h"
+#include "control/texts.h"
+#include "wizard/dialog_helpers.h"
+
+const u32 BrowseTemplate = 7;
+// Controls of the browse template.
+const int FolderEdit = 101;
+const int FolderLabel = 1009;
+const int DrivesLabel = 1091;
+// Texts of table 6 and button captions of table 7.
+const u32 BrowseCaption = 1, FolderLabelText = 2, DrivesLabelText = 3;
+const u32 BrowseOkCaption = 4, BrowseCancelCaption = 5;
+// Posted with value 1, this command ends the system dialog with a true result.
+const WPARAM EndWithOk = 3;
+// The structure's size in its oldest form, which every system accepts.
+const DWORD OldFileDialogSize = 76;
+
+static UINT selectionChanged;  // "commdlg_LBSelChangedNotify"
+static char* selectedFolder;
+static bool hookReady;
+
+// Centres `dialog` over its owner, or over the screen without one, never
+// beyond the top-left corner.
+static void CentreOverOwner(HWND dialog) {
+    RECT own, owner;
+    GetWindowRect(dialog, &own);
+    HWND ownerWindow = GetWindow(dialog, GW_OWNER);
+    if (ownerWindow != nullptr) {
+        GetWindowRect(ownerWindow, &owner);
+    } else {
+        SetRect(&owner, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    }
+    int x = owner.left + ((owner.right - owner.left) - (own.right - own.left)) / 2;
+    int y = owner.top + ((owner.bottom - owner.top) - (own.bottom - own.top)) / 2;
+    SetWindowPos(dialog, nullptr, x < 0 ? 0 : x, y < 0 ? 0 : y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+static void SetUpBrowser(HWND dialog) {
+    ApplyControlFont(dialog);
+    SetDlgItemTextA(dialog, FolderEdit, selectedFolder);
+    hookReady = true;
+    SetWindowTextA(dialog, LookupText(MessageTexts, BrowseCaption));
+    SetDlgItemTextA(dialog, FolderLabel, LookupText(MessageTexts, FolderLabelText));
+    SetDlgItemTextA(dialog, DrivesLabel, LookupText(MessageTexts, DrivesLabelText));
+    SetDlgItemTextA(dialog, IDOK, LookupText(ButtonTexts, BrowseOkCaption));
+    SetDlgItemTextA(dialog, IDCANCEL, LookupText(ButtonTexts, BrowseCancelCaption));
+    CentreOverOwner(dialog);
+}
+
+// The dialog makes each folder the user opens the current directory.
+static void TakeCurrentFolder(HWND dialog) {
+    GetFullPathNameA(".", PathCapacity, selectedFolder, nullptr);
+    OemToCharA(selectedFolder, selectedFolder);
+    SetDlgItemTextA(dialog, FolderEdit, selectedFolder);
+}
+
+static UINT_PTR CALLBACK FolderBrowserHook(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        SetUpBrowser(dialog);
+        return TRUE;
+    }
+    if (message == selectionChanged && hookReady) {
+        TakeCurrentFolder(dialog);
+    } else if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
+        // A folder typed into the edit box is taken as it stands.
+        GetDlgItemTextA(dialog, FolderEdit, selectedFolder, PathCapacity);
+        if (selectedFolder[0] != '\0') PostMessageA(dialog, WM_COMMAND, EndWithOk, 1);
+    }
+    return FALSE;
+}
+
+BOOL BrowseForFolder(HWND owner, char* path) {
+    if (selectionChanged == 0) selectionChanged = RegisterWindowMessageA("commdlg_LBSelChangedNotify");
+    char* fileName = nullptr;
+    // A template given by handle must be a fixed block: with a moveable
+    // one some systems show an empty dialog.
+    void* browseTemplate = CopyTemplate(BrowseTemplate);
+    BOOL chosen = FALSE;
+    if (browseTemplate != nullptr && AllocateZeroedBlock(PathCapacity, &selectedFolder) &&
+        AllocateZeroedBlock(PathCapacity, &fileName)) {
+        CopyPath(selectedFolder, path, PathCapacity);
+        OPENFILENAMEA dialog = {};
+        dialog.lStructSize = OldFileDialogSize;
+        dialog.hwndOwner = owner;
+        dialog.hInstance = static_cast<HINSTANCE>(GlobalHandle(browseTemplate));
+        dialog.lpstrFilter = "*.*\0*.*\0";
+        dialog.nFilterIndex = 1;
+        dialog.lpstrFile = fileName;
+        dialog.nMaxFile = PathCapacity;
+        dialog.lpstrInitialDir = selectedFolder;
+        dialog.Flags = OFN_ENABLEHOOK | OFN_ENABLETEMPLATEHANDLE;
+        dialog.lpfnHook = FolderBrowserHook;
+        hookReady = false;
+        chosen = GetSaveFileNameA(&dialog);
+        if (chosen) CopyPath(path, selectedFolder, PathCapacity);
+    }
+    FreeTemplate(browseTemplate);
+    ReleaseBlock(&selectedFolder);
+    ReleaseBlock(&fileName);
+    return chosen;
+}
