@@ -6,6 +6,7 @@
 #include "control/texts.h"
 #include "wizard/dialog_helpers.h"
 #include "wizard/pages.h"
+#include "wizard/control_ids.h"
 
 i32 currentPage;
 i32 pageResult;
@@ -14,8 +15,6 @@ u32 buttonMask;
 
 // Template index that stands for no page at all.
 const u32 NoTemplate = 11;
-// The frame's control that marks where pages go.
-const int PageArea = 1006;
 const u32 TitleCapacity = 1024;
 
 struct PageEntry {

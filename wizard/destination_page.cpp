@@ -11,15 +11,8 @@
 #include "wizard/disk_space.h"
 #include "wizard/folder_browser.h"
 #include "wizard/pages.h"
+#include "wizard/control_ids.h"
 
-// Controls of the destination template.
-const int FolderEdit = 1004;
-const int BrowseButton = 1005;
-const int RequiredFigure = 1016;
-const int RequiredLabel = 1017;
-const int AvailableLabel = 1018;
-const int AvailableFigure = 1019;
-const int PageText2 = 1001;
 
 // Texts of the page's table: labels and the megabytes format.
 const u32 RequiredLabelText = 5, AvailableLabelText = 6, MegabytesFormat = 7;
@@ -116,15 +109,15 @@ static void ReportInaccessibleFile(DiskCheck result) {
 static bool CheckFolder(HWND page) {
     if (!EnterFolder(page)) return false;
     AppendBackslash(DestinationPath);
-    SetDlgItemTextA(page, PageText2, LookupText(MessageTexts, CheckingMessage));
-    SetDlgItemTextA(page, PageText2 + 1, "");
-    SetDlgItemTextA(page, PageText2 + 2, "");
+    SetDlgItemTextA(page, (FirstPageText + 1), LookupText(MessageTexts, CheckingMessage));
+    SetDlgItemTextA(page, (FirstPageText + 1) + 1, "");
+    SetDlgItemTextA(page, (FirstPageText + 1) + 2, "");
     DiskCheck result = CheckDiskSpace();
     if (result == NotEnoughSpace && ShowDestinationMessage(NotEnoughSpaceQuestion, QuestionStyle) == IDYES)
         result = DiskCheckPassed;
     if (result == FileNotAccessible) ReportInaccessibleFile(result);
     if (result == DiskCheckPassed) return true;
-    for (u32 i = 2; i <= 4; i++) SetDlgItemTextA(page, PageText2 + static_cast<int>(i) - 2, LookupText(DestinationTexts, i));
+    for (u32 i = 2; i <= 4; i++) SetDlgItemTextA(page, (FirstPageText + 1) + static_cast<int>(i) - 2, LookupText(DestinationTexts, i));
     return false;
 }
 

@@ -6,12 +6,9 @@
 #include "common/paths.h"
 #include "control/texts.h"
 #include "wizard/dialog_helpers.h"
+#include "wizard/control_ids.h"
 
 const u32 BrowseTemplate = 7;
-// Controls of the browse template.
-const int FolderEdit = 101;
-const int FolderLabel = 1009;
-const int DrivesLabel = 1091;
 // Texts of table 6 and button captions of table 7.
 const u32 BrowseCaption = 1, FolderLabelText = 2, DrivesLabelText = 3;
 const u32 BrowseOkCaption = 4, BrowseCancelCaption = 5;
@@ -42,11 +39,11 @@ static void CentreOverOwner(HWND dialog) {
 
 static void SetUpBrowser(HWND dialog) {
     ApplyControlFont(dialog);
-    SetDlgItemTextA(dialog, FolderEdit, selectedFolder);
+    SetDlgItemTextA(dialog, BrowseFolderEdit, selectedFolder);
     hookReady = true;
     SetWindowTextA(dialog, LookupText(MessageTexts, BrowseCaption));
-    SetDlgItemTextA(dialog, FolderLabel, LookupText(MessageTexts, FolderLabelText));
-    SetDlgItemTextA(dialog, DrivesLabel, LookupText(MessageTexts, DrivesLabelText));
+    SetDlgItemTextA(dialog, BrowseFolderLabel, LookupText(MessageTexts, FolderLabelText));
+    SetDlgItemTextA(dialog, BrowseDrivesLabel, LookupText(MessageTexts, DrivesLabelText));
     SetDlgItemTextA(dialog, IDOK, LookupText(ButtonTexts, BrowseOkCaption));
     SetDlgItemTextA(dialog, IDCANCEL, LookupText(ButtonTexts, BrowseCancelCaption));
     CentreOverOwner(dialog);
@@ -56,7 +53,7 @@ static void SetUpBrowser(HWND dialog) {
 static void TakeCurrentFolder(HWND dialog) {
     GetFullPathNameA(".", PathCapacity, selectedFolder, nullptr);
     OemToCharA(selectedFolder, selectedFolder);
-    SetDlgItemTextA(dialog, FolderEdit, selectedFolder);
+    SetDlgItemTextA(dialog, BrowseFolderEdit, selectedFolder);
 }
 
 static UINT_PTR CALLBACK FolderBrowserHook(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -68,7 +65,7 @@ static UINT_PTR CALLBACK FolderBrowserHook(HWND dialog, UINT message, WPARAM wPa
         TakeCurrentFolder(dialog);
     } else if (message == WM_COMMAND && LOWORD(wParam) == IDOK) {
         // A folder typed into the edit box is taken as it stands.
-        GetDlgItemTextA(dialog, FolderEdit, selectedFolder, PathCapacity);
+        GetDlgItemTextA(dialog, BrowseFolderEdit, selectedFolder, PathCapacity);
         if (selectedFolder[0] != '\0') PostMessageA(dialog, WM_COMMAND, EndWithOk, 1);
     }
     return FALSE;

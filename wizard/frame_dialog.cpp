@@ -4,12 +4,9 @@
 #include "control/page_loop.h"
 #include "control/setup_state.h"
 #include "control/texts.h"
+#include "wizard/control_ids.h"
 #include "wizard/dialog_helpers.h"
 #include "wizard/pictures.h"
-
-// Hidden controls of the frame that mark where the picture and the separator go.
-const int PictureControl = 1011;
-const int SeparatorControl = 1012;
 
 // Messages of table 6 the Cancel button asks and reports with.
 const u32 ReallyCancelMessage = 14;
@@ -61,8 +58,8 @@ static void PaintFrame(HWND frame) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(frame, &paint);
     if (dc != nullptr) {
-        DrawControlFrame(frame, dc, SeparatorControl, true);  // a sunken line above the buttons
-        DrawPictureInControl(frame, dc, PictureControl, setupScript.wizardPicture);
+        DrawControlFrame(frame, dc, SeparatorLine, true);  // a sunken line above the buttons
+        DrawPictureInControl(frame, dc, PictureArea, setupScript.wizardPicture);
     }
     EndPaint(frame, &paint);
 }

@@ -7,12 +7,11 @@
 #include "control/texts.h"
 #include "wizard/dialog_helpers.h"
 #include "wizard/pages.h"
+#include "wizard/control_ids.h"
 
 // Information page texts beyond the title.
 const u32 InformationText = 1;
 const u32 InformationNextCaption = 2;
-// Radio buttons of the set selection page, one per install set.
-const int FirstSetButton = 1021;
 
 bool HasInformationText() { return LookupText(InformationTexts, InformationText)[0] != '\0'; }
 

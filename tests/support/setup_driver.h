@@ -23,13 +23,12 @@
 
 #include <string>
 
+#include "wizard/control_ids.h"
+
 // The frame's buttons.
 const int FrameBackButton = 1007;
 const int FrameNextButton = IDOK;
 const int FrameCancelButton = IDCANCEL;
-// The controls that hold a page's texts.
-const int FirstPageText = 1000;
-const int LastPageText = 1003;
 
 // How long the waits wait by default; only reached when something is wrong.
 const DWORD DriverWaitLimit = 20000;  // ms

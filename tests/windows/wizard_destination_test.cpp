@@ -10,16 +10,10 @@
 
 #include "tests/support/setup_driver.h"
 #include "tests/support/win32_test_files.h"
+#include "wizard/control_ids.h"
 
 namespace {
 
-const int FolderEdit = 1004;
-const int BrowseButton = 1005;
-const int RequiredFigure = 1016;
-const int RequiredLabel = 1017;
-const int AvailableLabel = 1018;
-const int AvailableFigure = 1019;
-const int BrowseFolderEdit = 101;
 const char PagesFolder[] = "C:\\Kelvo Pages";
 
 // A setup brought to its destination page.

@@ -11,11 +11,10 @@
 #include "control/page_loop.h"
 #include "tests/support/setup_driver.h"
 #include "tests/support/win32_test_files.h"
+#include "wizard/control_ids.h"
 
 namespace {
 
-const int FolderEdit = 1004;
-const int FirstSetButton = 1021;
 
 // A setup being worked through its pages.
 class Wizard {

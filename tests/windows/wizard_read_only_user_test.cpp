@@ -10,10 +10,10 @@
 
 #include "tests/support/setup_driver.h"
 #include "tests/support/win32_test_files.h"
+#include "wizard/control_ids.h"
 
 namespace {
 
-const int FolderEdit = 1004;
 
 HWND AnswerBox(SetupDriver& driver, int button) {
     HWND box = driver.WaitForMessageBox();
