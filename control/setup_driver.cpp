@@ -3,6 +3,7 @@
 #include "archive/archive_offset.h"
 #include "archive/loader.h"
 #include "archive/script.h"
+#include "common/helpers.h"
 #include "common/paths.h"
 #include "control/command_line.h"
 #include "control/deferred_operations.h"
@@ -12,6 +13,7 @@
 #include "control/relocation.h"
 #include "control/setup_state.h"
 #include "control/texts.h"
+#include "engine/path_macros.h"
 #include "wizard/dialog_helpers.h"
 #include "wizard/frame_dialog.h"
 
@@ -92,6 +94,54 @@ static void RunWizard() {
     FreeTemplate(frameTemplate);
 }
 
+const u32 RestartTemplate = 8;
+const INT_PTR RestartChosen = 1;
+
+// Installs the screen saver the set marks, through the display settings.
+static void InstallScreenSaver() {
+    if (singlePageMode || screenSaverEntry == nullptr) return;
+    ResolveDestination(screenSaverEntry);
+    char command[WorkPathCapacity + 64];
+    wsprintfA(command, "rundll32 desk.cpl,InstallScreenSaver %s", WorkPath);
+    WinExec(command, SW_SHOWNORMAL);
+}
+
+// NT restarts only for a process that holds the shutdown privilege.
+static void EnableShutdownPrivilege() {
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
+    TOKEN_PRIVILEGES privileges = {};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
+    AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    CloseHandle(token);
+}
+
+// Asks whether to restart Windows now, when the installation needs it.
+static void OfferRestart() {
+    if (!restartNeeded) return;
+    void* restartTemplate = CopyTemplate(RestartTemplate);
+    if (restartTemplate == nullptr) return;
+    INT_PTR answer = DialogBoxIndirectParamA(setupInstance, static_cast<LPCDLGTEMPLATEA>(restartTemplate), mainWindow,
+                                             RestartDialogProc, 0);
+    FreeTemplate(restartTemplate);
+    if (answer != RestartChosen || singlePageMode) return;
+    if (isNt) EnableShutdownPrivilege();
+    ExitWindowsEx(EWX_REBOOT, 0);
+}
+
+// Starts the installed program by its short name, in the destination.
+static void RunInstalledProgram() {
+    if (singlePageMode || restartNeeded || !launchChecked || launchEntry == nullptr) return;
+    ResolveDestination(launchEntry);
+    RemoveTrailingBackslash(DestinationPath);
+    SetCurrentDirectoryA(DestinationPath);
+    DWORD length = GetShortPathNameA(WorkPath, ScratchPath, PathCapacity);
+    if (length == 0 || length >= PathCapacity) return;  // not there: nothing to run
+    WinExec(ScratchPath, SW_SHOWNORMAL);
+}
+
 // Destroys the main window and dispatches what is still queued, up to the
 // quit message its destruction posts.
 static void ReleaseMainWindow() {
@@ -134,7 +184,10 @@ int RunSetup(HINSTANCE instance, const char* commandLine, int showCommand) {
         return SetupCannotRun;
     }
     RunWizard();
+    InstallScreenSaver();
+    OfferRestart();
     ReleaseMainWindow();
+    RunInstalledProgram();
     ShutDown();
     return SetupEnded;
 }

@@ -1,14 +1,171 @@
-// The progress page. Until the installation engine drives it, it passes
-// straight on to the finish page.
+// The progress page: runs the installation one file entry per timer tick,
+// so the window keeps painting and Cancel is heard between entries, and
+// draws the overall progress as a bar of blocks.
+#include "archive/script.h"
 #include "control/page_loop.h"
+#include "control/setup_state.h"
+#include "control/texts.h"
+#include "engine/engine_state.h"
+#include "engine/installation.h"
 #include "wizard/dialog_helpers.h"
 #include "wizard/pages.h"
+#include "wizard/progress.h"
+
+const UINT_PTR StepTimer = 11;
+const UINT FirstStepDelay = 100;  // ms
+const UINT NextStepDelay = 50;    // ms
+const int BarArea = 1009;
+const int PercentText = 1010;
+// Button texts and messages.
+const u32 StopCaption = 5;
+const u32 ReallyStopMessage = 13;
+const u32 NotCompletedMessage = 15;
+
+HWND progressWindow;
+static u32 percent;
+static UINT_PTR stepTimer;
+static bool paused;
+
+void SetProgressPage(HWND page) { progressWindow = page; }
+
+void SetProgressPercent(u32 value) {
+    percent = value < 100 ? value : 100;
+    DrawProgressBar(progressWindow, nullptr);
+}
+
+// Blocks of half the bar's height, two pixels apart, as far as the percent
+// reaches; the first is always drawn.
+static void DrawBlocks(HDC dc, int width, int height) {
+    HBRUSH brush = CreateSolidBrush(GetSysColor(COLOR_ACTIVECAPTION));
+    if (brush == nullptr) return;
+    int side = height / 2;
+    int reach = static_cast<int>(percent * static_cast<u32>(width) / 100);
+    for (int k = 0;; k++) {
+        RECT block = {1 + k * (side + 2), 2, 1 + k * (side + 2) + side, height - 2};
+        FillRect(dc, &block, brush);
+        int nextRight = 1 + (k + 1) * (side + 2) + side;
+        if (nextRight >= width || nextRight >= reach) break;
+    }
+    DeleteObject(brush);
+}
+
+static void DrawBarInto(HDC dc, int width, int height) {
+    FillSolidRect(dc, 0, 0, width, height, GetSysColor(COLOR_BTNFACE));
+    FillSolidRect(dc, 0, 0, width, 1, GetSysColor(COLOR_BTNSHADOW));
+    FillSolidRect(dc, 0, 0, 1, height, GetSysColor(COLOR_BTNSHADOW));
+    FillSolidRect(dc, width - 1, 0, 1, height, GetSysColor(COLOR_BTNHIGHLIGHT));
+    FillSolidRect(dc, 0, height - 1, width, 1, GetSysColor(COLOR_BTNHIGHLIGHT));
+    DrawBlocks(dc, width, height);
+}
+
+void DrawProgressBar(HWND page, HDC dc) {
+    if (page == nullptr) return;
+    char text[8];
+    wsprintfA(text, "%d%%", static_cast<int>(percent));
+    SetDlgItemTextA(page, PercentText, text);
+    HDC own = dc == nullptr ? GetDC(page) : nullptr;
+    if (dc == nullptr) dc = own;
+    if (dc == nullptr) return;
+    RECT area;
+    if (!GetWindowRect(GetDlgItem(page, BarArea), &area)) area = RECT{0, 0, 0, 0};  // no bar to paint
+    POINT corner = {area.left, area.top};
+    ScreenToClient(page, &corner);
+    int width = area.right - area.left, height = area.bottom - area.top;
+    HDC memory = CreateCompatibleDC(dc);
+    HBITMAP bitmap = memory != nullptr ? CreateCompatibleBitmap(dc, width, height) : nullptr;
+    if (bitmap != nullptr) {
+        HGDIOBJ previous = SelectObject(memory, bitmap);
+        DrawBarInto(memory, width, height);
+        BitBlt(dc, corner.x, corner.y, width, height, memory, 0, 0, SRCCOPY);
+        SelectObject(memory, previous);
+        DeleteObject(bitmap);
+    }
+    if (memory != nullptr) DeleteDC(memory);
+    if (own != nullptr) ReleaseDC(page, own);
+}
+
+// Installs the rest without the timer (when none can be had), then ends.
+static void InstallRemainingEntries() {
+    while (InstallNextEntry()) {
+    }
+    FinishInstallation();
+}
+
+static void ArmTimer(HWND page, UINT delay) {
+    stepTimer = SetTimer(page, StepTimer, delay, nullptr);
+    if (stepTimer == 0) InstallRemainingEntries();
+}
+
+static void Step(HWND page) {
+    if (!engineRunning || paused) return;
+    KillTimer(page, StepTimer);
+    stepTimer = 0;  // no tick may arrive while the entry is installed
+    if (InstallNextEntry())
+        ArmTimer(page, NextStepDelay);
+    else
+        FinishInstallation();
+}
+
+// The setup file could not be opened again: the finish page reports it, or
+// in a single page the message itself.
+static void ReportStartFailure() {
+    if (fixedPageNumber == NoFixedPage) {
+        GoToPage(FinishPage);
+        return;
+    }
+    char text[MessageCapacity];
+    FormatMessageText(text, static_cast<u32>(engineState));
+    ShowMessage(text, ReportStyle);
+    EndPage(CancelBit);
+}
+
+static void OpenPage(HWND page) {
+    SetProgressPage(page);
+    percent = 0;
+    SetUpPage(page, CancelBit);
+    SetFrameButtonText(CancelBit, StopCaption);
+    paused = false;
+    if (!StartInstallation())
+        ReportStartFailure();
+    else
+        ArmTimer(page, FirstStepDelay);
+}
+
+static void AskToStop() {
+    paused = true;
+    char text[MessageCapacity];
+    FormatMessageText(text, ReallyStopMessage);
+    if (ShowMessage(text, QuestionStyle) != IDYES) {
+        paused = false;
+        return;
+    }
+    FormatMessageText(text, NotCompletedMessage);
+    ShowMessage(text, ReportStyle);
+    pageResult = PageCancelled;
+    documentEntry = launchEntry = screenSaverEntry = nullptr;
+}
 
 INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        SetUpPage(page, CancelBit);
-        GoToPage(FinishPage);
-        return TRUE;
+    switch (message) {
+        case WM_INITDIALOG: OpenPage(page); return TRUE;
+        case WM_TIMER: Step(page); return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) != IDCANCEL || fixedPageNumber != NoFixedPage) break;
+            AskToStop();
+            return AnswerHandled(page);
+        case WM_PAINT: {
+            PAINTSTRUCT paint;
+            HDC dc = BeginPaint(page, &paint);
+            DrawProgressBar(page, dc);
+            EndPaint(page, &paint);
+            return TRUE;
+        }
+        case WM_DESTROY:
+            if (stepTimer != 0) KillTimer(page, StepTimer);
+            stepTimer = 0;
+            progressWindow = nullptr;
+            break;
+        default: break;
     }
     return ColourControl(page, message, wParam, lParam);
 }

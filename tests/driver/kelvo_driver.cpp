@@ -12,8 +12,14 @@
 //       OK. A screenshot DIR/00-background.bmp is taken as soon as the main
 //       window shows. A setup that shows no page yet is reported, its frame
 //       saved as DIR/01-frame.bmp and its window closed.
+//   kelvo-driver install SETUP.exe --to FOLDER [--timeout S] [-- OPTIONS...]
+//       installs: clicks Next on every page, types FOLDER into the
+//       destination page, answers Yes to its questions ("create the
+//       folder?"), waits for the finish page (at most S seconds in all, 600
+//       when not told) and closes it; then prints the wall time from the
+//       setup's start to its exit (a benchmark reads it).
 //
-// Both exit with the setup's exit code (1 when it could not be started or
+// All exit with the setup's exit code (1 when it could not be started or
 // did not end, 2 for a wrong command line).
 #include <windows.h>
 #include <stdio.h>
@@ -33,18 +39,45 @@ const DWORD RunPageWait = 2000;     // ms run gives the first page to show befor
 const DWORD EndWaitLimit = 20000;   // ms for the setup to end after Cancel
 const DWORD LateBoxWait = 1000;     // ms to watch for another message box at the end
 const size_t SlugLimit = 40;
+const int DefaultInstallSeconds = 600;
+const int FinishLaunchBox = 1015;  // only the finish page has it
+const char FinishTitle[] = "Setup Complete";  // the built-in finish page title
 const int ExitFailed = 1;
 const int ExitUsage = 2;
 
 const char Usage[] =
     "usage: kelvo-driver run SETUP.exe [OPTIONS...]\n"
-    "       kelvo-driver tour SETUP.exe [--shots DIR] [--pages N] [-- OPTIONS...]\n";
+    "       kelvo-driver tour SETUP.exe [--shots DIR] [--pages N] [-- OPTIONS...]\n"
+    "       kelvo-driver install SETUP.exe --to FOLDER [--timeout S] [-- OPTIONS...]\n";
 
 struct TourSettings {
     std::string setup;
     std::string options;
     std::string shots;  // "" for no screenshots
     int pages = DefaultTourPages;
+};
+
+struct InstallSettings {
+    std::string setup;
+    std::string options;
+    std::string folder;
+    DWORD limit = DefaultInstallSeconds * 1000;  // ms for the whole installation
+};
+
+// Wall time in seconds since construction, from the performance counter:
+// GetTickCount moves in steps of 10-16 ms.
+class Stopwatch {
+public:
+    Stopwatch() { QueryPerformanceCounter(&start); }
+    double Seconds() const {
+        LARGE_INTEGER now, frequency;
+        QueryPerformanceCounter(&now);
+        QueryPerformanceFrequency(&frequency);
+        return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+    }
+
+private:
+    LARGE_INTEGER start;
 };
 
 // A text on one line: line breaks shown as \n.
@@ -127,10 +160,10 @@ void AnswerMessageBox(HWND box) {
 }
 
 // Waits for a page other than `previous`, answering the message boxes that
-// come first; null when the setup ended or no page came in time.
-HWND NextPage(SetupDriver& driver, HWND previous) {
+// come first; null when the setup ended or no page came within `limit` ms.
+HWND NextPage(SetupDriver& driver, HWND previous, DWORD limit = PageWaitLimit) {
     DWORD start = GetTickCount();
-    while (GetTickCount() - start < PageWaitLimit) {
+    while (GetTickCount() - start < limit) {
         HWND box = driver.OpenMessageBox();
         if (box != nullptr) {
             AnswerMessageBox(box);
@@ -238,6 +271,82 @@ int Tour(const TourSettings& settings) {
     return Cancel(driver);
 }
 
+bool IsFinishPage(const SetupDriver& driver) {
+    return driver.PageHasControl(FinishLaunchBox) || driver.PageTitle() == FinishTitle;
+}
+
+// Closes the finish page and reports the end with the time since `clock`
+// started, which the setup started with.
+int CloseFinishPage(SetupDriver& driver, const Stopwatch& clock) {
+    printf("  report: \"%s\"\n", OneLine(driver.PageText(FirstPageText)).c_str());
+    if (!driver.ClickFrameButton(FrameCancelButton)) {
+        fprintf(stderr, "kelvo-driver: the finish page cannot be closed\n");
+        return ExitFailed;
+    }
+    printf("closing the finish page\n");
+    DWORD code = WaitForEnd(driver);
+    if (code != STILL_ACTIVE) printf("wall time: %.3f s\n", clock.Seconds());
+    return ReportEnd(code);
+}
+
+// Does what a page needs before Next: the destination page gets the folder.
+bool FillIn(SetupDriver& driver, const InstallSettings& settings) {
+    if (!driver.PageHasControl(FolderEdit)) return true;
+    printf("  typing the folder %s\n", settings.folder.c_str());
+    return driver.SetPageText(FolderEdit, settings.folder);
+}
+
+int Install(const InstallSettings& settings) {
+    Stopwatch clock;
+    SetupDriver driver(settings.setup, settings.options);
+    if (!StartSetup(driver, settings.setup)) return ExitFailed;
+    if (!driver.WaitForMainWindow()) return NoWindow(driver);
+    HWND page = nullptr;
+    for (int number = 1;; number++) {
+        DWORD elapsed = static_cast<DWORD>(clock.Seconds() * 1000);
+        page = elapsed < settings.limit ? NextPage(driver, page, settings.limit - elapsed) : nullptr;
+        if (page == nullptr && !driver.Running()) return ReportEnd(driver.WaitForExit());
+        if (page == nullptr) {
+            fprintf(stderr, "kelvo-driver: no page came after page %d in time\n", number - 1);
+            return ExitFailed;
+        }
+        printf("page %d: \"%s\"\n", number, driver.PageTitle().c_str());
+        if (IsFinishPage(driver)) return CloseFinishPage(driver, clock);
+        if (!FillIn(driver, settings)) {
+            fprintf(stderr, "kelvo-driver: cannot type into the destination page\n");
+            return ExitFailed;
+        }
+        // Without Next (the progress page) the page moves on by itself.
+        if (driver.FrameButtonEnabled(FrameNextButton) && driver.ClickFrameButton(FrameNextButton))
+            printf("  clicking Next\n");
+    }
+}
+
+// Reads the install command line (after "install"); false when it is wrong.
+bool ReadInstallSettings(int argc, char** argv, InstallSettings* settings) {
+    if (argc < 1) return false;
+    settings->setup = argv[0];
+    for (int i = 1; i < argc; i++) {
+        std::string option = argv[i];
+        if (option == "--") {
+            std::vector<std::string> rest(argv + i + 1, argv + argc);
+            settings->options = Joined(rest, " ");
+            break;
+        }
+        if (i + 1 >= argc) return false;
+        if (option == "--to") {
+            settings->folder = argv[++i];
+        } else if (option == "--timeout") {
+            int seconds = atoi(argv[++i]);
+            if (seconds < 1) return false;
+            settings->limit = static_cast<DWORD>(seconds) * 1000;
+        } else {
+            return false;
+        }
+    }
+    return !settings->folder.empty();
+}
+
 // Reads the tour's command line (after "tour"); false when it is wrong.
 bool ReadTourSettings(int argc, char** argv, TourSettings* settings) {
     if (argc < 1) return false;
@@ -273,6 +382,8 @@ int main(int argc, char** argv) {
     }
     TourSettings settings;
     if (command == "tour" && ReadTourSettings(argc - 2, argv + 2, &settings)) return Tour(settings);
+    InstallSettings install;
+    if (command == "install" && ReadInstallSettings(argc - 2, argv + 2, &install)) return Install(install);
     fputs(Usage, stderr);
     return ExitUsage;
 }

@@ -3,8 +3,10 @@
 #include <doctest/doctest.h>
 
 #include <string>
+#include <vector>
 
 #include "control/texts.h"
+#include "engine/progress_texts.h"
 
 TEST_CASE("a number goes into the first integer conversion only") {
     struct Case {
@@ -43,4 +45,30 @@ TEST_CASE("a path goes into the first %s only") {
     CHECK(std::string(buffer) == "Install into C:\\App?  %d%");
     FormatTextWithPath(buffer, "no path, 50%%", "C:\\App");
     CHECK(std::string(buffer) == "no path, 50%%");
+}
+
+TEST_CASE("long paths lose folders in the middle, never the file name") {
+    struct Case {
+        const char* path;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"C:\\Program Files\\Some Company\\Application\\bin\\file.dll", "C:\\Program Files\\...\\file.dll"},
+        {"C:\\WINDOWS\\SYSTEM\\MSVCRT.DLL", "C:\\WINDOWS\\SYSTEM\\MSVCRT.DLL"},
+        {"C:\\Program Files\\Accessories\\VeryLongFileNameOfTheProgram.exe",
+         "C:\\...\\VeryLongFileNameOfTheProgram.exe"},
+        {"C:\\a\\b\\c\\d\\e\\f\\g\\h\\i\\j\\k\\l\\m\\file.txt", "C:\\a\\b\\c\\d\\e\\f\\g\\h\\i\\...\\file.txt"},
+        {"no-backslash-in-this-rather-long-file-name.txt", "no-backslash-in-this-rather-long-file-name.txt"},
+        {"C:\\abc\\this-file-name-is-long-enough-by-itself.txt", "C:\\...\\this-file-name-is-long-enough-by-itself.txt"},
+        {"C:\\ab\\this-file-name-is-long-enough-by-itself.txt", "C:\\ab\\this-file-name-is-long-enough-by-itself.txt"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.path);
+        std::string text = c.path;
+        std::vector<char> buffer(text.begin(), text.end());
+        buffer.push_back('\0');
+        ShortenPath(buffer.data(), ProgressItemLimit);
+        CHECK(std::string(buffer.data()) == c.shown);
+    }
 }

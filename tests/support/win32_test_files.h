@@ -22,6 +22,11 @@ std::string FixtureSetup(const std::string& project);
 std::string ReadWholeFile(const std::string& path);
 // The same as bytes, for setup programs and archives.
 std::vector<u8> ReadWholeFileBytes(const std::string& path);
+// The archive offset the build tool wrote into a setup program.
+u32 ArchiveOffsetOf(const std::vector<u8>& setup);
+// Where in the setup file at `path` the middle of the packed data of entry
+// `index` of its first set lies (loads the setup to find out).
+u32 PackedDataOffset(const std::string& path, u32 index);
 
 // Creates or truncates `path` to hold exactly `bytes`.
 void WriteWholeFile(const std::string& path, const std::string& bytes);

@@ -21,15 +21,6 @@ const char StartupProject[] = "startup";  // tests/fixtures/projects/startup
 const char SetupTitle[] = "Kelvo Start-up Test";
 const DWORD WaitLimit = 20000;  // ms; only reached when something is wrong
 
-// The offset the build tool wrote behind the archive-offset marker.
-u32 ArchiveOffsetOf(const std::vector<u8>& setup) {
-    const u8 marker[] = {0x77, 0x77, 0x67, 0x54, 0x29, 0x48};
-    auto found = std::search(setup.begin(), setup.end(), marker, marker + sizeof marker);
-    REQUIRE(found != setup.end());
-    const u8* value = &*found + sizeof marker;
-    return value[0] | (value[1] << 8) | (value[2] << 16) | (static_cast<u32>(value[3]) << 24);
-}
-
 std::string CopyName(u32 n) { return TempFolder() + "_inst" + std::to_string(n) + ".exe"; }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

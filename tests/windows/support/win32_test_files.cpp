@@ -1,5 +1,9 @@
 #include "tests/support/win32_test_files.h"
 
+#include "archive/loader.h"
+#include "archive/script.h"
+#include "common/paths.h"
+
 #include <doctest/doctest.h>
 
 #include <algorithm>
@@ -58,6 +62,26 @@ std::string ReadWholeFile(const std::string& path) {
 std::vector<u8> ReadWholeFileBytes(const std::string& path) {
     std::string contents = ReadWholeFile(path);
     return std::vector<u8>(contents.begin(), contents.end());
+}
+
+u32 ArchiveOffsetOf(const std::vector<u8>& setup) {
+    const u8 marker[] = {0x77, 0x77, 0x67, 0x54, 0x29, 0x48};
+    auto found = std::search(setup.begin(), setup.end(), marker, marker + sizeof marker);
+    REQUIRE(found != setup.end());
+    const u8* value = &*found + sizeof marker;
+    return value[0] | (value[1] << 8) | (value[2] << 16) | (static_cast<u32>(value[3]) << 24);
+}
+
+u32 PackedDataOffset(const std::string& path, u32 index) {
+    REQUIRE(AllocatePathBuffers());
+    CopyPath(SourcePath, path.c_str(), PathCapacity);
+    REQUIRE(ReadSetupArchive(ArchiveOffsetOf(ReadWholeFileBytes(path)), nullptr) == LoadOk);
+    const FileEntry* entry = FileEntryAt(0, index);
+    REQUIRE(entry != nullptr);
+    u32 at = setupScript.fileDataStart + 4 + entry->dataOffset + entry->storedSize / 2;
+    ReleaseSetupScript();
+    ReleasePathBuffers();
+    return at;
 }
 
 void WriteWholeFile(const std::string& path, const std::string& bytes) { WriteData(path, bytes.data(), bytes.size()); }

@@ -1,0 +1,302 @@
+#!/usr/bin/env bash
+# Installation under Wine, ours against NSIS, in one run and one private
+# Wine prefix, on three payload shapes made here (seeded, so every run has
+# the same bytes; half compressible text, half random):
+#   single  one large file
+#   mixed   nested folders of files from 100 B to a few MB
+#   small   many files of 100 B to 4 KB
+# Each payload becomes a kelvo setup and two NSIS installers (zlib, and
+# solid LZMA). NSIS installs silently (/S /D=...); ours is worked through its
+# wizard by kelvo-driver, so its time includes the progress page's pace of
+# one entry per timer tick, which is printed apart. engine_bench then times
+# our engine alone on the same setup. Every installed tree is checked
+# against the payload.
+#
+# Scale: by default the payloads are a quarter of the full size (25 MB,
+# 150 files of 16 MB, 750 small files) to keep `make bench` short;
+# BENCH_FULL=1 runs 100 MB, 600 files of 65 MB and 3,000 small files.
+#
+# KELVO (native tool, default build/bin/kelvo) and KELVO_WINDOWS_BIN (the
+# folder with kelvo-setup.exe, kelvo-driver.exe and engine_bench.exe, default
+# build/bin) choose the programs.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+kelvo=${KELVO:-$root/build/bin/kelvo}
+windows_bin=${KELVO_WINDOWS_BIN:-$root/build/bin}
+stub=$windows_bin/kelvo-setup.exe
+driver=$windows_bin/kelvo-driver.exe
+engine=$windows_bin/engine_bench.exe
+work=$root/build/bench/install
+nsis_stubs=/usr/share/nsis/Stubs
+pace_ms=50          # the progress page installs one entry per 50 ms tick
+slack_seconds=120   # time a wizard run may take beyond its pace and the setup's work
+
+if [ "${BENCH_FULL:-0}" = 1 ]; then
+    scale=1 scale_note="full size (BENCH_FULL=1)"
+else
+    scale=0.25 scale_note="a quarter of full size; BENCH_FULL=1 for 100 MB / 600 files / 3,000 files"
+fi
+
+for program in "$kelvo" "$stub" "$driver" "$engine"; do
+    [ -f "$program" ] || { echo "install_bench: $program is missing (build first)" >&2; exit 1; }
+done
+command -v makensis >/dev/null || { echo "install_bench: makensis is missing (make deps)" >&2; exit 1; }
+
+# shellcheck source-path=SCRIPTDIR/../scripts source=../scripts/wine-env.sh
+. "$root/scripts/wine-env.sh"
+template=$KELVO_WINE_TEMPLATE
+mkdir -p "$work"
+exec 8>"$work/lock"
+flock 8
+
+# ---------------------------------------------------------------------------
+# Payloads: build/bench/install/<shape>/payload, made again only when the
+# generator or the scale changed.
+make_payload() {
+    local shape=$1 folder=$work/$1/payload stamp="generator-1 $1 $scale"
+    [ "$(cat "$work/$shape/stamp" 2>/dev/null)" = "$stamp" ] && return
+    rm -rf "$folder" && mkdir -p "$folder"
+    python3 - "$shape" "$folder" "$scale" <<'EOF'
+import math, os, random, sys
+
+shape, folder, scale = sys.argv[1], sys.argv[2], float(sys.argv[3])
+rng = random.Random(20240611)
+MB = 1 << 20
+BLOCK = MB  # the single file alternates text and random data per block
+vocabulary = ["".join(rng.choice("etaoinshrdlucmfwypvbgkjqxz") for _ in range(rng.randint(2, 10)))
+              for _ in range(4000)]
+
+def text(size):
+    words = rng.choices(vocabulary, k=size // 5 + 8)
+    for i in range(12, len(words), 13):
+        words[i] += ".\n"
+    return " ".join(words).encode()[:size]
+
+def data(size, compressible):
+    return text(size) if compressible else rng.randbytes(size)
+
+def write(relative, content):
+    path = os.path.join(folder, relative)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as out:
+        out.write(content)
+
+def nested_folders(count, depth):
+    names = ["docs", "data", "lib", "assets", "media", "plugins", "lang", "help", "samples", "tools"]
+    return ["/".join(f"{rng.choice(names)}{rng.randint(1, 9)}" for _ in range(rng.randint(1, depth)))
+            for _ in range(count)]
+
+def file_name(i, compressible):
+    return f"file{i:05d}" + (".txt" if compressible else ".bin")
+
+if shape == "single":
+    total, blocks = int(100 * MB * scale), []
+    for at in range(0, total, BLOCK):
+        blocks.append(data(min(BLOCK, total - at), rng.random() < 0.5))
+    write("payload.dat", b"".join(blocks))
+elif shape == "mixed":
+    count, total = int(600 * scale), int(65 * MB * scale)
+    folders = nested_folders(max(4, count // 15), 3)
+    # Sizes spread over 100 B .. 3 MB on a log scale, most of them small,
+    # then scaled to the total.
+    drawn = [100 * (30000 ** (rng.random() ** 1.5)) for _ in range(count)]
+    factor = total / sum(drawn)
+    for i, size in enumerate(drawn):
+        compressible = i % 2 == 0
+        write(f"{rng.choice(folders)}/{file_name(i, compressible)}", data(max(100, int(size * factor)), compressible))
+elif shape == "small":
+    count = int(3000 * scale)
+    folders = nested_folders(max(4, count // 100), 2)
+    for i in range(count):
+        compressible = i % 2 == 0
+        write(f"{folders[i % len(folders)]}/{file_name(i, compressible)}", data(rng.randint(100, 4096), compressible))
+EOF
+    echo "$stamp" >"$work/$shape/stamp"
+}
+
+# Our project and the two NSIS scripts for a payload.
+write_projects() {
+    local shape=$1 folder=$work/$1
+    cat >"$folder/kelvo.toml" <<EOF
+[setup]
+title = "Bench $shape"
+
+[[set]]
+name = "Bench $shape"
+destination = "C:\\\\bench\\\\default"
+
+[[set.file]]
+source = "payload/**"
+EOF
+    local compressor
+    for compressor in zlib lzma; do
+        cat >"$folder/nsis-$compressor.nsi" <<EOF
+Unicode false
+SetCompressor $([ "$compressor" = lzma ] && echo "/SOLID lzma" || echo zlib)
+Name "Bench $shape"
+OutFile "$folder/nsis-$compressor.exe"
+InstallDir "C:\\bench\\default"
+RequestExecutionLevel user
+Page directory
+Page instfiles
+Section
+  SetOutPath "\$INSTDIR"
+  File /r "$folder/payload/*"
+SectionEnd
+EOF
+    done
+}
+
+# Installers, NSIS ones made again only when their script or payload changed.
+build_installers() {
+    local shape=$1 folder=$work/$1 compressor
+    "$kelvo" build "$folder/kelvo.toml" -o "$folder/kelvo-setup.exe" --stub "$stub" >/dev/null
+    for compressor in zlib lzma; do
+        local exe=$folder/nsis-$compressor.exe script=$folder/nsis-$compressor.nsi
+        if [ ! -f "$exe" ] || [ "$folder/stamp" -nt "$exe" ] || ! cmp -s "$script" "$exe.nsi"; then
+            makensis -V1 -NOCD "$script" >/dev/null
+            cp "$script" "$exe.nsi"
+        fi
+    done
+}
+
+# ---------------------------------------------------------------------------
+# The private Wine session: a copy of the template prefix, its own
+# wineserver and its own Xvfb, so neither the tests' session nor its
+# one-setup-at-a-time rule meet this run.
+wine_dir=$work/wine
+log=$wine_dir/wine.log
+xvfb_pid=""
+start_wine() {
+    bash "$root/scripts/wine-session.sh" template 8>&-
+    rm -rf "$wine_dir" && mkdir -p "$wine_dir/home"
+    cp -a --reflink=auto "$template" "$wine_dir/prefix"
+    export WINEPREFIX=$wine_dir/prefix HOME=$wine_dir/home
+    export XDG_DATA_HOME=$HOME/.local/share XDG_CONFIG_HOME=$HOME/.config XDG_CACHE_HOME=$HOME/.cache
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$wine_dir/display" </dev/null >>"$log" 2>&1 8>&- &
+    xvfb_pid=$!
+    local tenths=100
+    until grep -q '^[0-9]' "$wine_dir/display" 2>/dev/null; do
+        [ "$tenths" -gt 0 ] && kelvo_pid_is "$xvfb_pid" "" || { echo "install_bench: Xvfb did not start" >&2; exit 1; }
+        sleep 0.1
+        tenths=$((tenths - 1))
+    done
+    export DISPLAY=":$(head -n1 "$wine_dir/display")"
+    # Without -f the server goes to the background once it is ready.
+    wineserver -p </dev/null >>"$log" 2>&1 8>&-
+    # Brings up the services and the virtual desktop before anything is timed.
+    wine rundll32.exe user32.dll,GetDesktopWindow </dev/null >>"$log" 2>&1 8>&-
+}
+
+stop_wine() {
+    if [ -n "${WINEPREFIX:-}" ] && [ "$WINEPREFIX" = "$wine_dir/prefix" ]; then
+        wineserver -k </dev/null >>"$log" 2>&1 8>&- || true
+        wineserver -w </dev/null >>"$log" 2>&1 8>&- || true
+    fi
+    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+}
+
+finish() {
+    local status=$?
+    stop_wine
+    # The prefix of a passing run goes (it holds every installed tree);
+    # a failed one stays to be looked at.
+    [ "$status" -ne 0 ] || rm -rf "$wine_dir"
+    exit "$status"
+}
+trap finish EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+windows_path() { local path=${1//\//\\}; printf 'Z:%s' "$path"; }
+installed() { printf '%s/drive_c/bench/%s' "$WINEPREFIX" "$1"; }
+
+# "files bytes checksum" of a tree: names, sizes and contents.
+tree_summary() {
+    (cd "$1" && find . -type f -printf '%s\n' | awk '{n++; b += $1} END {printf "%d %d ", n, b}' &&
+        find . -type f -print0 | LC_ALL=C sort -z | xargs -0r md5sum | md5sum | cut -c1-12)
+}
+
+# Checks that installation `name` reproduced the payload, then removes it.
+check_tree() {
+    local name=$1 expected=$2 got
+    got=$(tree_summary "$(installed "$name")" 2>/dev/null || echo "nothing installed")
+    [ "$got" = "$expected" ] || { echo "install_bench: $name installed '$got', expected '$expected'" >&2; exit 1; }
+    rm -rf "$(installed "$name")"
+}
+
+# Runs a command, its output to `out`; prints its wall time in seconds.
+timed() {
+    local out=$1 start end
+    shift
+    start=$(date +%s.%N)
+    "$@" </dev/null >"$out" 2>&1 8>&- || { echo "install_bench: $* failed:" >&2; cat "$out" >&2; exit 1; }
+    end=$(date +%s.%N)
+    awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }'
+}
+
+# Output of the wizard run with carriage returns removed.
+plain() { tr -d '\r' <"$1"; }
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+# ---------------------------------------------------------------------------
+shapes=(single mixed small)
+echo "payloads: $scale_note"
+for shape in "${shapes[@]}"; do
+    make_payload "$shape"
+    write_projects "$shape"
+    build_installers "$shape"
+done
+start_wine
+
+rows=() notes=()
+for shape in "${shapes[@]}"; do
+    folder=$work/$shape
+    expected=$(tree_summary "$folder/payload")
+    entries=${expected%% *}
+    mb=$(awk -v b="$(echo "$expected" | cut -d' ' -f2)" 'BEGIN { printf "%.1f", b / 1e6 }')
+    echo "--- $shape: $entries files, $mb MB"
+
+    pace=$(awk -v n="$entries" -v ms="$pace_ms" 'BEGIN { printf "%.2f", n * ms / 1000 }')
+    limit=$(awk -v p="$pace" -v s="$slack_seconds" 'BEGIN { printf "%d", p * 2 + s }')
+    timed "$work/driver.out" wine "$driver" install "$(windows_path "$folder/kelvo-setup.exe")" \
+        --to 'C:\bench\kelvo' --timeout "$limit" >/dev/null
+    t_ours=$(plain "$work/driver.out" | sed -n 's/^wall time: \([0-9.]*\) s$/\1/p')
+    [ -n "$t_ours" ] || { echo "install_bench: the wizard run printed no time:" >&2; plain "$work/driver.out" >&2; exit 1; }
+    check_tree kelvo "$expected"
+    s_ours=$(stat -c %s "$folder/kelvo-setup.exe")
+    rows+=("$shape kelvo $s_ours $(stat -c %s "$stub") $t_ours")
+
+    for compressor in zlib lzma; do
+        exe=$folder/nsis-$compressor.exe
+        t=$(timed "$work/nsis.out" wine "$exe" /S "/D=C:\\bench\\nsis-$compressor")
+        check_tree "nsis-$compressor" "$expected"
+        stub_file=$nsis_stubs/$([ "$compressor" = lzma ] && echo lzma_solid || echo zlib)-x86-ansi
+        rows+=("$shape nsis-$compressor $(stat -c %s "$exe") $(stat -c %s "$stub_file") $t")
+    done
+
+    wine "$engine" "$(windows_path "$folder/kelvo-setup.exe")" 'C:\bench\engine' </dev/null >"$work/engine.out" 2>&1 8>&- ||
+        { echo "install_bench: engine_bench failed:" >&2; plain "$work/engine.out" >&2; exit 1; }
+    check_tree engine "$expected"
+    engine_figures=$(plain "$work/engine.out" | awk '/^entries/ { printf "%s ms, %s MB/s, %s ms per entry", $6, $8, $10 }')
+    without=$(awk -v t="$t_ours" -v p="$pace" 'BEGIN { printf "%.2f", t - p }')
+    notes+=("$shape: $entries entries x $pace_ms ms = $pace s of pace in the wizard run (the rest: $without s); engine alone: $engine_figures")
+done
+
+echo
+printf '%-7s %-10s %11s %8s %9s %10s %10s\n' payload installer "bytes" stub "install s" "ours/size" "ours/time"
+for row in "${rows[@]}"; do
+    read -r shape installer bytes stub_bytes seconds <<<"$row"
+    if [ "$installer" = kelvo ]; then
+        ours_bytes=$bytes ours_seconds=$seconds
+        printf '%-7s %-10s %11s %8s %9s\n' "$shape" "$installer" "$bytes" "$stub_bytes" "$seconds"
+    else
+        printf '%-7s %-10s %11s %8s %9s %10s %10s\n' "$shape" "$installer" "$bytes" "$stub_bytes" "$seconds" \
+            "$(ratio "$ours_bytes" "$bytes")" "$(ratio "$ours_seconds" "$seconds")"
+    fi
+done
+echo
+printf '%s\n' "${notes[@]}"
+echo "(install s: ours from the setup's start to its exit, worked through every page by kelvo-driver;"
+echo " NSIS silent, the wine process; every installed tree matched its payload)"

@@ -1,0 +1,552 @@
+// One file entry, from its contents to its place: the version and language
+// questions, the temporary file beside the destination (decoded, copied from
+// beside the setup, built by a delta, or the uninstaller's prefix and data),
+// its check value, and the replacement of the old file.
+#include "engine/extraction.h"
+
+#include <windows.h>
+
+#include <string.h>
+
+#include "archive/check_value.h"
+#include "archive/file_data.h"
+#include "archive/script.h"
+#include "common/file.h"
+#include "common/helpers.h"
+#include "common/paths.h"
+#include "control/deferred_operations.h"
+#include "control/page_loop.h"
+#include "control/setup_state.h"
+#include "control/texts.h"
+#include "engine/engine_state.h"
+#include "wizard/progress.h"
+
+const char ProducedExtension[] = ".$$A";
+const char DeltaExtension[] = ".$AA";
+void (*showDeltaProgress)(u32 percent) = SetProgressPercent;
+
+// Messages of table 6 that ask about an existing file.
+const u32 NewerFileQuestion = 29;
+const u32 OtherLanguageQuestion = 30;
+const u32 LockedFileQuestion = 22;
+// Yes/No, question icon, No as the default button.
+const u32 KeepFileQuestionStyle = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
+
+// The longest copy a delta command asks for: a 16-bit count plus 129.
+const u32 DeltaCopyCapacity = 0xFFFF + 129;
+// Delta progress moves in steps of this many output bytes.
+const u32 DeltaProgressStep = 10000;
+
+// ---------------------------------------------------------------------------
+// Shared steps
+
+// Records a failure of the entry; `path` (when given) is the file its message names.
+static bool Fail(i32 state, const char* path) {
+    engineState = state;
+    if (path != nullptr) SetMessagePath(path);
+    return false;
+}
+
+// A write to a file the engine produces: 19 when it fails, 20 when it falls short.
+static bool WriteProduced(FileHandle file, const void* data, u32 count, const char* name) {
+    WriteResult result = WriteToFile(file, data, count);
+    if (result == WriteFailed) return Fail(CannotWriteFile, name);
+    if (result == WriteShort) return Fail(DiskFull, nullptr);
+    return true;
+}
+
+static bool FileExists(const char* path) {
+    FileHandle file = OpenExistingFile(path, OpenRead);
+    CloseFile(file);
+    return file != NoFile;
+}
+
+// Where the extension of the file name in `path` starts: its last '.' after
+// the last backslash, or the end of the path.
+static u32 ExtensionStart(const char* path) {
+    const char* slash = strrchr(path, '\\');
+    const char* dot = strrchr(slash != nullptr ? slash : path, '.');
+    return static_cast<u32>(dot != nullptr ? dot - path : strlen(path));
+}
+
+void SetExtension(char* path, const char* extension) { strcpy(path + ExtensionStart(path), extension); }
+
+// `name` (PathCapacity bytes) = `from` with `extension`, its last character
+// counted up as a byte while a file of that name exists. False when the name
+// does not fit or every value up to 0xFF is taken; `name` then holds the
+// last name tried, or `from` cut to fit.
+static bool MakeFreeName(char* name, const char* from, const char* extension) {
+    CopyPath(name, from, PathCapacity);
+    u32 end = ExtensionStart(from) + static_cast<u32>(strlen(extension));
+    if (end >= PathCapacity) return false;
+    SetExtension(name, extension);
+    u8* last = reinterpret_cast<u8*>(name + end - 1);
+    while (FileExists(name)) {
+        if (*last == 0xFF) return false;
+        ++*last;
+    }
+    return true;
+}
+
+// The check value of the finished file at `path`: 16 (naming it) when it
+// cannot be read, 21 (naming WorkPath) when it differs from `expected`.
+static bool VerifyFile(const char* path, u32 expected) {
+    FileHandle file = OpenExistingFile(path, OpenRead);
+    u32 value = 0;
+    bool read = file != NoFile && CheckFile(file, &value);
+    CloseFile(file);
+    if (!read) return Fail(CannotOpenFile, path);
+    return value == expected || Fail(CheckValueMismatch, WorkPath);
+}
+
+// The blocks behind an entry's fixed part: the version block, then the times.
+static const u8* EntryBlocks(const FileEntry* entry) { return reinterpret_cast<const u8*>(entry + 1); }
+
+static void SetEntryFileTimes(const FileEntry* entry, FileHandle file) {
+    if ((entry->entryFlags & HasFileTimes) == 0) return;
+    FILETIME times[3];
+    u32 skip = (entry->entryFlags & HasVersionBlock) != 0 ? sizeof(VersionBlock) : 0;
+    memcpy(times, EntryBlocks(entry) + skip, sizeof times);
+    SetFileTime(reinterpret_cast<HANDLE>(file), &times[0], &times[1], &times[2]);
+}
+
+// A failed read of the file data: the user declined a disk (15), or the data
+// is damaged (18, naming the archive).
+static bool FileDataFailure() {
+    return pageResult == PageCancelled ? Fail(InstallationDeclined, nullptr) : Fail(FileDataDamaged, ArchivePath);
+}
+
+// Decodes an entry's packed data into `file`. The decoder's own result is
+// not used: the check value of the written file decides.
+static bool DecodeEntryData(const FileEntry* entry, FileHandle file) {
+    u32 state = SeekFileData(entry->dataOffset);
+    if (state != FileDataReady) return Fail(static_cast<i32>(state), nullptr);  // the stream named the volume
+    InflateSource source = FileDataInflateSource(entry->storedSize);
+    InflateToFile(file, source);
+    // The user declined the next disk: the entry ends, and with a state, so
+    // the driver never counts it as installed.
+    if (pageResult == PageCancelled) return Fail(engineState != NoEngineError ? engineState : InstallationDeclined, nullptr);
+    return true;
+}
+
+// Copies file `name` from beside the setup program to `target` and makes the
+// copy writable. A failure is 1000 with the system's code, naming `name`.
+static bool CopyFromSetupFolder(const char* name, const char* target) {
+    char source[PathCapacity];
+    const char* slash = strrchr(SourcePath, '\\');
+    u32 folder = slash != nullptr ? static_cast<u32>(slash + 1 - SourcePath) : 0;
+    u32 length = static_cast<u32>(strlen(name));
+    BOOL copied = FALSE;
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    if (folder + length < PathCapacity) {
+        memcpy(source, SourcePath, folder);
+        memcpy(source + folder, name, length + 1);
+        copied = CopyFileA(source, target, FALSE);
+    }
+    if (!copied) {
+        systemError = GetLastError();
+        return Fail(CopyFromSourceFailed, name);
+    }
+    DWORD attributes = GetFileAttributesA(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Version and language rules
+
+// Asks message `n` about WorkPath; true when the user answers Yes. An empty
+// text keeps the file without asking when `silentWhenEmpty`.
+static bool AskToReplace(u32 n, char* message, bool silentWhenEmpty) {
+    const char* text = LookupText(MessageTexts, n);
+    if (silentWhenEmpty && *text == '\0') return false;
+    FormatTextWithPath(message, text, WorkPath);
+    return ShowMessage(message, KeepFileQuestionStyle) == IDYES;
+}
+
+static bool IsExistingNewer(const void* info, const VersionBlock& version) {
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(info, "\\", reinterpret_cast<void**>(&fixed), &length) || length < sizeof *fixed) return false;
+    return fixed->dwFileVersionMS > version.versionHigh ||
+           (fixed->dwFileVersionMS == version.versionHigh && fixed->dwFileVersionLS > version.versionLow);
+}
+
+static bool IsOtherLanguage(const void* info, const VersionBlock& version) {
+    WORD* languages = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(info, "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&languages), &length) ||
+        length < sizeof *languages)
+        return false;
+    return languages[0] != static_cast<WORD>(version.language);
+}
+
+bool CheckVersionRules(const FileEntry* entry) {
+    char* message = nullptr;
+    void* info = nullptr;
+    DWORD unused = 0;
+    DWORD size = GetFileVersionInfoSizeA(WorkPath, &unused);
+    bool write = true;
+    // Without memory or version information the file is written.
+    if (size != 0 && AllocateBlock(MessageCapacity, &message) && AllocateBlock(size, &info) &&
+        GetFileVersionInfoA(WorkPath, 0, size, info)) {
+        VersionBlock version;
+        memcpy(&version, EntryBlocks(entry), sizeof version);
+        u8 flags = entry->entryFlags;
+        write = ((flags & VersionRule) == 0 || !IsExistingNewer(info, version) ||
+                 AskToReplace(NewerFileQuestion, message, true)) &&
+                ((flags & LanguageRule) == 0 || !IsOtherLanguage(info, version) ||
+                 AskToReplace(OtherLanguageQuestion, message, false));
+    }
+    ReleaseBlock(&info);
+    ReleaseBlock(&message);
+    return write;
+}
+
+// ---------------------------------------------------------------------------
+// Delta entries
+//
+// A delta is two streams: commands and literal bytes. Each command writes a
+// run of literal bytes, copies a run of the base file, or both; a copy's
+// distance counts from the end of the previous copy in the base file.
+
+struct DeltaStream {
+    u8* data;
+    u32 size;
+    u32 next;
+};
+
+// The next `count` bytes of a stream; null when fewer are left.
+static const u8* TakeBytes(DeltaStream& stream, u32 count) {
+    if (stream.size - stream.next < count) return nullptr;
+    const u8* bytes = stream.data + stream.next;
+    stream.next += count;
+    return bytes;
+}
+
+// Reads `count` bytes of the file-data stream, across volume changes.
+static bool ReadStreamBytes(u8* buffer, u32 count) {
+    while (count > 0) {
+        u32 got = 0;
+        if (!ReadFileData(buffer, count, &got) || got == 0) return false;
+        buffer += got;
+        count -= got;
+    }
+    return true;
+}
+
+// A 16-bit or (wide) 32-bit little-endian number of the file-data stream.
+static bool ReadStreamNumber(bool wide, u32* value) {
+    u8 bytes[4] = {0, 0, 0, 0};
+    if (!ReadStreamBytes(bytes, wide ? 4 : 2)) return false;
+    *value = ReadU32(bytes);
+    return true;
+}
+
+// Delta stream flags.
+const u8 DeltaStreamCompressed = 0x01;
+const u8 DeltaSizeWide = 0x02;
+const u8 DeltaStoredSizeWide = 0x04;
+
+// Reads one delta stream at the file-data stream's position: a flags byte,
+// its size, and its bytes, raw or compressed. A size of 0 takes no memory.
+static bool ReadDeltaStream(DeltaStream* stream) {
+    u8 flags = 0;
+    u32 size = 0;
+    if (!ReadStreamBytes(&flags, 1) || !ReadStreamNumber(flags & DeltaSizeWide, &size)) return FileDataFailure();
+    if (size == 0) return true;
+    if (!AllocateBlock(size, &stream->data)) return Fail(EngineOutOfMemory, nullptr);
+    stream->size = size;
+    if ((flags & DeltaStreamCompressed) == 0) return ReadStreamBytes(stream->data, size) || FileDataFailure();
+    u32 storedSize = 0;
+    u32 produced = 0;
+    if (!ReadStreamNumber(flags & DeltaStoredSizeWide, &storedSize)) return FileDataFailure();
+    InflateSource source = FileDataInflateSource(storedSize);
+    // A stream that decodes to fewer bytes than its size would leave unset bytes.
+    return (InflateToMemory(stream->data, size, source, &produced) && produced == size) || FileDataFailure();
+}
+
+// Distance forms: one byte, two bytes (offset 32) and three or seven bytes
+// (offset 16,416), each signed.
+const u32 NearDistanceOffset = 32;
+const u32 FarDistanceOffset = 16416;
+const u32 WideDistanceMark = 0x100000;
+
+// Reads a copy's distance from the command stream, as a 32-bit two's
+// complement number; false when the stream ends inside it.
+static bool TakeDistance(DeltaStream& commands, u32* distance) {
+    const u8* p = TakeBytes(commands, 1);
+    if (p == nullptr) return false;
+    u32 first = p[0];
+    u32 t;
+    u32 offset;
+    if (first >= 0x80 && first < 0xC0) {
+        *distance = (first & 0x3F) - ((first & 0x20) != 0 ? 64 : 0);
+        return true;
+    }
+    if (first < 0x80) {
+        if ((p = TakeBytes(commands, 1)) == nullptr) return false;
+        t = ((first & 0x7F) << 8) | p[0];
+        if ((t & 0x4000) != 0) t -= 0x8000;
+        offset = NearDistanceOffset;
+    } else {
+        if ((p = TakeBytes(commands, 2)) == nullptr) return false;
+        t = ((first & 0x3F) << 16) | (p[0] << 8) | p[1];
+        if (t == WideDistanceMark) {
+            if ((p = TakeBytes(commands, 4)) == nullptr) return false;
+            t = (static_cast<u32>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+        } else if ((t & 0x200000) != 0) {
+            t -= 0x400000;
+        }
+        offset = FarDistanceOffset;
+    }
+    *distance = static_cast<i32>(t) >= 0 ? t + offset : t - offset;
+    return true;
+}
+
+struct DeltaProgress {
+    u32 start;
+    u32 end;
+    u32 units;  // of DeltaProgressStep bytes in the entry's size
+    u32 last;
+};
+
+static void ReportDeltaProgress(DeltaProgress& progress, u32 written) {
+    if (progress.start == progress.end) return;
+    u32 percent = progress.start + (written + DeltaProgressStep) / DeltaProgressStep *
+                                       (progress.end - progress.start) / progress.units;
+    // Output beyond the entry's size (a damaged delta) must not push the bar
+    // past the entry's range.
+    if (percent > progress.end) percent = progress.end;
+    if (percent == progress.last) return;
+    showDeltaProgress(percent);
+    progress.last = percent;
+}
+
+// Everything one run of the delta commands works with.
+struct DeltaRun {
+    DeltaStream commands;
+    DeltaStream literals;
+    FileHandle base;
+    u32 baseSize;
+    FileHandle output;
+    const char* outputName;
+    u8* copyBuffer;
+};
+
+// Writes `count` literal bytes. The text of the archive format treats an
+// empty literal stream as a write failure; a run past the stream's end is
+// damaged data.
+static bool WriteLiterals(DeltaRun& run, u32 count) {
+    if (run.literals.size == 0) return Fail(CannotWriteFile, run.outputName);
+    const u8* bytes = TakeBytes(run.literals, count);
+    if (bytes == nullptr) return Fail(FileDataDamaged, ArchivePath);
+    return WriteProduced(run.output, bytes, count, run.outputName);
+}
+
+// Base files stay below 2 GB less the largest distance offset, so that
+// positions reckoned modulo 2^32 never wrap from outside the file back into it.
+const u32 MaxDeltaBaseSize = 0x7FFF0000;
+
+// Copies `count` bytes of the base file from `from`; a range outside the
+// base file is damaged data, named by the destination.
+static bool CopyFromBase(DeltaRun& run, u32 from, u32 count) {
+    if (run.baseSize > MaxDeltaBaseSize || from > run.baseSize || count > run.baseSize - from ||
+        SeekFile(run.base, static_cast<i32>(from), SeekFromStart) != from ||
+        !ReadExactly(run.base, run.copyBuffer, count))
+        return Fail(FileDataDamaged, WorkPath);
+    return WriteProduced(run.output, run.copyBuffer, count, run.outputName);
+}
+
+static bool RunDeltaCommands(DeltaRun& run, DeltaProgress& progress) {
+    u32 basePosition = 0;
+    u32 written = 0;
+    while (run.commands.next < run.commands.size) {
+        u32 command = run.commands.data[run.commands.next++];
+        u32 copy = 0;
+        if (command >= 0x80) {
+            u32 kind = (command >> 5) & 3;
+            u32 literal = kind == 0 ? (command & 0x1F) + 1 : kind;
+            if (kind != 0) copy = (command & 0x1F) + 2;
+            if (!WriteLiterals(run, literal)) return false;
+            written += literal;
+        } else if (command != 0) {
+            copy = command + 1;
+        } else {
+            const u8* count = TakeBytes(run.commands, 2);
+            if (count == nullptr) return Fail(FileDataDamaged, ArchivePath);
+            copy = ReadU16(count) + 129u;
+        }
+        if (copy != 0) {
+            u32 distance = 0;
+            if (!TakeDistance(run.commands, &distance)) return Fail(FileDataDamaged, ArchivePath);
+            if (!CopyFromBase(run, basePosition + distance, copy)) return false;
+            basePosition += distance + copy;
+            written += copy;
+        }
+        ReportDeltaProgress(progress, written);
+    }
+    return true;
+}
+
+bool ApplyDelta(const FileEntry* entry, const char* baseFile, u32 startPercent, u32 endPercent) {
+    u32 state = SeekFileData(entry->dataOffset);
+    if (state != FileDataReady) return Fail(static_cast<i32>(state), nullptr);
+    DeltaRun run = {{nullptr, 0, 0}, {nullptr, 0, 0}, NoFile, 0, NoFile, nullptr, nullptr};
+    run.base = OpenExistingFile(baseFile, OpenRead);
+    if (run.base == NoFile) return Fail(CannotOpenFile, baseFile);
+    run.baseSize = FileSize(run.base);
+    char outputName[PathCapacity];
+    run.outputName = outputName;
+    if (MakeFreeName(outputName, baseFile, DeltaExtension)) run.output = CreateNewFile(outputName);
+    if (run.output == NoFile) {
+        CloseFile(run.base);
+        return Fail(CannotCreateFile, outputName);
+    }
+    DeltaProgress progress = {startPercent, endPercent, (entry->size + DeltaProgressStep) / DeltaProgressStep,
+                              startPercent};
+    bool done = ReadDeltaStream(&run.commands) && ReadDeltaStream(&run.literals) &&
+                (AllocateBlock(DeltaCopyCapacity, &run.copyBuffer) || Fail(EngineOutOfMemory, nullptr)) &&
+                RunDeltaCommands(run, progress);
+    CloseFile(run.base);
+    if (done) SetEntryFileTimes(entry, run.output);
+    CloseFile(run.output);
+    done = done && VerifyFile(outputName, entry->checkValue) &&
+           ((DeleteFileA(baseFile) && MoveFileA(outputName, baseFile)) || Fail(CannotWriteFile, baseFile));
+    if (!done) DeleteFileA(outputName);
+    ReleaseBlock(&run.commands.data);
+    ReleaseBlock(&run.literals.data);
+    ReleaseBlock(&run.copyBuffer);
+    return done;
+}
+
+// ---------------------------------------------------------------------------
+// Contents of an entry
+
+// The base entry's contents in `file` (closed here), checked.
+static bool ProduceDeltaBase(const FileEntry* entry, FileHandle file) {
+    const FileEntry* base = FileEntryAt(entry->baseSet, entry->baseIndex);
+    bool produced;
+    if (base == nullptr) {
+        produced = Fail(FileDataDamaged, ArchivePath);
+    } else if ((base->entryFlags & CopiedFromSetupFolder) != 0) {
+        // The base lies beside the setup program under its own name.
+        CloseFile(file);
+        file = NoFile;
+        produced = CopyFromSetupFolder(EntryString(base, EntryFileName), ScratchPath);
+    } else {
+        produced = DecodeEntryData(base, file);
+    }
+    CloseFile(file);
+    return produced && VerifyFile(ScratchPath, base->checkValue);
+}
+
+bool ProduceEntryContents(const FileEntry* entry, u32 startPercent, u32 endPercent) {
+    FileHandle file = NoFile;
+    if (MakeFreeName(ScratchPath, WorkPath, ProducedExtension)) {
+        if ((entry->entryFlags & CopiedFromSetupFolder) != 0)
+            return CopyFromSetupFolder(EntryString(entry, EntryFileName), ScratchPath);
+        file = CreateNewFile(ScratchPath);
+    }
+    if (file == NoFile) {
+        // The name is not this entry's file: the driver must not delete it.
+        Fail(CannotCreateFile, ScratchPath);
+        ScratchPath[0] = '\0';
+        return false;
+    }
+    if ((entry->entryFlags & DeltaEntry) != 0)
+        return ProduceDeltaBase(entry, file) && ApplyDelta(entry, ScratchPath, startPercent, endPercent);
+
+    bool uninstaller = (entry->entryFlags & UninstallerEntry) != 0;
+    const LoadedBody& prefix = setupScript.prefixData;
+    // The uninstaller is its prefix block followed by the entry's own data
+    // (that data alone when the archive has no prefix).
+    bool written = (!uninstaller || prefix.data == nullptr ||
+                    WriteProduced(file, prefix.data, prefix.size, ScratchPath)) &&
+                   DecodeEntryData(entry, file);
+    if (written && !uninstaller) SetEntryFileTimes(entry, file);
+    CloseFile(file);
+    // The uninstaller gets its log appended later and is not checked.
+    return written && (uninstaller || VerifyFile(ScratchPath, entry->checkValue));
+}
+
+// ---------------------------------------------------------------------------
+// Replacement
+
+// Deleting a file that is in use or locked fails with one of these.
+static bool IsLockedError(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+static bool IsReadOnlyFile(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// True when the file at WorkPath already has the entry's size and check
+// value. A file that cannot be read is not taken for the same file.
+static bool HoldsEntryContents(const FileEntry* entry) {
+    FileHandle file = OpenExistingFile(WorkPath, OpenRead);
+    u32 value = 0;
+    bool same = file != NoFile && FileSize(file) == entry->size && CheckFile(file, &value) &&
+                value == entry->checkValue;
+    CloseFile(file);
+    return same;
+}
+
+// Message 22 about WorkPath with Abort, Retry and Ignore; Ignore when no
+// buffer can be had or the box answers otherwise.
+static i32 AskAboutLockedFile() {
+    char* message = nullptr;
+    i32 answer = IDIGNORE;
+    SetMessagePath(WorkPath);
+    if (AllocateBlock(MessageCapacity, &message)) {
+        FormatMessageText(message, LockedFileQuestion);
+        answer = ShowMessage(message, MB_ABORTRETRYIGNORE);
+        ReleaseBlock(&message);
+    }
+    return answer == IDABORT || answer == IDRETRY ? answer : IDIGNORE;
+}
+
+i32 HandleLockedDestination(FileEntry* entry, const char* temporaryFile) {
+    u8 folder = entry->destinationFolder;
+    if (folder == WindowsFolder || folder == SystemFolder) {
+        ScheduleAtRestart(WorkPath, temporaryFile);
+        restartNeeded = true;
+        entry->outcome = FileReplaced;
+        return IDIGNORE;
+    }
+    // A font in use, or the same file already there, stays as it is.
+    i32 answer = folder == FontsFolder || HoldsEntryContents(entry) ? IDIGNORE : AskAboutLockedFile();
+    if (answer == IDRETRY) return answer;
+    DeleteFileA(temporaryFile);
+    if (answer == IDIGNORE) entry->outcome = FileReplaced;
+    return answer;  // after Abort the outcome stays FileNotReplaced
+}
+
+void ReplaceDestination(FileEntry* entry, const char* temporaryFile) {
+    entry->outcome = FileNotReplaced;
+    // Remembered across retries, so the new file is read-only again even
+    // when the first attempt already cleared the attribute.
+    bool readOnly = false;
+    bool replaced = false;
+    for (;;) {
+        if (IsReadOnlyFile(WorkPath)) {
+            readOnly = true;
+            SetFileAttributesA(WorkPath, GetFileAttributesA(WorkPath) & ~FILE_ATTRIBUTE_READONLY);
+        }
+        replaced = DeleteFileA(WorkPath) != FALSE;
+        // Any other failure (no file there) makes the file new.
+        if (replaced || !IsLockedError(GetLastError())) break;
+        if (HandleLockedDestination(entry, temporaryFile) != IDRETRY) return;
+    }
+    // A failed move leaves the entry not replaced, which the driver reports
+    // naming WorkPath, instead of counting a file that is not there.
+    if (!MoveFileA(temporaryFile, WorkPath)) {
+        DeleteFileA(temporaryFile);
+        return;
+    }
+    if (readOnly) SetFileAttributesA(WorkPath, FILE_ATTRIBUTE_READONLY);
+    entry->outcome = replaced ? FileReplaced : FileNew;
+}

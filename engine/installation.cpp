@@ -1,0 +1,174 @@
+#include "engine/installation.h"
+
+#include <shlobj.h>
+#include <string.h>
+
+#include "archive/check_value.h"
+#include "archive/file_data.h"
+#include "archive/script.h"
+#include "common/file.h"
+#include "common/helpers.h"
+#include "common/paths.h"
+#include "control/deferred_operations.h"
+#include "control/page_loop.h"
+#include "control/setup_state.h"
+#include "control/texts.h"
+#include "engine/engine_state.h"
+#include "engine/extraction.h"
+#include "engine/path_macros.h"
+#include "engine/progress_texts.h"
+#include "engine/system_integration.h"
+#include "wizard/disk_space.h"
+#include "wizard/progress.h"
+
+// Messages of the disk prompt.
+const u32 InsertDiskMessage = 28;
+const u32 ReallyCancelInstallMessage = 13;
+const char ShortcutExtension[] = ".lnk";
+
+static void ForgetAfterSetupEntries() { documentEntry = launchEntry = screenSaverEntry = nullptr; }
+
+bool AskForVolume(u32 volume) {
+    char text[MessageCapacity];
+    FormatTextWithNumber(text, LookupText(MessageTexts, InsertDiskMessage), volume + 1);
+    if (ShowMessage(text, MB_OKCANCEL | MB_ICONINFORMATION) == IDOK) return true;
+    FormatMessageText(text, ReallyCancelInstallMessage);
+    if (ShowMessage(text, QuestionStyle) != IDYES) return true;
+    pageResult = PageCancelled;
+    engineState = InstallationDeclined;
+    ForgetAfterSetupEntries();
+    return false;
+}
+
+bool StartInstallation() {
+    engineState = NoEngineError;
+    entryIndex = -1;
+    nextEntry = currentFirstEntry;
+    if (setupScript.setupFlags & RemoveEarlierInstallations) RunEarlierUninstallers();
+    // Only a copy started from a removable disk may ask for the next disk.
+    askForVolume = AskForVolume;
+    if (OpenFileData(deleteSelfAtRestart) != FileDataReady) {
+        engineState = CannotOpenFile;  // MessagePath names the setup file
+        return false;
+    }
+    engineRunning = true;
+    return true;
+}
+
+// True when the file at WorkPath already holds the entry's contents.
+static bool HoldsSameContents(const FileEntry* entry) {
+    FileHandle file = OpenExistingFile(WorkPath, OpenRead);
+    if (file == NoFile) return false;
+    u32 check = 0;
+    bool same = FileSize(file) == entry->size && CheckFile(file, &check) && check == entry->checkValue;
+    CloseFile(file);
+    return same;
+}
+
+// Writes the entry's contents into place; false with engineState set.
+static bool WriteEntry(FileEntry* entry, bool inUse, u32 startPercent, u32 endPercent) {
+    bool install = true;
+    if (inUse && HoldsSameContents(entry))
+        install = false;
+    else if (entry->entryFlags & HasVersionBlock)
+        install = CheckVersionRules(entry);
+    engineState = NoEngineError;
+    if (!install) return true;
+    CreateFolderPath(WorkPath);
+    if (!ProduceEntryContents(entry, startPercent, endPercent)) return false;
+    if (inUse) {
+        ScheduleAtRestart(WorkPath, ScratchPath);
+        restartNeeded = true;
+        ScratchPath[0] = '\0';  // the restart owns the temporary file now
+    } else {
+        ReplaceDestination(entry, ScratchPath);
+        ScratchPath[0] = '\0';
+    }
+    if (entry->outcome == FileNotReplaced) {
+        engineState = AccessDenied;
+        SetMessagePath(WorkPath);
+    }
+    return engineState == NoEngineError;
+}
+
+// Shared counts, fonts and the screen saver: also for a file that was
+// already there and so not written.
+static void RegisterFile(const FileEntry* entry) {
+    if (entry->destinationFolder != SetFolder && entry->sharedCount == 1) CountSharedLibrary(WorkPath);
+    if (entry->destinationFolder == FontsFolder) RegisterFont(WorkPath);
+    if (entry->registration == ScreenSaver) screenSaverEntry = const_cast<FileEntry*>(entry);
+}
+
+static void TakeAfterSetupRole(FileEntry* entry) {
+    if (entry->afterSetupRole == OpenedDocument) documentEntry = entry;
+    if (entry->afterSetupRole == LaunchedProgram) launchEntry = entry;
+}
+
+static void CreateDesktopShortcut(const FileEntry* entry) {
+    const char* name = EntryString(entry, EntryDesktopName);
+    if (name[0] == '\0') return;
+    LPITEMIDLIST desktop;
+    char link[WorkPathCapacity];
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &desktop))) return;
+    bool found = SHGetPathFromIDListA(desktop, link) != FALSE;
+    CoTaskMemFree(desktop);
+    if (!found) return;
+    AppendBackslash(link);
+    u32 length = static_cast<u32>(strlen(link));
+    if (length + strlen(name) + sizeof ShortcutExtension > sizeof link) return;
+    wsprintfA(link + length, "%s%s", name, ShortcutExtension);
+    CreateShortcut(WorkPath, link, EntryString(entry, EntryDesktopArguments), 0);
+}
+
+static u32 PercentAfter(i32 entries, u32 count) {
+    return count != 0 ? static_cast<u32>(entries) * 100 / count : 0;
+}
+
+bool InstallNextEntry() {
+    u32 count = currentFileCount;
+    u32 startPercent = PercentAfter(entryIndex + 1, count);
+    if (static_cast<u32>(++entryIndex) >= count) return false;
+    FileEntry* entry = nextEntry;
+    nextEntry = NextFileEntry(entry);
+    entry->outcome = NotInstalled;
+    ScratchPath[0] = '\0';
+    bool inUse = ResolveDestination(entry);
+    ShowProgressItem(WorkPath);
+    if (entry->entryFlags & UninstallerEntry) CopyPath(UninstallerPath, WorkPath, PathCapacity);
+    u32 endPercent = PercentAfter(entryIndex + 1, count);
+    bool done = true;
+    if (entry->entryKind == FolderEntry) {
+        CreateFolderPath(WorkPath);
+    } else if (entry->entryKind != SetupFolderFile) {
+        done = WriteEntry(entry, inUse, startPercent, endPercent);
+        if (done) {
+            if (entry->entryFlags & UninstallerEntry) entry->outcome = NotInstalled;  // never logged as a file
+            RegisterFile(entry);
+        }
+    }
+    if (done) {
+        TakeAfterSetupRole(entry);
+        CreateDesktopShortcut(entry);
+        SetProgressPercent(endPercent);
+    } else if (ScratchPath[0] != '\0') {
+        DeleteFileA(ScratchPath);  // no half-written file is left behind
+        ScratchPath[0] = '\0';
+    }
+    return done;
+}
+
+void FinishInstallation() {
+    CloseFileData();
+    if (engineState == NoEngineError) {
+        if (UninstallerPath[0] != '\0')
+            WriteUninstallLog();
+        else
+            CreateProgramShortcuts();
+        RemoveTrailingBackslash(DestinationPath);
+        WriteSetEntries();
+        AppendBackslash(DestinationPath);
+        SelfRegisterLibraries();
+    }
+    if (fixedPageNumber == NoFixedPage) GoToPage(FinishPage);
+    engineRunning = false;
+}

@@ -1,0 +1,160 @@
+// The installation engine in this process, on a real setup built from
+// tests/fixtures/projects/install-three: every file arrives byte for byte
+// with the times asked for, outcomes are recorded, the bar moves per entry,
+// and damaged data stops the run at that entry with nothing half-written.
+#include <windows.h>
+
+#include <doctest/doctest.h>
+
+#include <string>
+#include <vector>
+
+#include "archive/loader.h"
+#include "archive/script.h"
+#include "common/paths.h"
+#include "control/page_loop.h"
+#include "engine/engine_state.h"
+#include "engine/installation.h"
+#include "tests/support/win32_test_files.h"
+#include "wizard/progress.h"
+
+namespace {
+
+const char Destination[] = "C:\\Kelvo Install\\Three\\";
+const std::string Source = std::string(KELVO_SOURCE_DIR) + "\\tests\\fixtures\\projects\\install-three\\";
+const char* const Files[] = {"first.txt", "second.bin", "Docs\\third.txt"};
+const char* const Sources[] = {"first.txt", "second.bin", "docs\\third.txt"};
+const int PercentText = 1010;
+
+// The setup at `path` loaded as the setup program loads it, with the
+// destination set; released again at the end.
+class LoadedSetup {
+public:
+    explicit LoadedSetup(const std::string& path) {
+        REQUIRE(AllocatePathBuffers());
+        CopyPath(SourcePath, path.c_str(), PathCapacity);
+        REQUIRE(ReadSetupArchive(ArchiveOffsetOf(ReadWholeFileBytes(path)), nullptr) == LoadOk);
+        CopyPath(DestinationPath, Destination, PathCapacity);
+    }
+    ~LoadedSetup() {
+        // Making folders enters them: leave, so they can be removed.
+        SetCurrentDirectoryA(TempFolder().c_str());
+        ReleaseSetupScript();
+        ReleasePathBuffers();
+    }
+};
+
+// A stand-in progress page: a window with the percentage control.
+class ProgressStandIn {
+public:
+    ProgressStandIn()
+        : window(CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr)) {
+        CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, window, reinterpret_cast<HMENU>(PercentText),
+                        nullptr, nullptr);
+        SetProgressPage(window);
+    }
+    ~ProgressStandIn() {
+        SetProgressPage(nullptr);
+        DestroyWindow(window);
+    }
+    std::string Percent() const {
+        char text[16] = "";
+        GetDlgItemTextA(window, PercentText, text, sizeof text);
+        return text;
+    }
+    HWND window;
+};
+
+FILETIME LastWrite(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
+}
+
+bool SameTime(FILETIME a, FILETIME b) { return CompareFileTime(&a, &b) == 0; }
+
+// Temporary files the engine may have left beside the destinations.
+std::vector<std::string> LeftoverTemporaryFiles() {
+    std::vector<std::string> found;
+    for (const char* pattern : {"*.$*", "Docs\\*.$*"}) {
+        WIN32_FIND_DATAA entry;
+        HANDLE search = FindFirstFileA((std::string(Destination) + pattern).c_str(), &entry);
+        if (search == INVALID_HANDLE_VALUE) continue;
+        do found.push_back(entry.cFileName);
+        while (FindNextFileA(search, &entry));
+        FindClose(search);
+    }
+    return found;
+}
+
+}  // namespace
+
+TEST_CASE("an installation writes every file byte for byte and moves the bar per entry") {
+    RemoveTree("C:\\Kelvo Install");
+    CreateDirectoryA("C:\\Kelvo Install", nullptr);
+    CreateDirectoryA(Destination, nullptr);
+    WriteWholeFile(std::string(Destination) + "second.bin", std::string("an older second file"));
+    LoadedSetup setup(FixtureSetup("install-three"));
+    ProgressStandIn progress;
+
+    REQUIRE(StartInstallation());
+    std::vector<std::string> percents;
+    while (InstallNextEntry()) percents.push_back(progress.Percent());
+    CHECK(engineState == NoEngineError);
+    CHECK(percents == std::vector<std::string>{"33%", "66%", "100%"});
+    FinishInstallation();
+    CHECK_FALSE(engineRunning);
+    CHECK(currentPage + 1 == FinishPage);  // the wizard goes on to the finish page
+
+    for (int i = 0; i < 3; i++) {
+        CAPTURE(Files[i]);
+        CHECK(ReadWholeFile(std::string(Destination) + Files[i]) == ReadWholeFile(Source + Sources[i]));
+    }
+    // Outcomes: replaced or new.
+    FileEntry* entry = currentFirstEntry;
+    const u16 outcomes[] = {FileNew, FileReplaced, FileNew};
+    for (int i = 0; i < 3; i++, entry = NextFileEntry(entry)) CHECK(entry->outcome == outcomes[i]);
+    CHECK(SameTime(LastWrite(std::string(Destination) + Files[0]), LastWrite(Source + Sources[0])));
+    CHECK(LeftoverTemporaryFiles().empty());
+    RemoveTree("C:\\Kelvo Install");
+}
+
+TEST_CASE("damaged data stops at its entry, leaving earlier files and the damaged destination as they were") {
+    RemoveTree("C:\\Kelvo Install");
+    CreateDirectoryA("C:\\Kelvo Install", nullptr);
+    CreateDirectoryA(Destination, nullptr);
+    std::string previous = "the second file as it was before";
+    WriteWholeFile(std::string(Destination) + "second.bin", previous);
+
+    // Flip one byte inside the second entry's packed data.
+    std::vector<u8> setup = ReadWholeFileBytes(FixtureSetup("install-three"));
+    setup[PackedDataOffset(FixtureSetup("install-three"), 1)] ^= 0x40;
+    ScratchFolder scratch("kelvo-damaged");
+    std::string damaged = scratch.Make("damaged.exe");
+    WriteWholeFile(damaged, setup);
+
+    LoadedSetup loaded(damaged);
+    REQUIRE(StartInstallation());
+    int installed = 0;
+    while (InstallNextEntry()) installed++;
+    CHECK(installed == 1);
+    CHECK(engineState == CheckValueMismatch);
+    CHECK(std::string(MessagePath) == std::string(Destination) + "second.bin");
+    FinishInstallation();
+
+    CHECK(ReadWholeFile(std::string(Destination) + "first.txt") == ReadWholeFile(Source + "first.txt"));
+    CHECK(ReadWholeFile(std::string(Destination) + "second.bin") == previous);
+    CHECK(GetFileAttributesA((std::string(Destination) + "Docs").c_str()) == INVALID_FILE_ATTRIBUTES);
+    CHECK(LeftoverTemporaryFiles().empty());
+    RemoveTree("C:\\Kelvo Install");
+}
+
+TEST_CASE("an empty file list finishes at once") {
+    // The first fixture set's files are not needed: take a set without any.
+    LoadedSetup setup(FixtureSetup("pages-sets"));
+    SelectInstallSet(2);  // Gamma has no files
+    REQUIRE(StartInstallation());
+    CHECK_FALSE(InstallNextEntry());
+    CHECK(engineState == NoEngineError);
+    FinishInstallation();
+}

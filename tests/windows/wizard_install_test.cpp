@@ -1,0 +1,149 @@
+// Installations worked through the wizard like a person would: the progress
+// page runs to the finish page, which offers to run the installed program;
+// Cancel while installing asks first and stops; a failed installation is
+// reported on the finish page.
+#include <windows.h>
+
+#include <doctest/doctest.h>
+
+#include <string>
+
+#include "tests/support/setup_driver.h"
+#include "tests/support/win32_test_files.h"
+#include "wizard/control_ids.h"
+
+namespace {
+
+const int LaunchBox = 1015;
+const int ViewButton = 1014;
+
+// Brings a setup to its progress page, installing into `folder`.
+class Installation {
+public:
+    Installation(const std::string& setup, const std::string& folder) : driver(setup) {
+        REQUIRE(driver.WaitForMainWindow());
+        page = driver.WaitForNewPage(nullptr);
+        REQUIRE(page != nullptr);
+        Next();  // the destination page
+        REQUIRE(driver.SetPageText(FolderEdit, folder));
+        REQUIRE(driver.ClickFrameButton(FrameNextButton));
+        if (HWND box = driver.WaitForMessageBox(3000)) SetupDriver::Answer(box, IDYES);  // create the folder
+        page = driver.WaitForNewPage(page);
+        REQUIRE(page != nullptr);  // the confirmation page
+        Next();                    // the progress page
+    }
+    void Next() {
+        REQUIRE(driver.ClickFrameButton(FrameNextButton));
+        page = driver.WaitForNewPage(page);
+        REQUIRE(page != nullptr);
+    }
+    // Waits for the finish page.
+    std::string Finish() {
+        for (HWND next; (next = driver.WaitForNewPage(page)) != nullptr;) {
+            page = next;
+            if (driver.PageHasControl(LaunchBox)) return driver.PageTitle();
+        }
+        return "";
+    }
+    SetupDriver driver;
+    HWND page = nullptr;
+};
+
+u32 FilesIn(const std::string& folder) {
+    u32 count = 0;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((folder + "\\*.bin").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do count++;
+    while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return count;
+}
+
+bool AppearsWithin(const std::string& path, DWORD ms) {
+    for (DWORD waited = 0; waited < ms; waited += 50) {
+        if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST_CASE("a finished installation runs the installed program when the box stays checked") {
+    const char* folder = "C:\\Kelvo Install\\Run";
+    for (bool keepChecked : {true, false}) {
+        CAPTURE(keepChecked);
+        RemoveTree("C:\\Kelvo Install");
+        Installation install(FixtureSetup("install-run"), folder);
+        CHECK(install.Finish() == "Setup Complete");
+        CHECK(install.driver.PageText(FirstPageText) == "Setup has finished installing Install Run on your computer.");
+        CHECK(install.driver.PageControlChecked(LaunchBox));
+        CHECK(IsWindowVisible(GetDlgItem(install.page, LaunchBox)));
+        CHECK_FALSE(IsWindowVisible(GetDlgItem(install.page, ViewButton)));
+        CHECK_FALSE(install.driver.FrameButtonEnabled(FrameNextButton));
+        CHECK(install.driver.FrameButtonEnabled(FrameCancelButton));
+        if (!keepChecked) REQUIRE(install.driver.ClickPageControl(LaunchBox));
+        REQUIRE(install.driver.ClickFrameButton(FrameCancelButton));
+        CHECK(install.driver.WaitForExit() == 0);
+        CHECK(ReadWholeFile(std::string(folder) + "\\run.bat") ==
+              ReadWholeFile(std::string(KELVO_SOURCE_DIR) + "\\tests\\fixtures\\projects\\install-run\\run.bat"));
+        CHECK(AppearsWithin(std::string(folder) + "\\ran.txt", keepChecked ? 10000 : 1500) == keepChecked);
+    }
+    RemoveTree("C:\\Kelvo Install");
+}
+
+TEST_CASE("Cancel while installing asks; No goes on, Yes stops before the next file") {
+    const std::string folder = "C:\\Kelvo Install\\Many";
+    RemoveTree("C:\\Kelvo Install");
+    {
+        Installation install(FixtureSetup("install-many"), folder);
+        REQUIRE(install.driver.ClickFrameButton(FrameCancelButton));
+        HWND question = install.driver.WaitForMessageBox();
+        REQUIRE(question != nullptr);
+        u32 before = FilesIn(folder);
+        Sleep(300);
+        CHECK(FilesIn(folder) == before);  // nothing is installed while the question is open
+        REQUIRE(SetupDriver::Answer(question, IDNO));
+        CHECK(install.Finish() == "Setup Complete");
+        CHECK(FilesIn(folder) == 120);
+        REQUIRE(install.driver.ClickFrameButton(FrameCancelButton));
+        CHECK(install.driver.WaitForExit() == 0);
+    }
+    RemoveTree("C:\\Kelvo Install");
+    {
+        Installation install(FixtureSetup("install-many"), folder);
+        REQUIRE(install.driver.ClickFrameButton(FrameCancelButton));
+        HWND question = install.driver.WaitForMessageBox();
+        REQUIRE(question != nullptr);
+        REQUIRE(SetupDriver::Answer(question, IDYES));
+        HWND report = install.driver.WaitForMessageBox();
+        REQUIRE(report != nullptr);
+        u32 stopped = FilesIn(folder);
+        REQUIRE(SetupDriver::Answer(report, IDOK));
+        CHECK(install.driver.WaitForExit() == 0);
+        CHECK(FilesIn(folder) == stopped);
+        CHECK(stopped < 120);
+    }
+    RemoveTree("C:\\Kelvo Install");
+}
+
+TEST_CASE("a failed installation is reported on the finish page, naming the file") {
+    std::vector<u8> setup = ReadWholeFileBytes(FixtureSetup("install-three"));
+    setup[PackedDataOffset(FixtureSetup("install-three"), 1)] ^= 0x40;
+    ScratchFolder scratch("kelvo-failed-install");
+    std::string damaged = scratch.Make("damaged.exe");
+    WriteWholeFile(damaged, setup);
+    RemoveTree("C:\\Kelvo Install");
+
+    Installation install(damaged, "C:\\Kelvo Install\\Failed");
+    CHECK(install.Finish() == "Setup Complete");
+    std::string report = install.driver.PageText(FirstPageText);
+    CHECK(report.find("Setup could not install Install Three.") == 0);
+    CHECK(report.find("C:\\Kelvo Install\\Failed\\second.bin") != std::string::npos);
+    CHECK_FALSE(IsWindowVisible(GetDlgItem(install.page, FirstPageText + 1)));
+    CHECK_FALSE(IsWindowVisible(GetDlgItem(install.page, LaunchBox)));
+    REQUIRE(install.driver.ClickFrameButton(FrameCancelButton));
+    CHECK(install.driver.WaitForExit() == 0);
+    RemoveTree("C:\\Kelvo Install");
+}
