@@ -21,7 +21,8 @@ bool CheckVersionRules(const FileEntry* entry);
 
 // Makes a free temporary name beside WorkPath in ScratchPath and writes and
 // checks the entry's contents there. False with engineState (and, where it
-// names a file, MessagePath) set.
+// names a file, MessagePath) set; ScratchPath then names the file to delete,
+// or is empty when no file of this entry was created.
 bool ProduceEntryContents(const FileEntry* entry, u32 startPercent, u32 endPercent);
 
 // Builds the entry's contents from `baseFile` and the entry's delta streams
@@ -34,7 +35,9 @@ bool ApplyDelta(const FileEntry* entry, const char* baseFile, u32 startPercent, 
 extern void (*showDeltaProgress)(u32 percent);
 
 // Puts `temporaryFile` in place at WorkPath and sets the entry's outcome;
-// asks the user when the old file is locked.
+// asks the user when the old file is locked (in use, shared or denied).
+// When the move itself fails the temporary file is deleted and the outcome
+// stays FileNotReplaced, which the driver reports as error 22.
 void ReplaceDestination(FileEntry* entry, const char* temporaryFile);
 
 // What to do with a destination that cannot be deleted: IDABORT, IDRETRY

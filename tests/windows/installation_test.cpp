@@ -15,6 +15,8 @@
 #include "control/page_loop.h"
 #include "engine/engine_state.h"
 #include "engine/installation.h"
+#include "control/setup_state.h"
+#include "tests/support/message_boxes.h"
 #include "tests/support/win32_test_files.h"
 #include "wizard/progress.h"
 
@@ -157,4 +159,50 @@ TEST_CASE("an empty file list finishes at once") {
     CHECK_FALSE(InstallNextEntry());
     CHECK(engineState == NoEngineError);
     FinishInstallation();
+}
+
+TEST_CASE("a relocated run asks for the disk that holds the next volume") {
+    // The setup alone, its continuation volume kept apart.
+    ScratchFolder scratch("kelvo-volumes");
+    std::string setupPath = scratch.Make("setup.exe");
+    WriteWholeFile(setupPath, ReadWholeFileBytes(FixtureSetup("install-volumes")));
+    std::string volume = ReadWholeFile(FixtureSetup("install-volumes").substr(0, FixtureSetup("install-volumes").size() - 4) + ".D01");
+    REQUIRE(!volume.empty());
+    deleteSelfAtRestart = true;  // a relocated copy: disks can be changed
+
+    SUBCASE("OK once the disk is in goes on") {
+        RemoveTree("C:\\Kelvo Install");
+        LoadedSetup setup(setupPath);
+        CopyPath(DestinationPath, "C:\\Kelvo Install\\Volumes\\", PathCapacity);
+        // The disk goes in while the prompt is up.
+        MessageBoxAnswerer answerer({IDOK}, [&](int) { WriteWholeFile(scratch.Path("setup.D01"), volume); });
+        REQUIRE(StartInstallation());
+        while (InstallNextEntry()) {
+        }
+        const std::vector<SeenMessageBox>& seen = answerer.Stop();
+        REQUIRE(seen.size() == 1);
+        CHECK(seen[0].text == "Please insert disk 2 and click OK.");
+        CHECK(engineState == NoEngineError);
+        FinishInstallation();
+        for (const char* name : {"one.bin", "two.bin", "three.bin"})
+            CHECK(ReadWholeFile(std::string("C:\\Kelvo Install\\Volumes\\") + name) ==
+                  ReadWholeFile(std::string(KELVO_SOURCE_DIR) + "\\tests\\fixtures\\projects\\install-volumes\\" + name));
+        DeleteFileA(scratch.Path("setup.D01").c_str());
+    }
+    SUBCASE("Cancel, confirmed, stops with the disk declined") {
+        LoadedSetup setup(setupPath);
+        CopyPath(DestinationPath, "C:\\Kelvo Install\\Volumes\\", PathCapacity);
+        launchEntry = currentFirstEntry;
+        MessageBoxAnswerer answerer({IDCANCEL, IDYES});
+        REQUIRE(StartInstallation());
+        while (InstallNextEntry()) {
+        }
+        CHECK(answerer.Stop().size() == 2);
+        CHECK(engineState == InstallationDeclined);
+        CHECK(pageResult == PageCancelled);
+        CHECK(launchEntry == nullptr);
+        FinishInstallation();
+    }
+    deleteSelfAtRestart = false;
+    RemoveTree("C:\\Kelvo Install");
 }

@@ -147,3 +147,19 @@ TEST_CASE("a failed installation is reported on the finish page, naming the file
     CHECK(install.driver.WaitForExit() == 0);
     RemoveTree("C:\\Kelvo Install");
 }
+
+TEST_CASE("a restart wanted by the set hides the program to run and asks at the end") {
+    const char* folder = "C:\\Kelvo Install\\Restart";
+    RemoveTree("C:\\Kelvo Install");
+    Installation install(FixtureSetup("install-restart"), folder);
+    CHECK(install.Finish() == "Setup Complete");
+    CHECK_FALSE(IsWindowVisible(GetDlgItem(install.page, LaunchBox)));
+    REQUIRE(install.driver.ClickFrameButton(FrameCancelButton));
+    HWND restart = install.driver.WaitForMessageBox();
+    REQUIRE(restart != nullptr);
+    CHECK(SetupDriver::WindowText(GetDlgItem(restart, FirstPageText)).find("must be restarted") != std::string::npos);
+    REQUIRE(SetupDriver::Answer(restart, IDCANCEL));  // restart later
+    CHECK(install.driver.WaitForExit() == 0);
+    CHECK_FALSE(AppearsWithin(std::string(folder) + "\\ran.txt", 1500));
+    RemoveTree("C:\\Kelvo Install");
+}

@@ -4,7 +4,8 @@
 # that run real setups:  build_fixture_setups.sh KELVO STUB OUTPUT_FOLDER
 # Each project P becomes OUTPUT_FOLDER/P.exe. A project folder with a
 # `sizes` file ("name bytes" per line) gets those zero-filled files made in
-# a copy of the folder first, so large payloads need not be kept in git.
+# a copy of the folder first, so large payloads need not be kept in git; a
+# `build-options` file holds more options for kelvo build (one line).
 set -euo pipefail
 kelvo=$1 stub=$2 out=$3
 projects="$(cd "$(dirname "${BASH_SOURCE[0]}")/../fixtures/projects" && pwd)"
@@ -28,6 +29,9 @@ for project in "$projects"/*/kelvo.toml; do
         done
         project="$copy/kelvo.toml"
     fi
-    "$kelvo" build "$project" -o "$out/$name.exe" --stub "$stub" --level 9 >/dev/null
+    options=()
+    [ -f "$folder/build-options" ] && read -r -a options <"$folder/build-options"
+    rm -f "$out/$name".D[0-9][0-9]
+    "$kelvo" build "$project" -o "$out/$name.exe" --stub "$stub" --level 9 "${options[@]}" >/dev/null
     echo "built $out/$name.exe"
 done

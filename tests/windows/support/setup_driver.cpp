@@ -172,9 +172,11 @@ HWND SetupDriver::Frame() const {
         if (HasClass(child, DialogClass)) candidates.push_back(child);
     for (HWND window : TopLevelWindows(processId))
         if (GetWindow(window, GW_OWNER) == main && HasClass(window, DialogClass)) candidates.push_back(window);
+    // The frame is the dialog with a Back button: the restart dialog, also
+    // owned by the main window, has none.
     for (HWND candidate : candidates)
         if (GetDlgItem(candidate, FrameBackButton) != nullptr) return frame = candidate;
-    return frame = candidates.empty() ? nullptr : candidates.front();
+    return nullptr;
 }
 
 // A page is a visible child dialog of the frame.
