@@ -58,7 +58,11 @@ demo:
 	@for f in $(DEMO_SHOTS)/*/*.bmp; do [ -e "$$f" ] || continue; convert "$$f" "$${f%.bmp}.png" && rm "$$f" || exit 1; done
 	@echo "=== screenshots in $(CURDIR)/$(DEMO_SHOTS):"; cd $(DEMO_SHOTS) && ls */
 
-bench: all
+# bench/install_bench.sh installs under Wine against NSIS (makensis comes
+# with deps); its payloads are a quarter size unless BENCH_FULL=1.
+bench:
+	@$(MAKE) --no-print-directory deps
+	@$(MAKE) --no-print-directory all
 	@for b in $(NATIVE)/bench/*_bench bench/*_bench.sh; do \
 	  [ -x "$$b" ] || continue; \
 	  echo "=== $$b"; "$$b" || exit 1; \

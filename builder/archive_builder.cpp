@@ -8,10 +8,14 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <stdexcept>
 
 #include "archive/archive_offset.h"
+#include "archive/check_value.h"
 #include "builder/content_pool.h"
+#include "builder/deflate_encoder.h"
+#include "builder/delta_encoder.h"
 #include "builder/progress.h"
 #include "builder/volume_layout.h"
 
@@ -87,12 +91,21 @@ Bytes LeadingRecords(const Project& project, int level) {
         PutBytes(out, RecordBytes(DialogTemplatesRecord, EncodeDialogTemplates(project.dialogTemplates), level));
     if (project.fixedPage)
         PutBytes(out, RecordBytes(FixedPageRecord, EncodeFixedPage(project.fixedPage->page, project.fixedPage->set)));
+    if (!project.prefixData.empty()) PutBytes(out, RecordBytes(PrefixDataRecord, project.prefixData, level));
     return out;
 }
 
-std::vector<FileEntryFields> EntryFields(const ProjectSet& set) {
+// Each set's entries, with the delta fields of those stored as deltas.
+std::vector<FileEntryFields> EntryFields(const ProjectSet& set, const std::vector<BaseRef>* bases = nullptr) {
     std::vector<FileEntryFields> fields;
     for (const ProjectEntry& entry : set.entries) fields.push_back(entry.fields);
+    for (size_t e = 0; bases != nullptr && e < bases->size(); e++) {
+        const BaseRef& base = (*bases)[e];
+        if (base.set == UINT32_MAX) continue;
+        fields[e].entryFlags |= DeltaEntry;
+        fields[e].baseSet = static_cast<uint16_t>(base.set);
+        fields[e].baseIndex = base.index;
+    }
     return fields;
 }
 
@@ -122,17 +135,18 @@ struct Arrangement {
 
 class Arranger {
 public:
-    Arranger(const Project& project, std::vector<std::vector<uint32_t>> setContents,
+    Arranger(const Project& project, std::vector<std::vector<uint32_t>> setContents, DeltaBases bases,
              const std::vector<PackedContent>& contents, int level)
-        : project(project), setContents(std::move(setContents)), contents(contents), level(level) {
+        : project(project), setContents(std::move(setContents)), bases(std::move(bases)), contents(contents),
+          level(level) {
         for (const PackedContent& c : contents) storedSizes.push_back(c.storedSize);
     }
 
     Arrangement Arrange(const VolumeCapacity& capacity) const {
         Arrangement result;
-        result.layout = LayOutStream(setContents, storedSizes, capacity);
+        result.layout = LayOutStream(setContents, storedSizes, capacity, bases);
         for (size_t s = 0; s < project.sets.size(); s++) {
-            std::vector<FileEntryFields> fields = EntryFields(project.sets[s]);
+            std::vector<FileEntryFields> fields = EntryFields(project.sets[s], &bases[s]);
             for (size_t e = 0; e < fields.size(); e++) {
                 uint32_t content = setContents[s][e];
                 if (content == NoContent) continue;
@@ -150,6 +164,7 @@ public:
 private:
     const Project& project;
     std::vector<std::vector<uint32_t>> setContents;
+    DeltaBases bases;
     const std::vector<PackedContent>& contents;
     std::vector<uint64_t> storedSizes;
     int level;
@@ -269,6 +284,73 @@ std::vector<std::vector<uint32_t>> SetContents(const SourceIndex& sources, const
     return sets;
 }
 
+// Contents a project gives in memory (the uninstaller's), each packed once.
+void AddInlineContents(const Project& project, ContentPool& pool, int level, std::vector<std::vector<uint32_t>>& sets) {
+    std::map<Bytes, uint32_t> added;
+    for (size_t s = 0; s < project.sets.size(); s++) {
+        for (size_t e = 0; e < project.sets[s].entries.size(); e++) {
+            const std::optional<Bytes>& inline_ = project.sets[s].entries[e].inlineContents;
+            if (!inline_) continue;
+            auto [it, isNew] = added.emplace(*inline_, 0);
+            if (isNew) {
+                uint32_t size = static_cast<uint32_t>(inline_->size());
+                it->second = pool.AddContent(EncodeStream(inline_->data(), size, level), size,
+                                             RotateAddCheck(inline_->data(), size, 0));
+            }
+            sets[s][e] = it->second;
+        }
+    }
+}
+
+struct DeltaResult {
+    DeltaBases bases;
+    uint64_t count = 0;  // entries stored as deltas
+    uint64_t saved = 0;  // bytes their plain contents would have taken more
+};
+
+// Entries whose contents are packed plainly because some entry without a
+// delta base installs them anyway.
+std::vector<bool> PlainlyUsed(const Project& project, const std::vector<std::vector<uint32_t>>& sets, size_t contents) {
+    std::vector<bool> used(contents, false);
+    for (size_t s = 0; s < sets.size(); s++)
+        for (size_t e = 0; e < sets[s].size(); e++)
+            if (sets[s][e] != NoContent && !project.sets[s].entries[e].deltaBase) used[sets[s][e]] = true;
+    return used;
+}
+
+// Encodes the delta of every entry that has a base and takes it where the
+// project asks for it, or, for "auto", where it is smaller than the plain
+// contents (which cost nothing more when another entry packs them anyway).
+DeltaResult PackDeltas(const Project& project, ContentPool& pool, int level, std::vector<std::vector<uint32_t>>& sets) {
+    DeltaResult result;
+    std::vector<bool> plainlyUsed = PlainlyUsed(project, sets, pool.Contents().size());
+    std::map<std::pair<uint32_t, uint32_t>, uint32_t> encoded;  // (base, target) content -> delta content
+    for (size_t s = 0; s < project.sets.size(); s++) {
+        std::vector<BaseRef>& bases = result.bases.emplace_back(project.sets[s].entries.size());
+        for (size_t e = 0; e < project.sets[s].entries.size(); e++) {
+            const ProjectEntry& entry = project.sets[s].entries[e];
+            if (!entry.deltaBase) continue;
+            const EntryPlace& place = *entry.deltaBase;
+            uint32_t target = sets[s][e], base = sets[place.set][place.index];
+            const PackedContent plain = pool.Contents()[target];
+            if (entry.deltaWhenSmaller && (plainlyUsed[target] || base == target)) continue;
+            auto found = encoded.find({base, target});
+            if (found == encoded.end()) {
+                Bytes baseBytes = ReadSourceFile(project.sets[place.set].entries[place.index].sourcePath);
+                Bytes targetBytes = ReadSourceFile(entry.sourcePath);
+                Bytes delta = EncodeDelta(baseBytes.data(), baseBytes.size(), targetBytes.data(), targetBytes.size(), level);
+                if (entry.deltaWhenSmaller && delta.size() >= plain.storedSize) continue;
+                found = encoded.emplace(std::make_pair(base, target), pool.AddContent(delta, plain.size, plain.checkValue)).first;
+            }
+            sets[s][e] = found->second;
+            bases[e] = {place.set, place.index};
+            result.count++;
+            result.saved += plain.storedSize - std::min<uint64_t>(plain.storedSize, pool.Contents()[found->second].storedSize);
+        }
+    }
+    return result;
+}
+
 Bytes AssembleRecords(const RecordPlan& plan, const Arrangement& arrangement) {
     Bytes records = plan.leading;
     for (size_t s = 0; s < plan.installSets.size(); s++) {
@@ -334,8 +416,11 @@ BuildSummary BuildSetup(const Project& project, const BuildOptions& options) {
         Progress progress("packing", sources.totalSize);
         pool.Pack(sources.paths, options.level, options.threads, &progress);
     }
+    std::vector<std::vector<uint32_t>> setContents = SetContents(sources, pool);
+    AddInlineContents(project, pool, options.level, setContents);
+    DeltaResult deltas = PackDeltas(project, pool, options.level, setContents);
     RecordPlan plan = PlanRecords(project, options.level);
-    Arranger arranger(project, SetContents(sources, pool), pool.Contents(), options.level);
+    Arranger arranger(project, std::move(setContents), deltas.bases, pool.Contents(), options.level);
     Arrangement arrangement = options.diskSize == 0
                                   ? arranger.Arrange(VolumeCapacity{})
                                   : ArrangeForDisks(arranger, options.diskSize, stub.size() + plan.fixedSize, plan.listBound);
@@ -357,9 +442,13 @@ BuildSummary BuildSetup(const Project& project, const BuildOptions& options) {
 
     BuildSummary summary;
     summary.files = sources.files;
-    summary.contents = pool.Contents().size();
+    std::set<uint32_t> placed;  // a file stored as a delta leaves its plain contents unused
+    for (const StreamLayout::Copy& copy : layout.copies) placed.insert(copy.content);
+    summary.contents = placed.size();
     summary.bytesIn = pool.BytesRead();
     summary.bytesOut = firstSize + later;
     summary.volumes = static_cast<uint32_t>(layout.volumeLengths.size());
+    summary.deltas = deltas.count;
+    summary.deltaSaving = deltas.saved;
     return summary;
 }

@@ -22,6 +22,8 @@ struct BuildSummary {
     uint64_t bytesIn = 0;   // bytes read from the distinct sources
     uint64_t bytesOut = 0;  // bytes of every file written
     uint32_t volumes = 1;   // the setup file and its continuation volumes
+    uint64_t deltas = 0;       // entries stored as deltas against another entry
+    uint64_t deltaSaving = 0;  // bytes those deltas take less than their plain contents
 };
 
 // Throws std::runtime_error when something cannot be read or written, or the

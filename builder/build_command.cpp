@@ -108,10 +108,14 @@ Arguments ParseArguments(int argc, char** argv) {
 }
 
 void PrintSummary(const std::string& output, const BuildSummary& s) {
-    printf("%s: %llu files (%llu distinct), %llu bytes in, %llu bytes out, %u volume%s\n", output.c_str(),
+    printf("%s: %llu files (%llu distinct), %llu bytes in, %llu bytes out, %u volume%s", output.c_str(),
            static_cast<unsigned long long>(s.files), static_cast<unsigned long long>(s.contents),
            static_cast<unsigned long long>(s.bytesIn), static_cast<unsigned long long>(s.bytesOut), s.volumes,
            s.volumes == 1 ? "" : "s");
+    if (s.deltas > 0)
+        printf(", %llu delta%s (%llu bytes smaller)", static_cast<unsigned long long>(s.deltas), s.deltas == 1 ? "" : "s",
+               static_cast<unsigned long long>(s.deltaSaving));
+    printf("\n");
 }
 
 }  // namespace

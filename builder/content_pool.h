@@ -35,6 +35,12 @@ public:
     const std::vector<uint32_t>& SourceContent() const { return sourceContent; }
     uint64_t BytesRead() const { return bytesRead; }
 
+    // Adds a stream packed elsewhere (a delta, contents given in memory);
+    // `size` and `checkValue` are those of the file it installs.
+    uint32_t AddContent(const std::vector<uint8_t>& stream, uint32_t size, uint32_t checkValue) {
+        return AddStream(stream, size, checkValue);
+    }
+
     // Appends `count` bytes of content `content`'s stream, from `from` on, to `out`.
     void CopyTo(FILE* out, uint32_t content, uint64_t from, uint64_t count) const;
 

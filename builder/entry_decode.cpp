@@ -7,14 +7,15 @@
 
 #include "archive/check_value.h"
 #include "archive/script.h"
+#include "builder/delta_decoder.h"
 #include "builder/entry_records.h"
 #include "builder/progress.h"
 #include "common/paths.h"
 
 const uint32_t LengthFieldSize = 4;  // the u32 V that opens each part
 
-CheckingSink::CheckingSink(uint32_t expectedSize, Progress* progress, FileHandle output)
-    : expectedSize(expectedSize), progress(progress), output(output) {}
+CheckingSink::CheckingSink(uint32_t expectedSize, Progress* progress, FileHandle output, std::vector<uint8_t>* kept)
+    : expectedSize(expectedSize), progress(progress), output(output), kept(kept) {}
 
 bool CheckingSink::IsReady() { return writeError == 0 && count <= expectedSize; }
 
@@ -24,6 +25,7 @@ bool CheckingSink::IsReady() { return writeError == 0 && count <= expectedSize; 
 void CheckingSink::Write(const u8* data, u32 size) {
     count += size;
     check = RotateAddCheck(data, size, check);
+    if (kept != nullptr) kept->insert(kept->end(), data, data + size);
     if (output != NoFile && writeError == 0 && WriteToFile(output, data, size) != WriteDone)
         writeError = errno != 0 ? errno : EIO;
     if (progress != nullptr) progress->Advance(size);
@@ -137,10 +139,55 @@ std::string StoredDataReader::Decode(const FileEntry& entry, CheckingSink& sink)
         streamOpen = false;
         return fault;
     }
+    return CheckResult(entry, sink);
+}
+
+std::string StoredDataReader::CheckResult(const FileEntry& entry, const CheckingSink& sink) const {
+    if (sink.WriteError() != 0) return std::string("cannot write: ") + strerror(sink.WriteError());
     if (sink.Count() != entry.size)
         return "stored data decodes to " + std::to_string(sink.Count()) + " bytes, expected " +
                std::to_string(entry.size);
     if (sink.Check() != entry.checkValue)
         return "check value " + Hex32(sink.Check()) + " expected " + Hex32(entry.checkValue);
     return "";
+}
+
+// The raw stored bytes of an entry, as the setup program reads a delta's streams.
+std::string StoredDataReader::ReadStored(const FileEntry& entry, std::vector<uint8_t>* data) {
+    std::string fault = CheckPlacement(entry);
+    if (fault.empty()) fault = Reposition(entry.dataOffset);
+    if (!fault.empty()) return fault;
+    data->resize(entry.storedSize);
+    for (uint32_t done = 0; done < entry.storedSize;) {
+        u32 got = 0;
+        if (!ReadFileData(data->data() + done, entry.storedSize - done, &got) || got == 0) {
+            CloseFileData();
+            streamOpen = false;
+            return std::string("volume ") + ArchivePath + " missing or unreadable";
+        }
+        done += got;
+    }
+    return "";
+}
+
+// The base is decoded and checked as the setup program does before it
+// applies a delta; the result goes to the sink in whole windows, so its
+// check value groups words as for any other entry.
+std::string StoredDataReader::DecodeDelta(const FileEntry& entry, CheckingSink& sink) {
+    const FileEntry* base = FileEntryAt(entry.baseSet, entry.baseIndex);
+    std::string baseName = "the delta's base (set " + std::to_string(entry.baseSet) + " file " +
+                           std::to_string(entry.baseIndex) + ")";
+    if (base == nullptr) return baseName + " does not exist";
+    if (!IsDecodable(*base)) return baseName + " has no stored contents of its own";
+    std::vector<uint8_t> baseBytes;
+    CheckingSink baseSink(base->size, nullptr, NoFile, &baseBytes);
+    std::string fault = Decode(*base, baseSink);
+    if (!fault.empty()) return baseName + ": " + fault;
+    std::vector<uint8_t> data, output;
+    fault = ReadStored(entry, &data);
+    if (fault.empty()) fault = ApplyDelta(baseBytes.data(), baseBytes.size(), data.data(), data.size(), &output);
+    if (!fault.empty()) return "delta: " + fault;
+    for (size_t at = 0; at < output.size() && sink.IsReady(); at += WindowSize)
+        sink.Write(output.data() + at, static_cast<u32>(std::min<size_t>(WindowSize, output.size() - at)));
+    return CheckResult(entry, sink);
 }

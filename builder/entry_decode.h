@@ -18,7 +18,9 @@ class Progress;
 // would decode without end stops early.
 class CheckingSink : public ByteSink {
 public:
-    CheckingSink(uint32_t expectedSize, Progress* progress, FileHandle output = NoFile);
+    // With `kept`, the bytes are also appended there.
+    CheckingSink(uint32_t expectedSize, Progress* progress, FileHandle output = NoFile,
+                 std::vector<uint8_t>* kept = nullptr);
     bool IsReady() override;
     void Write(const u8* data, u32 count) override;
 
@@ -31,6 +33,7 @@ private:
     uint32_t expectedSize;
     Progress* progress;
     FileHandle output;
+    std::vector<uint8_t>* kept;
     uint64_t count = 0;
     uint32_t check = 0;
     int writeError = 0;
@@ -57,6 +60,10 @@ public:
     // check value. Returns what is wrong, or "" when nothing is.
     std::string Decode(const FileEntry& entry, CheckingSink& sink);
 
+    // The same for a delta entry: its base entry's stored data is decoded
+    // and checked, the delta applied to it, and the result passed to `sink`.
+    std::string DecodeDelta(const FileEntry& entry, CheckingSink& sink);
+
     // The parts surveyed, in stream order; the survey stops at the first
     // part that is missing or short.
     const std::vector<FileDataPart>& Parts() const { return parts; }
@@ -68,6 +75,8 @@ private:
     std::string CheckPlacement(const FileEntry& entry) const;
     std::string Reposition(uint32_t offset);
     std::string DescribeFailure(int status, const FileEntry& entry, const CheckingSink& sink) const;
+    std::string ReadStored(const FileEntry& entry, std::vector<uint8_t>* data);
+    std::string CheckResult(const FileEntry& entry, const CheckingSink& sink) const;
 
     std::vector<FileDataPart> parts;
     uint64_t available = 0;

@@ -40,7 +40,7 @@ bool TextTableOf(uint32_t set, uint32_t table, std::vector<std::string>* texts) 
 
 const char* WhyNotStored(const FileEntry& entry) {
     if (entry.entryKind == FolderEntry) return "folder entry";
-    if (entry.entryKind == SetupFolderFile) return "installed from beside the setup, not stored in it";
+    if (entry.entryKind == SetupFolderFile) return "lies beside the setup and is not installed";
     if (entry.entryFlags & CopiedFromSetupFolder) return "copied from the setup's folder, not stored in it";
     return nullptr;
 }

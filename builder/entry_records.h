@@ -22,9 +22,9 @@ bool TextTableOf(uint32_t set, uint32_t table, std::vector<std::string>* texts);
 // Why an entry has nothing in the file data ("folder entry", ...), or null
 // when its contents are stored there.
 const char* WhyNotStored(const FileEntry& entry);
-// Stored data that kelvo cannot check yet: a delta against another entry.
+// Stored data that is a delta against another entry's contents.
 bool IsDeltaEntry(const FileEntry& entry);
-// Entries whose stored data verify and extract decode.
+// Entries whose stored data decodes on its own, without a base.
 bool IsDecodable(const FileEntry& entry);
 // The stream offset just past the furthest stored data of any set.
 uint64_t FileDataExtent();

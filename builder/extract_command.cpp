@@ -62,8 +62,6 @@ ExtractStep PlanStep(uint32_t index, const FileEntry& entry) {
         step.action = Action::MakeFolder;
     else if (notStored != nullptr)
         step.note = notStored;
-    else if (IsDeltaEntry(entry))
-        step.note = "delta entry, not extracted yet";
     else
         step.action = Action::WriteFile;
     return step;
@@ -128,7 +126,7 @@ std::string WriteContents(int fd, const FileEntry& entry, StoredDataReader& read
         WriteToFile(fd, prefix.data, prefix.size) != WriteDone)
         return std::string("cannot write: ") + strerror(errno);
     CheckingSink sink(entry.size, &progress, fd);
-    return reader.Decode(entry, sink);
+    return IsDeltaEntry(entry) ? reader.DecodeDelta(entry, sink) : reader.Decode(entry, sink);
 }
 
 // Decodes into a temporary file beside the target and renames it into place

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,8 @@
 #include <set>
 #include <toml++/toml.h>
 
+#include "archive/check_value.h"
+#include "builder/content_pool.h"
 #include "builder/default_resources.h"
 #include "builder/dialog_resources.h"
 #include "builder/pe_version.h"
@@ -233,6 +236,7 @@ typedef std::vector<GivenText> GivenTexts;
 struct SetDefaults {
     std::string title;
     GivenTexts texts;
+    bool automaticDelta = false;  // [setup] delta = "auto": every file's default
 };
 
 // A number of at most nine digits, so it fits in 32 bits.
@@ -376,7 +380,7 @@ std::vector<Bytes> ReadTemplates(const TableReader& setup) {
 TableReader SetupReader(const TableReader& root, const toml::table& table) {
     return TableReader(root.Where(), table, "setup",
                        {"title", "wizard-picture", "templates", "remove-earlier-installations", "single-page",
-                        "background", "texts"});
+                        "background", "texts", "uninstaller-program", "delta"});
 }
 
 void ReadSetup(const TableReader& root, Project& project, SetDefaults& defaults) {
@@ -390,6 +394,11 @@ void ReadSetup(const TableReader& root, Project& project, SetDefaults& defaults)
     if (setup.Has("wizard-picture"))
         project.wizardPicture = setup.String("wizard-picture").empty() ? Bytes() : ReadBitmap(setup, "wizard-picture");
     if (setup.Has("templates")) project.dialogTemplates = ReadTemplates(setup);
+    if (setup.Has("uninstaller-program")) {
+        project.prefixData = ReadProjectFile(setup, "uninstaller-program", setup.String("uninstaller-program"));
+        if (project.prefixData.empty()) setup.FailAt("uninstaller-program", "names an empty file");
+    }
+    defaults.automaticDelta = setup.Choice("delta", {"none", "auto"}, 0) == 1;
     ReadBackground(setup, project, defaults.title);
 }
 
@@ -498,32 +507,93 @@ FileEntryFields CommonFileFields(const TableReader& file, bool glob) {
     if (file.Bool("version-rule")) fields.entryFlags |= VersionRule;
     if (file.Bool("language-rule")) fields.entryFlags |= LanguageRule;
     if (file.Bool("keep-times")) fields.entryFlags |= HasFileTimes;
+    if (file.Bool("copy-from-setup-folder")) fields.entryFlags |= CopiedFromSetupFolder;
+    if (file.Bool("stays-in-setup-folder")) fields.entryKind = SetupFolderFile;
     ReadShortcuts(file, fields, glob);
     return fields;
 }
 
+// A file the setup program takes from its own folder: copied from there, or
+// used where it lies.
+bool IsBesideSetup(const FileEntryFields& fields) {
+    return (fields.entryFlags & CopiedFromSetupFolder) != 0 || fields.entryKind == SetupFolderFile;
+}
+
+// Version block, file times, and for a file that is not packed (it lies
+// beside the setup) the size and check value the setup program compares.
 void AddSourceDetails(const TableReader& file, ProjectEntry& entry) {
     FileEntryFields& fields = entry.fields;
     if (fields.entryFlags & HasVersionBlock) {
         fields.version = ReadPeVersion(entry.sourcePath);
-        if (!fields.version) {
-            fprintf(stderr, "kelvo: warning: %s:%d: %s has no version resource; its version block is zero\n",
-                    file.Where().file.c_str(), static_cast<int>(file.Table().source().begin.line),
-                    entry.sourcePath.c_str());
-            fields.version = VersionBlock{};
-        }
+        if (!fields.version)
+            file.FailAt(file.Has("version-rule") ? "version-rule" : "language-rule",
+                        entry.sourcePath + " has no version resource (VERSIONINFO) to compare with");
     }
     if (fields.entryFlags & HasFileTimes) fields.times = SourceTimes(file, entry.sourcePath);
+    if (IsBesideSetup(fields)) {
+        Bytes contents = ReadSourceFile(entry.sourcePath);
+        fields.size = static_cast<uint32_t>(contents.size());
+        fields.checkValue = RotateAddCheck(contents.data(), fields.size, 0);
+        entry.sourcePath.clear();  // nothing of it is packed
+    }
+}
+
+// delta = "auto" | "none", or delta-base = { set = N, file = "name" }.
+std::optional<DeltaRequest> ReadDeltaRequest(const TableReader& file, bool glob, bool automaticByDefault) {
+    std::string where = file.Where().file + ":" + std::to_string(file.Table().source().begin.line) + ": ";
+    if (const toml::table* table = file.SubTable("delta-base")) {
+        if (glob) file.FailAt("delta-base", "needs a single source, not a glob");
+        if (file.Has("delta")) file.FailAt("delta", "give either delta or delta-base");
+        TableReader reader(file.Where(), *table, file.KeyPath("delta-base"), {"set", "file"});
+        if (!reader.Has("set")) reader.FailAt("set", "is missing");
+        DeltaRequest request;
+        request.set = static_cast<uint32_t>(reader.Integer("set", 0, MaxInstallSets - 1, 0));
+        request.file = reader.RequiredString("file");
+        std::replace(request.file.begin(), request.file.end(), '/', '\\');
+        request.where = where + file.KeyPath("delta-base");
+        return request;
+    }
+    bool automatic = file.Choice("delta", {"none", "auto"}, automaticByDefault ? 1 : 0) == 1;
+    if (!automatic) return std::nullopt;
+    DeltaRequest request;
+    request.automatic = true;
+    request.where = where + file.KeyPath("delta");
+    return request;
+}
+
+// Keys that make no sense for a file beside the setup.
+void CheckBesideSetupKeys(const TableReader& file) {
+    bool copied = file.Bool("copy-from-setup-folder"), stays = file.Bool("stays-in-setup-folder");
+    if (copied && stays) file.FailAt("stays-in-setup-folder", "give either copy-from-setup-folder or stays-in-setup-folder");
+    if (!copied && !stays) return;
+    const char* key = copied ? "copy-from-setup-folder" : "stays-in-setup-folder";
+    for (const char* conflicting : {"keep-times", "delta", "delta-base"})
+        if (file.Has(conflicting)) file.FailAt(conflicting, std::string("does not go with ") + key);
+    if (stays)
+        for (const char* conflicting : {"uninstall", "shared", "register", "destination", "version-rule", "language-rule", "shortcut"})
+            if (file.Has(conflicting)) file.FailAt(conflicting, "does not go with stays-in-setup-folder: the file is not installed");
+    if (!file.Has("source") && !file.Has("name")) file.FailAt(key, "needs a name (or a source to take it from)");
+    if (!file.Has("source") && (file.Bool("version-rule") || file.Bool("language-rule")))
+        file.FailAt("version-rule", "needs a source to read the version from");
 }
 
 // The entries one [[set.file]] table stands for: one file, or every match of a glob.
-std::vector<ProjectEntry> ReadFileEntries(const TableReader& file) {
+std::vector<ProjectEntry> ReadFileEntries(const TableReader& file, const SetDefaults& defaults) {
+    CheckBesideSetupKeys(file);
+    std::string folder = file.Has("folder") ? DestinationName(file, "folder", file.String("folder")) + "\\" : "";
+    if (!file.Has("source") && (file.Bool("copy-from-setup-folder") || file.Bool("stays-in-setup-folder"))) {
+        // Nothing to measure at build time: the file is only there when setup runs.
+        ProjectEntry entry;
+        entry.fields = CommonFileFields(file, false);
+        entry.fields.strings[EntryFileName] = DestinationName(file, "name", folder + file.String("name"));
+        return {entry};
+    }
     std::string source = file.RequiredString("source");
     std::replace(source.begin(), source.end(), '\\', '/');
     bool glob = HasWildcards(source);
     if (glob && file.Has("name")) file.FailAt("name", "a glob's files keep their own names; use folder to place them");
     FileEntryFields common = CommonFileFields(file, glob);
-    std::string folder = file.Has("folder") ? DestinationName(file, "folder", file.String("folder")) + "\\" : "";
+    std::optional<DeltaRequest> delta = ReadDeltaRequest(file, glob, defaults.automaticDelta && !IsBesideSetup(common));
 
     std::vector<GlobMatch> matches;
     if (glob) {
@@ -540,13 +610,32 @@ std::vector<ProjectEntry> ReadFileEntries(const TableReader& file) {
     }
     std::vector<ProjectEntry> entries;
     for (const GlobMatch& match : matches) {
-        ProjectEntry entry{common, match.path};
+        ProjectEntry entry;
+        entry.fields = common;
+        entry.sourcePath = match.path;
         std::string name = glob ? match.relative : file.String("name", match.relative);
         entry.fields.strings[EntryFileName] = DestinationName(file, glob ? "source" : "name", folder + name);
+        entry.deltaRequest = delta;
         AddSourceDetails(file, entry);
         entries.push_back(std::move(entry));
     }
     return entries;
+}
+
+// The set's uninstall program, last in its list. Its own data is a closing
+// record header: the setup program writes the uninstall log's first header
+// over the file's last 8 bytes, and the program itself comes from
+// [setup] uninstaller-program as PrefixData.
+ProjectEntry MakeUninstallerEntry(const TableReader& set) {
+    ProjectEntry entry;
+    entry.fields.entryFlags = UninstallerEntry;
+    entry.fields.entryKind = KeptFile;  // the uninstaller removes itself; the log never lists it
+    entry.fields.strings[EntryFileName] = DestinationName(set, "uninstaller", set.String("uninstaller"));
+    Bytes closing;
+    PutU16(closing, FileDataRecord);
+    closing.resize(sizeof(RecordHeader), 0);
+    entry.inlineContents = closing;
+    return entry;
 }
 
 ProjectEntry ReadFolderEntry(const TableReader& folder) {
@@ -558,7 +647,7 @@ ProjectEntry ReadFolderEntry(const TableReader& folder) {
 }
 
 // Files and folders in the order the project writes them.
-void ReadEntries(const TableReader& set, ProjectSet& result) {
+void ReadEntries(const TableReader& set, ProjectSet& result, const SetDefaults& defaults) {
     struct Placed {
         toml::source_position at;
         std::vector<ProjectEntry> entries;
@@ -568,8 +657,9 @@ void ReadEntries(const TableReader& set, ProjectSet& result) {
     for (size_t i = 0; i < files.size(); i++) {
         TableReader file(set.Where(), *files[i], Indexed(set.Path(), "file", i),
                          {"source", "name", "folder", "destination", "uninstall", "shared", "role", "register",
-                          "shortcut", "desktop", "version-rule", "language-rule", "keep-times"});
-        placed.push_back({files[i]->source().begin, ReadFileEntries(file)});
+                          "shortcut", "desktop", "version-rule", "language-rule", "keep-times",
+                          "copy-from-setup-folder", "stays-in-setup-folder", "delta", "delta-base"});
+        placed.push_back({files[i]->source().begin, ReadFileEntries(file, defaults)});
     }
     std::vector<const toml::table*> folders = set.Tables("folder");
     for (size_t i = 0; i < folders.size(); i++) {
@@ -581,6 +671,7 @@ void ReadEntries(const TableReader& set, ProjectSet& result) {
     });
     for (Placed& p : placed)
         for (ProjectEntry& e : p.entries) result.entries.push_back(std::move(e));
+    if (set.Has("uninstaller")) result.entries.push_back(MakeUninstallerEntry(set));
 }
 
 void ReadRegistryEntries(const TableReader& set, ProjectSet& result) {
@@ -660,7 +751,7 @@ ProjectSet ReadSet(const TableReader& set, const SetDefaults& defaults) {
     fields.defaultDestination = set.String("destination");
     if (set.Bool("destination-changeable", true)) fields.setFlags |= DestinationChangeable;
     ReadDestinationStores(set, fields);
-    ReadEntries(set, result);
+    ReadEntries(set, result, defaults);
     ReadRegistryEntries(set, result);
     ReadIniEntries(set, result);
     ReadFilePatches(set, result);
@@ -675,9 +766,87 @@ void ReadSets(const TableReader& root, Project& project, const SetDefaults& defa
     for (size_t i = 0; i < sets.size(); i++) {
         TableReader set(root.Where(), *sets[i], Indexed("", "set", i),
                         {"name", "caption", "destination", "destination-changeable", "destination-registry",
-                         "destination-ini", "texts", "file", "folder", "registry", "ini", "patch"});
+                         "destination-ini", "texts", "file", "folder", "registry", "ini", "patch", "uninstaller"});
         project.sets.push_back(ReadSet(set, defaults));
     }
+}
+
+// ---------------------------------------------------------------------------
+// Deltas and the uninstaller, checked once every set is read
+
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// A base must decode on its own: a packed file of its own, not a delta.
+bool CanBeDeltaBase(const ProjectEntry& entry) {
+    bool explicitDelta = entry.deltaRequest && !entry.deltaRequest->automatic;
+    return !entry.sourcePath.empty() && !entry.deltaBase && !explicitDelta &&
+           (entry.fields.entryKind == KeptFile || entry.fields.entryKind == RemovedFile) &&
+           !(entry.fields.entryFlags & (UninstallerEntry | CopiedFromSetupFolder));
+}
+
+EntryPlace ExplicitBase(const Project& project, const DeltaRequest& request, EntryPlace self) {
+    if (request.set >= project.sets.size())
+        throw ProjectError(request.where + ": set " + std::to_string(request.set) + " does not exist");
+    const std::vector<ProjectEntry>& entries = project.sets[request.set].entries;
+    for (uint32_t i = 0; i < entries.size(); i++) {
+        if (!SameName(entries[i].fields.strings[EntryFileName], request.file)) continue;
+        if (request.set == self.set && i == self.index) throw ProjectError(request.where + ": a file cannot be its own base");
+        if (!CanBeDeltaBase(entries[i]))
+            throw ProjectError(request.where + ": \"" + request.file + "\" of set " + std::to_string(request.set) +
+                               " is no packed file of its own (a folder, a file beside the setup, the uninstaller or a delta)");
+        return {request.set, i};
+    }
+    throw ProjectError(request.where + ": set " + std::to_string(request.set) + " has no file \"" + request.file + "\"");
+}
+
+// The first file of an earlier set with the same name and folder that can be a base.
+std::optional<EntryPlace> AutomaticBase(const Project& project, const ProjectEntry& entry, uint32_t set) {
+    for (uint32_t s = 0; s < set; s++) {
+        const std::vector<ProjectEntry>& entries = project.sets[s].entries;
+        for (uint32_t i = 0; i < entries.size(); i++) {
+            const FileEntryFields& other = entries[i].fields;
+            if (SameName(other.strings[EntryFileName], entry.fields.strings[EntryFileName]) &&
+                other.destinationFolder == entry.fields.destinationFolder && CanBeDeltaBase(entries[i]))
+                return EntryPlace{s, i};
+        }
+    }
+    return std::nullopt;
+}
+
+// Named bases first; a file named as a base stays whole. Then "auto" files,
+// set by set, so a base is never itself a delta.
+void ResolveDeltaBases(Project& project) {
+    std::set<std::pair<uint32_t, uint32_t>> bases;
+    for (uint32_t s = 0; s < project.sets.size(); s++) {
+        for (uint32_t i = 0; i < project.sets[s].entries.size(); i++) {
+            ProjectEntry& entry = project.sets[s].entries[i];
+            if (!entry.deltaRequest || entry.deltaRequest->automatic) continue;
+            EntryPlace base = ExplicitBase(project, *entry.deltaRequest, {s, i});
+            entry.deltaBase = base;
+            bases.insert({base.set, base.index});
+        }
+    }
+    for (uint32_t s = 0; s < project.sets.size(); s++) {
+        for (uint32_t i = 0; i < project.sets[s].entries.size(); i++) {
+            ProjectEntry& entry = project.sets[s].entries[i];
+            if (!entry.deltaRequest || !entry.deltaRequest->automatic || bases.count({s, i}) != 0) continue;
+            entry.deltaBase = AutomaticBase(project, entry, s);
+            entry.deltaWhenSmaller = true;
+        }
+    }
+}
+
+void CheckUninstallerProgram(const TableReader& root, const Project& project) {
+    if (project.prefixData.empty()) return;
+    for (const ProjectSet& set : project.sets)
+        for (const ProjectEntry& entry : set.entries)
+            if (entry.fields.entryFlags & UninstallerEntry) return;
+    const toml::table* table = root.SubTable("setup");
+    SetupReader(root, *table).FailAt("uninstaller-program", "no set has an uninstaller (give [[set]] uninstaller = \"NAME.exe\")");
 }
 
 }  // namespace
@@ -721,5 +890,7 @@ Project LoadProject(const std::string& path) {
     ReadSetup(root, project, defaults);
     ReadSets(root, project, defaults);
     ReadSinglePage(root, project);
+    ResolveDeltaBases(project);
+    CheckUninstallerProgram(root, project);
     return project;
 }

@@ -15,6 +15,9 @@
 //                                      without it the built-in templates
 //   remove-earlier-installations = true
 //   single-page = { page = 2, set = 0 }
+//   uninstaller-program = "uninst.bin"  the uninstall program, stored once as PrefixData
+//                                      and written ahead of each set's uninstaller entry
+//   delta = "auto"                     every file's default for its own delta key
 //   [setup.texts]                      texts every set starts from (as [set.texts])
 //   [setup.background]                 full-screen background window
 //   picture, title, font, size (character height in pixels), bold, weight,
@@ -25,7 +28,11 @@
 //   name), destination (path macros such as #Program Files# are kept as
 //   written), destination-changeable (default true),
 //   destination-registry = { root = "HKLM", key, value },
-//   destination-ini = { file, section, key }
+//   destination-ini = { file, section, key },
+//   uninstaller = "uninst.exe"         the set's uninstaller entry, last in its list,
+//                                      installed under this name below the destination;
+//                                      its own data is an 8-byte closing record header,
+//                                      which the uninstall log's first header replaces
 //   [set.texts]  welcome | information | destination | confirmation | progress
 //                | finish | messages | buttons | selection | 0..10 =
 //                ["...", ...] (strings 0, 1, ...) or { 31 = "...", ... }
@@ -36,7 +43,19 @@
 //                    shortcut per program-menu folder ("#Start Menu#" and
 //                    "#Startup#" name those menus),
 //                    desktop = { name, arguments }, version-rule,
-//                    language-rule, keep-times
+//                    language-rule (both take the file's VERSIONINFO; a file
+//                    without one is an error), keep-times (last write and
+//                    creation from the file's mtime, last access from its atime),
+//                    copy-from-setup-folder = true (nothing is packed: setup
+//                    copies the file of that name from its own folder; source
+//                    is optional and, when given, supplies the size and check
+//                    value), stays-in-setup-folder = true (not installed: the
+//                    file beside the setup serves its role and desktop shortcut),
+//                    delta = "auto" (stored as a delta against the same-named
+//                    file of an earlier set when that is smaller) or "none",
+//                    delta-base = { set = N, file = "name" } (always stored as
+//                    a delta against that file; with --disk-size the base must
+//                    come earlier, in an earlier set or the same one)
 //   [[set.folder]]   name, destination
 //   [[set.registry]] root, key, name, data, keep-existing
 //   [[set.ini]]      file, section, key, value, only-if-missing
@@ -66,11 +85,32 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Where an entry lies: its set and its position in the set's file list.
+struct EntryPlace {
+    uint32_t set = 0;
+    uint32_t index = 0;
+};
+
+// A file's wish to be stored as a delta, as the project writes it.
+struct DeltaRequest {
+    bool automatic = false;  // "auto": against a same-named file of an earlier set, when smaller
+    uint32_t set = 0;        // delta-base's set and file name
+    std::string file;
+    std::string where;       // "FILE:LINE: KEY" for messages
+};
+
 // One entry of a set's file list. `fields` is complete except for the data
-// fields (offset, sizes, check value), which the build fills in.
+// fields (offset, sizes, check value) and the delta fields, which the build
+// fills in.
 struct ProjectEntry {
     FileEntryFields fields;
-    std::string sourcePath;  // the contents to pack; empty for a folder entry
+    std::string sourcePath;       // the contents to pack; empty when the entry stores none
+    std::optional<Bytes> inlineContents;  // contents given in memory instead (the uninstaller's)
+    std::optional<DeltaRequest> deltaRequest;
+    // The entry the delta is taken against; with `deltaWhenSmaller` the build
+    // stores the delta only when it is smaller than the plain contents.
+    std::optional<EntryPlace> deltaBase;
+    bool deltaWhenSmaller = false;
 };
 
 struct ProjectSet {
@@ -88,6 +128,7 @@ struct Project {
     Bytes backgroundPicture;
     std::string backgroundTitle;
     Bytes backgroundStyle;               // the record body; empty without a background
+    Bytes prefixData;                    // the uninstaller program; empty: no PrefixData record
     std::vector<Bytes> dialogTemplates;  // none, or DialogTemplateCount
     std::optional<FixedPageBody> fixedPage;
     std::vector<ProjectSet> sets;

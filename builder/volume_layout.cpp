@@ -1,6 +1,8 @@
 #include "builder/volume_layout.h"
 
 #include <cstddef>
+#include <stdexcept>
+#include <string>
 
 uint32_t VolumeCapacity::VolumeOf(uint64_t offset) const {
     if (offset < first) return 0;
@@ -46,20 +48,44 @@ std::vector<uint64_t> VolumeLengths(uint64_t length, const VolumeCapacity& capac
     return lengths;
 }
 
+std::string EntryName(uint32_t set, uint32_t index) {
+    return "set " + std::to_string(set) + " file " + std::to_string(index);
+}
+
+// Moves the reader through a delta's base, which it decodes first.
+void ReadBase(const StreamLayout& layout, const std::vector<std::vector<uint32_t>>& sets,
+              const std::vector<uint64_t>& storedSizes, const VolumeCapacity& capacity, BaseRef base, uint32_t set,
+              uint32_t index, uint32_t& readerVolume) {
+    if (capacity.first == UINT64_MAX) return;  // one volume: every offset can be reached
+    bool placed = base.set < set || (base.set == set && base.index < index);
+    std::string delta = EntryName(set, index) + " is a delta against " + EntryName(base.set, base.index);
+    if (!placed)
+        throw std::runtime_error(delta + ", which comes later; split over disks, a base must come first");
+    uint64_t offset = layout.entryOffsets[base.set][base.index];
+    if (capacity.VolumeOf(offset) < readerVolume)
+        throw std::runtime_error(delta + ", whose data lies on a disk the setup has already left");
+    uint64_t size = storedSizes[sets[base.set][base.index]];
+    if (size > 0) readerVolume = capacity.VolumeOf(offset + size - 1);
+}
+
 }  // namespace
 
 StreamLayout LayOutStream(const std::vector<std::vector<uint32_t>>& sets, const std::vector<uint64_t>& storedSizes,
-                          const VolumeCapacity& capacity) {
+                          const VolumeCapacity& capacity, const DeltaBases& bases) {
     StreamLayout layout;
     CopyIndex copies(storedSizes.size());
-    for (const std::vector<uint32_t>& set : sets) {
+    for (uint32_t s = 0; s < sets.size(); s++) {
+        const std::vector<uint32_t>& set = sets[s];
         std::vector<uint64_t>& offsets = layout.entryOffsets.emplace_back();
         uint32_t readerVolume = 0;  // every run starts in the setup file
-        for (uint32_t content : set) {
+        for (uint32_t e = 0; e < set.size(); e++) {
+            uint32_t content = set[e];
             if (content == NoContent) {
                 offsets.push_back(0);
                 continue;
             }
+            if (s < bases.size() && bases[s][e].set != UINT32_MAX)
+                ReadBase(layout, sets, storedSizes, capacity, bases[s][e], s, e, readerVolume);
             uint64_t offset;
             if (!copies.Find(content, readerVolume, capacity, &offset)) {
                 offset = layout.length;

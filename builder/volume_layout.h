@@ -33,7 +33,18 @@ struct StreamLayout {
     std::vector<uint64_t> volumeLengths;  // stream bytes in each volume; at least one volume
 };
 
+// The entry a delta entry's data applies to: set and position in its list.
+struct BaseRef {
+    uint32_t set = UINT32_MAX;  // UINT32_MAX: the entry is no delta
+    uint32_t index = 0;
+};
+typedef std::vector<std::vector<BaseRef>> DeltaBases;  // [set][entry]
+
 // `sets[s][e]` is the content entry e of set s installs (or NoContent);
-// `storedSizes[c]` the packed size of content c.
+// `storedSizes[c]` the packed size of content c. The setup program reads a
+// delta entry's base from the base's own offset before the delta itself, so
+// across volumes that base must lie earlier in the layout (an earlier set,
+// or earlier in the same set) and in the volume the reader is in or a later
+// one; otherwise std::runtime_error names the two entries.
 StreamLayout LayOutStream(const std::vector<std::vector<uint32_t>>& sets, const std::vector<uint64_t>& storedSizes,
-                          const VolumeCapacity& capacity);
+                          const VolumeCapacity& capacity, const DeltaBases& bases = {});

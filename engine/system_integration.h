@@ -10,10 +10,17 @@ void CountSharedLibrary(const char* path);
 void RegisterFont(const char* path);
 // Calls the registration entry of every self-registering library of the set.
 void SelfRegisterLibraries();
-// Writes a shortcut file `link` to `target`; false when it cannot.
+// Writes a shortcut file `link` to `target`, working in the target's folder,
+// with `arguments` (may be null) and, unless iconIndex is 0, the target's
+// icon number iconIndex. False when it cannot; callers go on regardless.
 bool CreateShortcut(const char* target, const char* link, const char* arguments, u32 iconIndex);
-// The program-menu shortcuts of every entry, for a set without uninstaller.
-void CreateProgramShortcuts();
+// Told of every program-menu shortcut written: its folder (no trailing
+// backslash) and its file name with ".lnk". The uninstall log keeps these.
+typedef void (*ShortcutRecorder)(const char* folder, const char* fileName);
+// The program-menu shortcuts of every entry of the current set, each folder
+// reported to `recorder` when one is given. Leaves the process in the folder
+// of the last shortcut made.
+void CreateProgramShortcuts(ShortcutRecorder recorder = nullptr);
 // Appends the uninstall log to the uninstaller at UninstallerPath (making
 // the program-menu shortcuts as it logs them) and registers it.
 void WriteUninstallLog();

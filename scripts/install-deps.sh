@@ -7,10 +7,13 @@ packages=(
   build-essential cmake ninja-build pkg-config
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32 xvfb x11-utils imagemagick
+  nsis
   doctest-dev libdeflate-dev zlib1g-dev
   libtomlplusplus-dev nlohmann-json3-dev
   clang libclang-rt-14-dev libfuzzer-14-dev
   python3
+  xdelta3 bsdiff
+  fonts-dejavu-core
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

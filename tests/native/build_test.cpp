@@ -15,6 +15,7 @@
 #include <iterator>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@
 #include "builder/build_command.h"
 #include "builder/default_resources.h"
 #include "builder/project.h"
+#include "builder/setup_commands.h"
 #include "builder/source_glob.h"
 #include "builder/volume_layout.h"
 #include "common/paths.h"
@@ -158,7 +160,8 @@ Unpacked UnpackSet(uint32_t set) {
         uint32_t checkValue = entry->checkValue;
         result.offsets.push_back(offset);
         result.storedSizes.push_back(storedSize);
-        if (entry->entryKind == FolderEntry) continue;
+        // Deltas need their base; kelvo verify and the delta tests decode them.
+        if (entry->entryKind == FolderEntry || (entry->entryFlags & DeltaEntry)) continue;
         INFO("set " << set << " entry " << name);
         REQUIRE(SeekFileData(offset) == FileDataReady);
         Bytes data(size + 1);  // never empty, so the sink always has a buffer
@@ -275,7 +278,7 @@ TEST_CASE("every demo file unpacks to its source's bytes, shared files once") {
     Unpacked full = UnpackSet(0), minimal = UnpackSet(1);
     CHECK(full.names == std::vector<std::string>{"readme.txt", "licence.txt", "settings.ini", "Docs\\faq.txt",
                                                  "Docs\\first-run.log", "Docs\\guide.txt", "Data"});
-    CHECK(minimal.names == std::vector<std::string>{"readme.txt", "licence.txt", "Tools\\notes.txt"});
+    CHECK(minimal.names == std::vector<std::string>{"readme.txt", "licence.txt", "Tools\\notes.txt", "guide.txt"});
     std::map<std::string, std::string> sources = {
         {"readme.txt", "readme.txt"},        {"licence.txt", "license.txt"},
         {"settings.ini", "settings.ini"},    {"Docs\\faq.txt", "docs/faq.txt"},
@@ -284,8 +287,20 @@ TEST_CASE("every demo file unpacks to its source's bytes, shared files once") {
     for (const Unpacked* set : {&full, &minimal})
         for (const auto& [name, data] : set->contents) CHECK_MESSAGE(data == ReadBytes(DemoFolder + "/files/" + sources.at(name)), name);
     CHECK(full.contents.at("Docs\\first-run.log").empty());
+    // The minimal set's guide is a delta against the full set's.
+    const FileEntry* guide = FileEntryAt(1, 3);
+    CHECK((guide->entryFlags & DeltaEntry) != 0);
+    CHECK(+guide->baseSet == 0);
+    CHECK(+guide->baseIndex == 5);
+    CHECK(+guide->storedSize < 80);  // the changed line and a few commands; the whole guide packs to some 200
     CHECK(minimal.offsets[0] == full.offsets[0]);
     CHECK(minimal.offsets[1] == full.offsets[1]);
+}
+
+TEST_CASE("the demo verifies, its delta entry included") {
+    std::ostringstream out, err;
+    CHECK_MESSAGE(VerifySetup(DemoSetup(), out, err) == 0, err.str());
+    CHECK(out.str().find("1 delta entry") != std::string::npos);
 }
 
 TEST_CASE("the setup program's archive offset is patched to its own length") {
@@ -641,22 +656,35 @@ TEST_CASE("version rules take the file version and language from a PE version re
     WriteText(folder + "/plain.txt", "no version here");
     WriteText(folder + "/kelvo.toml",
               "[[set]]\n[[set.file]]\nsource = \"lib.dll\"\nversion-rule = true\nlanguage-rule = true\n"
-              "[[set.file]]\nsource = \"plain.txt\"\nversion-rule = true\n"
               "[[set.file]]\nsource = \"version.rc\"\n");
-    Project project = [&] {
-        QuietErrors quiet;  // plain.txt's missing version is warned about
-        return LoadProject(folder + "/kelvo.toml");
-    }();
+    Project project = LoadProject(folder + "/kelvo.toml");
     const std::vector<ProjectEntry>& entries = project.sets[0].entries;
-    REQUIRE(entries.size() == 3);
+    REQUIRE(entries.size() == 2);
     CHECK(entries[0].fields.entryFlags == (VersionRule | LanguageRule));
     REQUIRE(entries[0].fields.version);
     CHECK(entries[0].fields.version->versionHigh == 0x00010002u);
     CHECK(entries[0].fields.version->versionLow == 0x00030004u);
     CHECK(entries[0].fields.version->language == 0x407u);
-    REQUIRE(entries[1].fields.version);
-    CHECK(entries[1].fields.version->versionHigh == 0);
-    CHECK_FALSE(entries[2].fields.version);
+    CHECK_FALSE(entries[1].fields.version);
+
+    // A file without a version resource cannot be compared: that is a fault, not a zero version.
+    WriteText(folder + "/kelvo.toml", "[[set]]\n[[set.file]]\nsource = \"plain.txt\"\nversion-rule = true\n");
+    std::string fault = "set[0].file[0].version-rule: " + folder + "/plain.txt has no version resource";
+    CHECK_THROWS_WITH_AS(LoadProject(folder + "/kelvo.toml"), doctest::Contains(fault.c_str()), ProjectError);
+
+    // The block reaches the built setup.
+    std::string output = folder + "/setup.exe";
+    WriteText(folder + "/kelvo.toml", "[[set]]\n[[set.file]]\nsource = \"lib.dll\"\nversion-rule = true\n");
+    REQUIRE(RunBuild({folder + "/kelvo.toml", "-o", output, "--stub", FakeStub(folder)}) == 0);
+    LoadedSetup setup(output);
+    REQUIRE(setup.fault == LoadOk);
+    const FileEntry* lib = FileEntryAt(0, 0);
+    REQUIRE(lib->entryFlags == VersionRule);
+    VersionBlock block;
+    std::memcpy(&block, reinterpret_cast<const u8*>(lib) + sizeof(FileEntry), sizeof block);
+    CHECK(block.versionHigh == 0x00010002u);
+    CHECK(block.versionLow == 0x00030004u);
+    CHECK(block.language == 0x407u);
 }
 
 TEST_CASE("a 100 MB file packs and unpacks") {

@@ -20,6 +20,7 @@
 #include "archive/archive_offset.h"
 #include "archive/check_value.h"
 #include "builder/deflate_encoder.h"
+#include "builder/delta_encoder.h"
 #include "builder/setup_commands.h"
 #include "builder/extract_paths.h"
 #include "builder/entry_records.h"
@@ -132,6 +133,21 @@ struct SetupCrafter {
         return entry;
     }
 
+    // Stores the delta that turns `base` into `contents`; the entry's base
+    // fields are left to the caller.
+    FileEntryFields Delta(const std::string& name, const Bytes& base, const Bytes& contents) {
+        FileEntryFields entry;
+        Bytes delta = EncodeDelta(base.data(), base.size(), contents.data(), contents.size(), 6);
+        entry.dataOffset = static_cast<uint32_t>(stream.size());
+        entry.storedSize = static_cast<uint32_t>(delta.size());
+        entry.size = static_cast<uint32_t>(contents.size());
+        entry.checkValue = RotateAddCheck(contents.data(), static_cast<u32>(contents.size()), 0);
+        entry.entryFlags = DeltaEntry;
+        entry.strings[EntryFileName] = name;
+        PutBytes(stream, delta);
+        return entry;
+    }
+
     void Append(Bytes& out, uint16_t id, const Bytes& body, int level = -1) {
         if (recordAt.count(id) == 0) recordAt[id] = static_cast<uint32_t>(out.size());
         PutBytes(out, RecordBytes(id, body, level));
@@ -221,6 +237,9 @@ FileTimes WriteTimeOf(uint64_t ticks) {
 const uint64_t AppWriteTicks = 132539328000000000ull;
 const time_t AppWriteUnixTime = 1609459200;
 
+// Set 1's tool, the base of set 0's delta entry.
+Bytes ToolContents() { return Prose(20000, 4); }
+
 void AddSetZero(SetupCrafter& c, std::vector<RichFile>& files) {
     CraftedSet set;
     set.fields.displayName = "Demo Application";
@@ -231,7 +250,10 @@ void AddSetZero(SetupCrafter& c, std::vector<RichFile>& files) {
     set.fields.registryValue = "InstallDir";
     set.fields.tables[WelcomeTexts] = {"Welcome to Demo", "Caf\xE9 edition"};
     Bytes app = Prose(100000, 1), deep = Noise(40000, 2), readme = ReadmeWithDecoyMarker();
-    Bytes helper = Noise(5000, 3), uninstaller = Text("uninstaller body"), delta = Text("delta bytes");
+    Bytes helper = Noise(5000, 3), uninstaller = Text("uninstaller body");
+    Bytes patched = ToolContents();  // set 1's tool with a few words changed
+    patched.insert(patched.begin() + 5000, {'n', 'e', 'w', ' '});
+    patched[12000] = '!';
 
     FileEntryFields e = c.Stored("bin\\app.exe", app);
     e.entryFlags = VersionRule | HasFileTimes;
@@ -262,8 +284,7 @@ void AddSetZero(SetupCrafter& c, std::vector<RichFile>& files) {
     e = c.Stored("uninst.exe", uninstaller);
     e.entryFlags = UninstallerEntry;
     set.entries.push_back(e);
-    e = c.Stored("patch.dll", delta);
-    e.entryFlags = DeltaEntry;
+    e = c.Delta("patch.dll", ToolContents(), patched);
     e.baseSet = 1;
     set.entries.push_back(e);
     set.entries.push_back(c.Stored("data\\sub\\deep.bin", deep, 9));
@@ -278,7 +299,7 @@ void AddSetZero(SetupCrafter& c, std::vector<RichFile>& files) {
     files.insert(files.end(), {{0, 0, "bin/app.exe", app},          {0, 1, "empty.txt", {}},
                                {0, 2, "readme.txt", readme},        {0, 3, "<system>/helper.dll", helper},
                                {0, 5, "", {}},                      {0, 6, "", {}},
-                               {0, 7, "uninst.exe", uninstallerFile}, {0, 8, "", {}},
+                               {0, 7, "uninst.exe", uninstallerFile}, {0, 8, "patch.dll", patched},
                                {0, 9, "data/sub/deep.bin", deep}});
 }
 
@@ -289,7 +310,7 @@ void AddSetOne(SetupCrafter& c, std::vector<RichFile>& files) {
     set.fields.iniFile = "tools.ini";
     set.fields.iniSection = "Install";
     set.fields.iniKey = "Dir";
-    Bytes tool = Prose(20000, 4), font = Noise(3000, 5), config = Text("[kelvo]\n");
+    Bytes tool = ToolContents(), font = Noise(3000, 5), config = Text("[kelvo]\n");
     set.entries.push_back(c.Stored("tools\\tool.exe", tool));
     FileEntryFields e = c.Stored("demo.ttf", font);
     e.destinationFolder = FontsFolder;
@@ -433,9 +454,8 @@ TEST_CASE("verify passes a sound setup in one volume or several") {
         Outcome verified = Verify(WriteInVolumes(rich, layout, scratch.path));
         CHECK(verified.status == CommandSucceeded);
         CHECK(verified.err.empty());
-        CHECK(Contains(verified.out, "checked 9 stored files"));
-        CHECK(Contains(verified.out, "skipped 3 entries without stored data and 1 delta entry"));
-        CHECK(Contains(verified.out, "note: set 0 \"Demo Application\", file 8 <set>\\patch.dll: delta entry, not checked yet"));
+        CHECK(Contains(verified.out, "checked 10 stored files"));
+        CHECK(Contains(verified.out, "bytes, 1 delta entry) in 2 sets; skipped 3 entries without stored data"));
         CHECK(Contains(verified.out, "all stored files are intact"));
         if (!layout.splits.empty()) CHECK(Contains(verified.out, "setup.D01 ("));
     }
@@ -462,9 +482,9 @@ TEST_CASE("extract writes each set's files byte for byte, and only those") {
             }
             if (set == 0) {
                 expected.insert("data");  // the folder entry
-                CHECK(Contains(extracted.out, "skipped <set>\\extra.txt: installed from beside the setup"));
+                CHECK(Contains(extracted.out, "skipped <set>\\extra.txt: lies beside the setup and is not installed"));
                 CHECK(Contains(extracted.out, "skipped <set>\\copied.dat: copied from the setup's folder"));
-                CHECK(Contains(extracted.out, "skipped <set>\\patch.dll: delta entry"));
+                CHECK(Contains(extracted.out, "wrote patch.dll (20004 bytes)"));
             }
             CHECK(TreeOf(folder) == expected);  // no temporary names left, nothing extra
         }
@@ -600,7 +620,7 @@ void FlipStreamByte(SetupCrafter& c, uint32_t entry, uint32_t at, uint8_t value)
 void LastFileInVolume(SetupCrafter& c) { c.volumeStarts = {c.sets[1].entries[2].dataOffset}; }
 
 TEST_CASE("verify names the damaged file and what is wrong with it") {
-    const uint32_t App = 0, Readme = 2, Deep = 9, Config = 2;
+    const uint32_t App = 0, Readme = 2, Patch = 8, Deep = 9, Config = 2;
     const Damage damages[] = {
         {"a flipped byte in stored data", 0, Readme, [&](SetupCrafter& c) { FlipStreamByte(c, Readme, 40, 0x20); },
          {}, "check value 0x"},
@@ -615,6 +635,16 @@ TEST_CASE("verify names the damaged file and what is wrong with it") {
          "stored data ends before its stream does"},
         {"data past the stream's end", 0, Deep,
          [&](SetupCrafter& c) { c.sets[0].entries[Deep].dataOffset += 1000000; }, {}, "setup.D01, which is missing"},
+        {"a delta whose base does not exist", 0, Patch, [&](SetupCrafter& c) { c.sets[0].entries[Patch].baseIndex = 7; },
+         {}, "the delta's base (set 1 file 7) does not exist"},
+        {"a delta against a folder", 0, Patch,
+         [&](SetupCrafter& c) { c.sets[0].entries[Patch].baseSet = 0, c.sets[0].entries[Patch].baseIndex = 4; }, {},
+         "the delta's base (set 0 file 4) has no stored contents of its own"},
+        {"a delta cut short", 0, Patch, [&](SetupCrafter& c) { c.sets[0].entries[Patch].storedSize -= 1; }, {},
+         "delta: the literal stream ends before"},
+        {"a delta against a shorter file", 0, Patch,
+         [&](SetupCrafter& c) { c.sets[0].entries[Patch].baseIndex = 2; }, {},
+         "delta: command at byte 0 copies bytes 0..5000, outside the base's 8"},
         {"a missing volume", 1, Config, LastFileInVolume,
          [](const fs::path& folder) { fs::remove(folder / "setup.D01"); }, "setup.D01, which is missing"},
         {"a truncated volume", 1, Config, LastFileInVolume,
@@ -636,7 +666,7 @@ TEST_CASE("verify names the damaged file and what is wrong with it") {
         std::string victim = "kelvo: error: set " + std::to_string(damage.set) + " " + setName + ", file " +
                              std::to_string(damage.entry) + " ";
         CHECK(Contains(LineWith(verified.err, victim), damage.fault));
-        CHECK(Contains(verified.err, "1 of 9 stored files failed verification"));
+        CHECK(Contains(verified.err, "1 of 10 stored files failed verification"));
     }
 }
 

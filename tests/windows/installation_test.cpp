@@ -76,11 +76,11 @@ FILETIME LastWrite(const std::string& path) {
 bool SameTime(FILETIME a, FILETIME b) { return CompareFileTime(&a, &b) == 0; }
 
 // Temporary files the engine may have left beside the destinations.
-std::vector<std::string> LeftoverTemporaryFiles() {
+std::vector<std::string> LeftoverTemporaryFiles(const std::string& folder = Destination) {
     std::vector<std::string> found;
     for (const char* pattern : {"*.$*", "Docs\\*.$*"}) {
         WIN32_FIND_DATAA entry;
-        HANDLE search = FindFirstFileA((std::string(Destination) + pattern).c_str(), &entry);
+        HANDLE search = FindFirstFileA((folder + pattern).c_str(), &entry);
         if (search == INVALID_HANDLE_VALUE) continue;
         do found.push_back(entry.cFileName);
         while (FindNextFileA(search, &entry));
@@ -204,5 +204,23 @@ TEST_CASE("a relocated run asks for the disk that holds the next volume") {
         FinishInstallation();
     }
     deleteSelfAtRestart = false;
+    RemoveTree("C:\\Kelvo Install");
+}
+
+TEST_CASE("a delta entry is built from its base entry's contents") {
+    RemoveTree("C:\\Kelvo Install");
+    LoadedSetup setup(FixtureSetup("install-delta"));
+    SelectInstallSet(1);
+    CopyPath(DestinationPath, "C:\\Kelvo Install\\New\\", PathCapacity);
+    REQUIRE((currentFirstEntry->entryFlags & DeltaEntry) != 0);
+    REQUIRE(StartInstallation());
+    while (InstallNextEntry()) {
+    }
+    CHECK(engineState == NoEngineError);
+    FinishInstallation();
+    CHECK(ReadWholeFile("C:\\Kelvo Install\\New\\notes.txt") ==
+          ReadWholeFile(std::string(KELVO_SOURCE_DIR) + "\\tests\\fixtures\\projects\\install-delta\\new.txt"));
+    CHECK(currentFirstEntry->outcome == FileNew);
+    CHECK(LeftoverTemporaryFiles("C:\\Kelvo Install\\New\\").empty());
     RemoveTree("C:\\Kelvo Install");
 }

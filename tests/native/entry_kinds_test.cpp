@@ -1,0 +1,372 @@
+// Entries beyond plain files in setups kelvo builds: files copied from or
+// left beside the setup, folders, the uninstaller with its prefix data,
+// kept file times and deltas against other entries. Each setup is read back
+// through the setup program's loader and kelvo's list, verify and extract.
+#include <doctest/doctest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "archive/archive_offset.h"
+#include "archive/check_value.h"
+#include "archive/loader.h"
+#include "builder/archive_builder.h"
+#include "builder/build_command.h"
+#include "builder/entry_records.h"
+#include "builder/project.h"
+#include "builder/setup_commands.h"
+#include "builder/setup_reader.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Scratch {
+    fs::path path;
+    Scratch() {
+        char pattern[] = "/tmp/kelvo-entry-kinds-XXXXXX";
+        REQUIRE(mkdtemp(pattern) != nullptr);
+        path = pattern;
+    }
+    ~Scratch() { fs::remove_all(path); }
+};
+
+Bytes ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const fs::path& path, const Bytes& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void WriteText(const fs::path& path, const std::string& text) { WriteBytes(path, Bytes(text.begin(), text.end())); }
+
+Bytes Prose(size_t size, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<std::string> vocabulary(500);
+    for (std::string& word : vocabulary)
+        for (size_t n = 2 + rng() % 8; word.size() < n;) word += static_cast<char>('a' + rng() % 26);
+    Bytes data;
+    while (data.size() < size) {
+        const std::string& w = vocabulary[rng() % vocabulary.size()];
+        data.insert(data.end(), w.begin(), w.end());
+        data.push_back(' ');
+    }
+    data.resize(size);
+    return data;
+}
+
+Bytes Noise(size_t size, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes data(size);
+    for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
+    return data;
+}
+
+// A stand-in for the setup program: the offset marker and its empty slot.
+std::string FakeStub(const fs::path& folder) {
+    Bytes stub(600, 'S');
+    std::copy(ArchiveOffsetMarker, ArchiveOffsetMarker + 6, stub.begin() + 100);
+    std::fill(stub.begin() + 106, stub.begin() + 110, 0);
+    WriteBytes(folder / "stub.exe", stub);
+    return (folder / "stub.exe").string();
+}
+
+struct QuietOutput {
+    int saved = dup(STDOUT_FILENO);
+    QuietOutput() {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        close(null);
+    }
+    ~QuietOutput() {
+        dup2(saved, STDOUT_FILENO);
+        close(saved);
+    }
+};
+
+void Build(const fs::path& folder, const std::string& setup, std::vector<std::string> more = {}) {
+    std::vector<std::string> args = {(folder / "kelvo.toml").string(), "-o", setup, "--stub", FakeStub(folder)};
+    args.insert(args.end(), more.begin(), more.end());
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    QuietOutput quiet;
+    REQUIRE(RunBuildCommand(static_cast<int>(argv.size()), argv.data()) == 0);
+}
+
+struct Report {
+    int status;
+    std::string out, err;
+};
+
+Report Verify(const std::string& setup) {
+    std::ostringstream out, err;
+    int status = VerifySetup(setup, out, err);
+    return {status, out.str(), err.str()};
+}
+
+Report List(const std::string& setup) {
+    std::ostringstream out, err;
+    int status = ListSetup(setup, out, err);
+    return {status, out.str(), err.str()};
+}
+
+Report Extract(const std::string& setup, const fs::path& into, uint32_t set) {
+    std::ostringstream out, err;
+    int status = ExtractSetup({setup, into.string(), set}, out, err);
+    return {status, out.str(), err.str()};
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string LineWith(const std::string& text, const std::string& part) {
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (Contains(line, part)) return line;
+    return "";
+}
+
+uint64_t FileTimeOf(const timespec& t) { return (uint64_t(t.tv_sec) + 11644473600ull) * 10000000 + uint64_t(t.tv_nsec) / 100; }
+uint64_t Ticks(const uint32_t time[2]) { return (uint64_t(time[1]) << 32) | time[0]; }
+
+}  // namespace
+
+TEST_CASE("files beside the setup, folders, the uninstaller and file times read back as the project gives them") {
+    Scratch s;
+    Bytes cab = Noise(3000, 1), app = Prose(5000, 2), program = Noise(700, 3);
+    WriteBytes(s.path / "big.cab", cab);
+    WriteBytes(s.path / "app.txt", app);
+    WriteBytes(s.path / "uninstaller.bin", program);
+    WriteText(s.path / "kelvo.toml", R"(
+[setup]
+wizard-picture = ""
+uninstaller-program = "uninstaller.bin"
+
+[[set]]
+name = "Main"
+uninstaller = "Tools\\uninst.exe"
+
+[[set.file]]
+source = "big.cab"
+copy-from-setup-folder = true
+
+[[set.file]]
+name = "Disk1/manual.pdf"
+copy-from-setup-folder = true
+uninstall = "keep"
+
+[[set.file]]
+name = "readme.txt"
+stays-in-setup-folder = true
+role = "open"
+desktop = { name = "Read me" }
+
+[[set.file]]
+source = "app.txt"
+keep-times = true
+
+[[set.folder]]
+name = "Data"
+)");
+    std::string setup = (s.path / "setup.exe").string();
+    Build(s.path, setup);
+    struct stat info;
+    REQUIRE(stat((s.path / "app.txt").c_str(), &info) == 0);
+
+    {
+        LoadedSetup loaded(setup);
+        REQUIRE(loaded.IsLoaded());
+        CHECK(Bytes(setupScript.prefixData.data, setupScript.prefixData.data + setupScript.prefixData.size) == program);
+        std::vector<const FileEntry*> entries = FileEntriesOf(0);
+        REQUIRE(entries.size() == 6);
+        struct Expected {
+            std::string name;
+            uint8_t flags, kind;
+            uint32_t size, storedSize;
+        };
+        const Expected expected[] = {
+            {"big.cab", CopiedFromSetupFolder, RemovedFile, 3000, 0},
+            {"Disk1\\manual.pdf", CopiedFromSetupFolder, KeptFile, 0, 0},
+            {"readme.txt", 0, SetupFolderFile, 0, 0},
+            {"app.txt", HasFileTimes, RemovedFile, 5000, +entries[3]->storedSize},
+            {"Data", 0, FolderEntry, 0, 0},
+            {"Tools\\uninst.exe", UninstallerEntry, KeptFile, 8, +entries[5]->storedSize},
+        };
+        for (size_t i = 0; i < entries.size(); i++) {
+            CAPTURE(expected[i].name);
+            const FileEntry& e = *entries[i];
+            CHECK(std::string(EntryString(&e, EntryFileName)) == expected[i].name);
+            CHECK(+e.entryFlags == expected[i].flags);
+            CHECK(+e.entryKind == expected[i].kind);
+            CHECK(+e.size == expected[i].size);
+            CHECK(+e.storedSize == expected[i].storedSize);
+        }
+        CHECK(+entries[0]->checkValue == RotateAddCheck(cab.data(), 3000, 0));
+        CHECK(+entries[2]->afterSetupRole == OpenedDocument);
+        CHECK(std::string(EntryString(entries[2], EntryDesktopName)) == "Read me");
+        CHECK(+entries[3]->storedSize > 0);
+        REQUIRE(TimesOf(*entries[3]) != nullptr);
+        FileTimes times;  // copied out: the entry's fields are unaligned
+        std::memcpy(&times, TimesOf(*entries[3]), sizeof times);
+        CHECK(Ticks(times.lastWrite) == FileTimeOf(info.st_mtim));
+        CHECK(Ticks(times.creation) == FileTimeOf(info.st_mtim));
+        CHECK(Ticks(times.lastAccess) == FileTimeOf(info.st_atim));
+    }
+
+    Report listed = List(setup);
+    CHECK(Contains(LineWith(listed.out, "big.cab"), "file    -----C"));
+    CHECK(Contains(LineWith(listed.out, "readme.txt"), "beside  ------"));
+    CHECK(Contains(LineWith(listed.out, "uninst.exe"), "U-----"));
+    CHECK(Contains(listed.out, "prefix data:       700 bytes"));
+
+    Report verified = Verify(setup);
+    CHECK(verified.status == CommandSucceeded);
+    CHECK(Contains(verified.out, "checked 2 stored files"));
+    CHECK(Contains(verified.out, "skipped 4 entries without stored data"));
+
+    Report extracted = Extract(setup, s.path / "out", 0);
+    REQUIRE(extracted.status == CommandSucceeded);
+    Bytes uninstaller = program;
+    uninstaller.insert(uninstaller.end(), {0x7F, 0x7F, 0, 0, 0, 0, 0, 0});  // the log's first header goes here
+    CHECK(ReadBytes(s.path / "out/Tools/uninst.exe") == uninstaller);
+    CHECK(ReadBytes(s.path / "out/app.txt") == app);
+    CHECK(fs::is_directory(s.path / "out/Data"));
+    CHECK_FALSE(fs::exists(s.path / "out/big.cab"));
+}
+
+namespace {
+
+// Two sets: version 1 of three files, and version 2 of them.
+struct DeltaProject {
+    Scratch s;
+    Bytes text1 = Prose(400000, 10), text2, noise1 = Noise(60000, 11), noise2 = Noise(60000, 12), same = Prose(9000, 13);
+
+    explicit DeltaProject(const std::string& secondSetKeys) {
+        text2 = text1;
+        text2.insert(text2.begin() + 1000, {'a', 'd', 'd', 'e', 'd'});
+        text2.erase(text2.begin() + 200000, text2.begin() + 200100);
+        text2[300000] = '#';
+        WriteBytes(s.path / "v1/text.txt", text1);
+        WriteBytes(s.path / "v2/text.txt", text2);
+        WriteBytes(s.path / "v1/noise.bin", noise1);
+        WriteBytes(s.path / "v2/noise.bin", noise2);
+        WriteBytes(s.path / "v1/same.txt", same);
+        WriteBytes(s.path / "v2/same.txt", same);
+        WriteText(s.path / "kelvo.toml", "[setup]\nwizard-picture = \"\"\n"
+                                         "[[set]]\nname = \"one\"\n[[set.file]]\nsource = \"v1/*\"\n"
+                                         "[[set]]\nname = \"two\"\n" + secondSetKeys);
+    }
+};
+
+}  // namespace
+
+TEST_CASE("auto deltas are taken where they are smaller, named ones always, and decode through the loader") {
+    DeltaProject p("[[set.file]]\nsource = \"v2/*\"\ndelta = \"auto\"\n"
+                   "[[set.file]]\nsource = \"v2/noise.bin\"\nname = \"copy.bin\"\n"
+                   "delta-base = { set = 0, file = \"noise.bin\" }\n");
+    std::string setup = (p.s.path / "setup.exe").string(), plain = (p.s.path / "plain.exe").string();
+    Build(p.s.path, setup);
+    {
+        LoadedSetup loaded(setup);
+        REQUIRE(loaded.IsLoaded());
+        std::vector<const FileEntry*> two = FileEntriesOf(1);
+        REQUIRE(two.size() == 4);  // noise.bin, same.txt, text.txt, copy.bin
+        CHECK_FALSE(IsDeltaEntry(*two[0]));  // unrelated contents: the delta is no smaller
+        CHECK_FALSE(IsDeltaEntry(*two[1]));  // identical contents are shared, not deltas
+        REQUIRE(IsDeltaEntry(*two[2]));
+        CHECK(+two[2]->baseSet == 0);
+        CHECK(+two[2]->baseIndex == 2);
+        CHECK(+two[2]->storedSize < 200);
+        CHECK(+two[2]->size == p.text2.size());
+        CHECK(+two[2]->checkValue == RotateAddCheck(p.text2.data(), static_cast<u32>(p.text2.size()), 0));
+        REQUIRE(IsDeltaEntry(*two[3]));  // named: taken although it is no smaller
+        CHECK(+two[3]->baseIndex == 0);
+    }
+    Report listed = List(setup);
+    std::string deltaLine = LineWith(listed.out, "delta of set 0 file 2");
+    CHECK(Contains(deltaLine, "----D-  <set>\\text.txt"));
+    Report verified = Verify(setup);
+    CHECK_MESSAGE(verified.status == CommandSucceeded, verified.err);
+    CHECK(Contains(verified.out, "2 delta entries"));
+    REQUIRE(Extract(setup, p.s.path / "out", 1).status == CommandSucceeded);
+    CHECK(ReadBytes(p.s.path / "out/text.txt") == p.text2);
+    CHECK(ReadBytes(p.s.path / "out/copy.bin") == p.noise2);
+
+    // Without deltas the same project is larger by about the text's size.
+    WriteText(p.s.path / "kelvo.toml", "[setup]\nwizard-picture = \"\"\n[[set]]\n[[set.file]]\nsource = \"v1/*\"\n"
+                                       "[[set]]\n[[set.file]]\nsource = \"v2/*\"\n");
+    Build(p.s.path, plain);
+    CHECK(fs::file_size(plain) > fs::file_size(setup) + 50000);
+}
+
+TEST_CASE("split over disks, a delta reads its base from the volume the setup is in") {
+    DeltaProject p("[[set.file]]\nsource = \"v2/text.txt\"\ndelta-base = { set = 0, file = \"text.txt\" }\n"
+                   "[[set.file]]\nsource = \"v2/noise.bin\"\n");
+    std::string setup = (p.s.path / "setup.exe").string();
+    Build(p.s.path, setup, {"--disk-size", "40K", "--level", "0"});
+    CHECK(fs::exists(p.s.path / "setup.D05"));
+    Report verified = Verify(setup);
+    CHECK_MESSAGE(verified.status == CommandSucceeded, verified.err);
+    REQUIRE(Extract(setup, p.s.path / "out", 1).status == CommandSucceeded);
+    CHECK(ReadBytes(p.s.path / "out/text.txt") == p.text2);
+
+    // A base that comes after its delta cannot be reached across disks.
+    WriteText(p.s.path / "kelvo.toml", "[setup]\nwizard-picture = \"\"\n"
+                                       "[[set]]\n[[set.file]]\nsource = \"v2/text.txt\"\n"
+                                       "delta-base = { set = 1, file = \"text.txt\" }\n"
+                                       "[[set]]\n[[set.file]]\nsource = \"v1/text.txt\"\n");
+    Project later = LoadProject((p.s.path / "kelvo.toml").string());
+    CHECK_THROWS_WITH(BuildSetup(later, BuildOptions{setup, FakeStub(p.s.path), 40960, 1, 6}),
+                      doctest::Contains("set 0 file 0 is a delta against set 1 file 0, which comes later"));
+}
+
+TEST_CASE("faults of the new keys name the file, the line and the key") {
+    Scratch s;
+    WriteText(s.path / "a.txt", "a");
+    WriteText(s.path / "b.txt", "b");
+    WriteText(s.path / "uninst.bin", "program");
+    struct Case {
+        const char* text;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"[[set]]\n[[set.file]]\nsource = \"a.txt\"\nversion-rule = true\n",
+         ":4: set[0].file[0].version-rule: " /* path */},
+        {"[[set]]\n[[set.file]]\nsource = \"a.txt\"\nlanguage-rule = true\n", "has no version resource (VERSIONINFO)"},
+        {"[[set]]\n[[set.file]]\nsource = \"a.txt\"\ncopy-from-setup-folder = true\nkeep-times = true\n",
+         ":5: set[0].file[0].keep-times: does not go with copy-from-setup-folder"},
+        {"[[set]]\n[[set.file]]\nname = \"x\"\nstays-in-setup-folder = true\nuninstall = \"keep\"\n",
+         ":5: set[0].file[0].uninstall: does not go with stays-in-setup-folder"},
+        {"[[set]]\n[[set.file]]\ncopy-from-setup-folder = true\n", ":3: set[0].file[0].copy-from-setup-folder: needs a name"},
+        {"[[set]]\n[[set.file]]\nsource = \"a.txt\"\ndelta-base = { set = 3, file = \"a.txt\" }\n",
+         ":2: set[0].file[0].delta-base: set 3 does not exist"},
+        {"[[set]]\n[[set.file]]\nsource = \"a.txt\"\n[[set]]\n[[set.file]]\nsource = \"b.txt\"\n"
+         "delta-base = { set = 0, file = \"c.txt\" }\n",
+         ":5: set[1].file[0].delta-base: set 0 has no file \"c.txt\""},
+        {"[[set]]\n[[set.folder]]\nname = \"d\"\n[[set.file]]\nsource = \"b.txt\"\ndelta-base = { set = 0, file = \"d\" }\n",
+         "\"d\" of set 0 is no packed file of its own"},
+        {"[[set]]\n[[set.file]]\nsource = \"a.txt\"\ndelta-base = { set = 0, file = \"a.txt\" }\n", "cannot be its own base"},
+        {"[[set]]\n[[set.file]]\nsource = \"*.txt\"\ndelta-base = { set = 0, file = \"a.txt\" }\n",
+         ":4: set[0].file[0].delta-base: needs a single source"},
+        {"[[set]]\n[[set.file]]\nsource = \"a.txt\"\ndelta = \"always\"\n", ":4: set[0].file[0].delta: must be \"none\" or \"auto\""},
+        {"[setup]\nuninstaller-program = \"uninst.bin\"\n[[set]]\n", ":2: setup.uninstaller-program: no set has an uninstaller"},
+        {"[[set]]\nuninstaller = \"..\\\\u.exe\"\n", ":2: set[0].uninstaller:"},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(std::string(c.text));
+        WriteText(s.path / "kelvo.toml", c.text);
+        CHECK_THROWS_WITH_AS(LoadProject((s.path / "kelvo.toml").string()), doctest::Contains(c.message), ProjectError);
+    }
+}
