@@ -163,3 +163,17 @@ TEST_CASE("a restart wanted by the set hides the program to run and asks at the 
     CHECK_FALSE(AppearsWithin(std::string(folder) + "\\ran.txt", 1500));
     RemoveTree("C:\\Kelvo Install");
 }
+
+TEST_CASE("a failed copy from beside the setup is reported with the system's own words") {
+    RemoveTree("C:\\Kelvo Install");
+    Installation install(FixtureSetup("install-copy"), "C:\\Kelvo Install\\Copy");
+    CHECK(install.Finish() == "Setup Complete");
+    std::string report = install.driver.PageText(FirstPageText);
+    std::string reason = "beside.txt: ";
+    size_t at = report.find(reason);
+    REQUIRE(at != std::string::npos);
+    CHECK(report.size() > at + reason.size());  // the system's message follows
+    REQUIRE(install.driver.ClickFrameButton(FrameCancelButton));
+    CHECK(install.driver.WaitForExit() == 0);
+    RemoveTree("C:\\Kelvo Install");
+}
