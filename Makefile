@@ -68,6 +68,7 @@ bench:
 	  echo "=== $$b"; "$$b" || exit 1; \
 	done
 	@echo "setup program size: $$(stat -c %s $(SETUP_EXE)) bytes"
+	@echo "uninstall program size: $$(stat -c %s build/bin/kelvo-uninstall.exe) bytes"
 
 # libFuzzer targets from tests/fuzz/<name>_fuzz.cpp. With FUZZ_SECONDS=N each
 # runs for N seconds, growing its corpus in build/fuzz/corpus/<name> from the

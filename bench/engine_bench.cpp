@@ -9,7 +9,6 @@
 // setup does not load or the installation fails. bench/install_bench.sh
 // runs it under Wine on each of its payloads. The engine is the Windows
 // tests' build of it (-O1), not the setup program's (-Os).
-#ifdef _WIN32
 #include <windows.h>
 #include <stdio.h>
 
@@ -115,14 +114,3 @@ int main(int argc, char** argv) {
     }
     return Run(argv[1], argv[2]);
 }
-
-#else
-// The native build takes every bench/*_bench.cpp; this one measures the
-// Windows engine, so natively it only says where its figures come from.
-#include <cstdio>
-
-int main() {
-    std::puts("engine_bench runs under Wine: its figures are part of bench/install_bench.sh");
-    return 0;
-}
-#endif

@@ -26,15 +26,16 @@ windows_bin=${KELVO_WINDOWS_BIN:-$root/build/bin}
 stub=$windows_bin/kelvo-setup.exe
 driver=$windows_bin/kelvo-driver.exe
 engine=$windows_bin/engine_bench.exe
-work=$root/build/bench/install
 nsis_stubs=/usr/share/nsis/Stubs
 pace_ms=50          # the progress page installs one entry per 50 ms tick
 slack_seconds=120   # time a wizard run may take beyond its pace and the setup's work
 
+# Each scale keeps its own payloads and installers for the next run.
 if [ "${BENCH_FULL:-0}" = 1 ]; then
-    scale=1 scale_note="full size (BENCH_FULL=1)"
+    scale=1 scale_note="full size (BENCH_FULL=1)" work=$root/build/bench/install-full
 else
     scale=0.25 scale_note="a quarter of full size; BENCH_FULL=1 for 100 MB / 600 files / 3,000 files"
+    work=$root/build/bench/install
 fi
 
 for program in "$kelvo" "$stub" "$driver" "$engine"; do
@@ -50,8 +51,8 @@ exec 8>"$work/lock"
 flock 8
 
 # ---------------------------------------------------------------------------
-# Payloads: build/bench/install/<shape>/payload, made again only when the
-# generator or the scale changed.
+# Payloads: build/bench/install[-full]/<shape>/payload, made again only when
+# the generator changed.
 make_payload() {
     local shape=$1 folder=$work/$1/payload stamp="generator-1 $1 $scale"
     [ "$(cat "$work/$shape/stamp" 2>/dev/null)" = "$stamp" ] && return
@@ -177,11 +178,15 @@ start_wine() {
     xvfb_pid=$!
     local tenths=100
     until grep -q '^[0-9]' "$wine_dir/display" 2>/dev/null; do
-        [ "$tenths" -gt 0 ] && kelvo_pid_is "$xvfb_pid" "" || { echo "install_bench: Xvfb did not start" >&2; exit 1; }
+        if [ "$tenths" -le 0 ] || ! kelvo_pid_is "$xvfb_pid" ""; then
+            echo "install_bench: Xvfb did not start" >&2
+            exit 1
+        fi
         sleep 0.1
         tenths=$((tenths - 1))
     done
-    export DISPLAY=":$(head -n1 "$wine_dir/display")"
+    DISPLAY=":$(head -n1 "$wine_dir/display")"
+    export DISPLAY
     # Without -f the server goes to the background once it is ready.
     wineserver -p </dev/null >>"$log" 2>&1 8>&-
     # Brings up the services and the virtual desktop before anything is timed.
@@ -285,14 +290,15 @@ for shape in "${shapes[@]}"; do
 done
 
 echo
-printf '%-7s %-10s %11s %8s %9s %10s %10s\n' payload installer "bytes" stub "install s" "ours/size" "ours/time"
+printf '%-7s %-10s %15s %10s %9s %9s %9s\n' payload installer "installer bytes" "stub bytes" "install s" \
+    "ours/size" "ours/time"
 for row in "${rows[@]}"; do
     read -r shape installer bytes stub_bytes seconds <<<"$row"
     if [ "$installer" = kelvo ]; then
         ours_bytes=$bytes ours_seconds=$seconds
-        printf '%-7s %-10s %11s %8s %9s\n' "$shape" "$installer" "$bytes" "$stub_bytes" "$seconds"
+        printf '%-7s %-10s %15s %10s %9s\n' "$shape" "$installer" "$bytes" "$stub_bytes" "$seconds"
     else
-        printf '%-7s %-10s %11s %8s %9s %10s %10s\n' "$shape" "$installer" "$bytes" "$stub_bytes" "$seconds" \
+        printf '%-7s %-10s %15s %10s %9s %9s %9s\n' "$shape" "$installer" "$bytes" "$stub_bytes" "$seconds" \
             "$(ratio "$ours_bytes" "$bytes")" "$(ratio "$ours_seconds" "$seconds")"
     fi
 done

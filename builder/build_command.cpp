@@ -26,7 +26,10 @@ const char* const buildUsage =
     "  --threads N          compress on N threads (default: one per core)\n"
     "  --level L            compression level 0..12 (default 9)\n"
     "  --stub PATH          the setup program to start from\n"
-    "                       (default: kelvo-setup.exe beside kelvo)\n";
+    "                       (default: kelvo-setup.exe beside kelvo)\n"
+    "  --uninstaller PATH   kelvo's uninstall program, for sets with an uninstaller\n"
+    "                       when the project gives no [setup] uninstaller-program\n"
+    "                       (default: kelvo-uninstall.exe beside kelvo)\n";
 
 const int DefaultLevel = 9;
 const int MaxLevel = 12;
@@ -52,17 +55,19 @@ uint64_t ParseNumber(const std::string& option, const std::string& text, bool al
     return std::stoull(text.substr(0, digits)) * scale;
 }
 
-std::string DefaultStub() {
+// A program built with kelvo, found beside it.
+std::string BesideKelvo(const char* name) {
     char self[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return "kelvo-setup.exe";
+    if (n <= 0) return name;
     self[n] = '\0';
-    return (std::filesystem::path(self).parent_path() / "kelvo-setup.exe").string();
+    return (std::filesystem::path(self).parent_path() / name).string();
 }
 
 struct Arguments {
     std::string project;
     BuildOptions options;
+    std::string uninstaller;
     bool help = false;
 };
 
@@ -88,6 +93,7 @@ Arguments ParseArguments(int argc, char** argv) {
         else if (arg == "-o" || arg == "--output") args.options.output = takeValue();
         else if (arg == "--disk-size") args.options.diskSize = ParseNumber(arg, takeValue(), true);
         else if (arg == "--stub") args.options.stub = takeValue();
+        else if (arg == "--uninstaller") args.uninstaller = takeValue();
         else if (arg == "--threads") {
             uint64_t threads = ParseNumber(arg, takeValue(), false);
             if (threads < 1 || threads > MaxThreads) throw UsageError("--threads must be 1.." + std::to_string(MaxThreads));
@@ -103,7 +109,8 @@ Arguments ParseArguments(int argc, char** argv) {
     if (args.help) return args;
     if (args.project.empty()) throw UsageError("no project given");
     if (args.options.output.empty()) throw UsageError("no output given (-o OUTPUT.exe)");
-    if (args.options.stub.empty()) args.options.stub = DefaultStub();
+    if (args.options.stub.empty()) args.options.stub = BesideKelvo("kelvo-setup.exe");
+    if (args.uninstaller.empty()) args.uninstaller = BesideKelvo("kelvo-uninstall.exe");
     return args;
 }
 
@@ -134,6 +141,7 @@ int RunBuildCommand(int argc, char** argv) {
     }
     try {
         Project project = LoadProject(args.project);
+        if (project.needsUninstallProgram) UseUninstallProgram(project, args.uninstaller);
         BuildSummary summary = BuildSetup(project, args.options);
         PrintSummary(args.options.output, summary);
         return ExitOk;

@@ -13,6 +13,8 @@
 #include <set>
 #include <toml++/toml.h>
 
+#include "builder/uninstall_texts.h"
+
 #include "archive/check_value.h"
 #include "builder/content_pool.h"
 #include "builder/default_resources.h"
@@ -237,6 +239,7 @@ struct SetDefaults {
     std::string title;
     GivenTexts texts;
     bool automaticDelta = false;  // [setup] delta = "auto": every file's default
+    std::map<std::string, std::string> uninstallTexts;  // kelvo's uninstall program's, by name
 };
 
 // A number of at most nine digits, so it fits in 32 bits.
@@ -377,13 +380,36 @@ std::vector<Bytes> ReadTemplates(const TableReader& setup) {
     }
 }
 
+// kelvo's English texts for its uninstall program, with those that
+// [setup.uninstall-texts] gives in their place.
+std::map<std::string, std::string> ReadUninstallTexts(const TableReader& setup) {
+    std::map<std::string, std::string> texts = DefaultUninstallTexts();
+    const toml::table* table = setup.SubTable("uninstall-texts");
+    if (table == nullptr) return texts;
+    if (setup.Has("uninstaller-program"))
+        setup.FailAt("uninstall-texts", "does not go with uninstaller-program (they are kelvo's own uninstall program's)");
+    const std::vector<std::string>& names = UninstallTextNames();
+    for (auto&& entry : *table) {
+        std::string name(entry.first.str());
+        if (std::find(names.begin(), names.end(), name) == names.end()) {
+            std::string known;
+            for (const std::string& n : names) known += (known.empty() ? "" : ", ") + n;
+            setup.FailAt("uninstall-texts", "has no text \"" + name + "\" (known: " + known + ")");
+        }
+        if (!entry.second.is_string()) setup.FailAt("uninstall-texts", "\"" + name + "\" must be a text");
+        texts[name] = entry.second.as_string()->get();
+    }
+    return texts;
+}
+
 TableReader SetupReader(const TableReader& root, const toml::table& table) {
     return TableReader(root.Where(), table, "setup",
                        {"title", "wizard-picture", "templates", "remove-earlier-installations", "single-page",
-                        "background", "texts", "uninstaller-program", "delta"});
+                        "background", "texts", "uninstaller-program", "delta", "uninstall-texts"});
 }
 
 void ReadSetup(const TableReader& root, Project& project, SetDefaults& defaults) {
+    defaults.uninstallTexts = DefaultUninstallTexts();
     const toml::table* table = root.SubTable("setup");
     if (table == nullptr) return;
     TableReader setup = SetupReader(root, *table);
@@ -399,6 +425,7 @@ void ReadSetup(const TableReader& root, Project& project, SetDefaults& defaults)
         if (project.prefixData.empty()) setup.FailAt("uninstaller-program", "names an empty file");
     }
     defaults.automaticDelta = setup.Choice("delta", {"none", "auto"}, 0) == 1;
+    defaults.uninstallTexts = ReadUninstallTexts(setup);
     ReadBackground(setup, project, defaults.title);
 }
 
@@ -840,6 +867,20 @@ void ResolveDeltaBases(Project& project) {
     }
 }
 
+// Without [setup] uninstaller-program the uninstallers are kelvo's own
+// program, which the build adds as PrefixData; each uninstaller's data is
+// then that program's texts and the closing header.
+void UseBuiltInUninstaller(Project& project, const SetDefaults& defaults) {
+    if (!project.prefixData.empty()) return;
+    for (ProjectSet& set : project.sets) {
+        for (ProjectEntry& entry : set.entries) {
+            if (!(entry.fields.entryFlags & UninstallerEntry)) continue;
+            entry.inlineContents = UninstallerData(defaults.uninstallTexts);
+            project.needsUninstallProgram = true;
+        }
+    }
+}
+
 void CheckUninstallerProgram(const TableReader& root, const Project& project) {
     if (project.prefixData.empty()) return;
     for (const ProjectSet& set : project.sets)
@@ -850,6 +891,16 @@ void CheckUninstallerProgram(const TableReader& root, const Project& project) {
 }
 
 }  // namespace
+
+void UseUninstallProgram(Project& project, const std::string& programPath) {
+    std::ifstream in(programPath, std::ios::binary);
+    Bytes program(std::istreambuf_iterator<char>(in), {});
+    if (!in.good() && !in.eof()) program.clear();
+    if (program.empty())
+        throw ProjectError(project.path + ": the uninstallers need kelvo's uninstall program, and " + programPath +
+                           " cannot be read (build kelvo-uninstall.exe, give --uninstaller PATH or [setup] uninstaller-program)");
+    project.prefixData = std::move(program);
+}
 
 Bytes MakeLogFont(const std::string& faceName, int height, int weight, bool italic) {
     Bytes font;
@@ -892,5 +943,6 @@ Project LoadProject(const std::string& path) {
     ReadSinglePage(root, project);
     ResolveDeltaBases(project);
     CheckUninstallerProgram(root, project);
+    UseBuiltInUninstaller(project, defaults);
     return project;
 }

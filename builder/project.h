@@ -16,7 +16,12 @@
 //   remove-earlier-installations = true
 //   single-page = { page = 2, set = 0 }
 //   uninstaller-program = "uninst.bin"  the uninstall program, stored once as PrefixData
-//                                      and written ahead of each set's uninstaller entry
+//                                      and written ahead of each set's uninstaller entry;
+//                                      without it kelvo's own kelvo-uninstall.exe (kelvo
+//                                      build --uninstaller PATH; default beside kelvo)
+//   [setup.uninstall-texts]            texts of kelvo's uninstall program by name (caption,
+//                                      confirm, keep-shared, removing, done, restart, no-log),
+//                                      replacing the English ones of resources/uninstall_texts.inc
 //   delta = "auto"                     every file's default for its own delta key
 //   [setup.texts]                      texts every set starts from (as [set.texts])
 //   [setup.background]                 full-screen background window
@@ -32,7 +37,8 @@
 //   uninstaller = "uninst.exe"         the set's uninstaller entry, last in its list,
 //                                      installed under this name below the destination;
 //                                      its own data is an 8-byte closing record header,
-//                                      which the uninstall log's first header replaces
+//                                      which the uninstall log's first header replaces;
+//                                      with kelvo's own program its texts come first
 //   [set.texts]  welcome | information | destination | confirmation | progress
 //                | finish | messages | buttons | selection | 0..10 =
 //                ["...", ...] (strings 0, 1, ...) or { 31 = "...", ... }
@@ -129,6 +135,7 @@ struct Project {
     std::string backgroundTitle;
     Bytes backgroundStyle;               // the record body; empty without a background
     Bytes prefixData;                    // the uninstaller program; empty: no PrefixData record
+    bool needsUninstallProgram = false;  // uninstallers but no program: UseUninstallProgram supplies kelvo's
     std::vector<Bytes> dialogTemplates;  // none, or DialogTemplateCount
     std::optional<FixedPageBody> fixedPage;
     std::vector<ProjectSet> sets;
@@ -136,6 +143,11 @@ struct Project {
 
 // Reads and checks a project; throws ProjectError.
 Project LoadProject(const std::string& path);
+
+// Makes the program at `programPath` (kelvo-uninstall.exe) the PrefixData of
+// a project whose uninstallers need it; throws ProjectError when it cannot
+// be read.
+void UseUninstallProgram(Project& project, const std::string& programPath);
 
 // The 60-byte LOGFONTA of the background title's font. `height` is the
 // character height in pixels.

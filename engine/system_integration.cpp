@@ -2,5 +2,3 @@
 // installation calls, doing nothing until then.
 #include "engine/system_integration.h"
 
-void WriteUninstallLog() {}
-void RunEarlierUninstallers() {}

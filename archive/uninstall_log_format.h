@@ -1,0 +1,56 @@
+// Layout of the uninstall log that setup appends to the uninstall program,
+// shared by the setup program that writes it and the uninstall program that
+// reads it back from its own file.
+//
+// The uninstall program as extracted ends with an 8-byte closing header
+// (RecordHeader id 0x7F7F). Setup overwrites those 8 bytes with the header of
+// the file list and appends:
+//
+//   +-----------------------------+
+//   | RecordHeader 0x1235 | body  |  u32 count, then count file records
+//   | RecordHeader 0x1236 | body  |  u32 count, then count shortcut records
+//   |                             |  (only when the set made menu shortcuts)
+//   | RecordHeader 0x1238 | body  |  u32 root key, counted key path
+//   |                             |  (only when the set has a display name)
+//   | RecordHeader 0x7F7F         |  end of the log, length 0
+//   +-----------------------------+
+//
+// Headers have flags 0 (bodies are never compressed). All integers are
+// little-endian and unaligned.
+//
+// Counted string: u16 byte length, then that many bytes, no terminator.
+//
+// File record: counted folder, counted name, u8 LogFileFlags.
+//   folder "."          the file lies directly in the destination folder
+//   folder ".\sub\dir"  it lies below the destination folder
+//   folder "C:\WINDOWS" any other folder, absolute, no trailing backslash
+// A folder entry's record has its parent as folder and its own name as name
+// (".", "Data"); a folder entry whose name ends in a backslash would have
+// the folder itself and an empty name. Records keep the order of the set's
+// file list, each entry's desktop shortcut (flags 0) right after it.
+//
+// Shortcut record: counted folder (absolute, no trailing backslash),
+// counted name (the link's file name with ".lnk").
+#pragma once
+#include "common/types.h"
+
+enum UninstallLogRecordId : u16 {
+    LogFileListRecord = 0x1235,
+    LogShortcutListRecord = 0x1236,
+    LogUninstallKeyRecord = 0x1238,
+    LogEndRecord = 0x7F7F,
+};
+
+// Flags byte of a file record.
+const u8 LogSharedLibrary = 0x01;   // decrease its SharedDLLs count
+const u8 LogFont = 0x02;            // remove it from the system's fonts
+const u8 LogSelfRegistered = 0x04;  // call its DllUnregisterServer
+
+// Root of the uninstall key in the 0x1238 record: HKEY_LOCAL_MACHINE.
+const u32 LogLocalMachineRoot = 0x80000002u;
+
+// The folder name that stands for the destination folder in file records.
+const char LogDestinationFolder = '.';
+
+// Where the uninstall key lives under the root; the set's display name follows.
+#define UNINSTALL_KEY_PREFIX "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"

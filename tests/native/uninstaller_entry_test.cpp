@@ -1,0 +1,199 @@
+// What kelvo writes for a set's uninstaller when the project brings no
+// uninstall program: kelvo's own program as PrefixData, and as the entry's
+// data the program's texts (English, or the project's) and the closing
+// header that setup replaces with the uninstall log.
+#include <doctest/doctest.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <utility>
+#include <string>
+#include <vector>
+
+#include "archive/archive_offset.h"
+#include "archive/records.h"
+#include "builder/build_command.h"
+#include "builder/project.h"
+#include "builder/setup_commands.h"
+#include "uninstall/uninstall_texts.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Scratch {
+    fs::path path;
+    Scratch() {
+        char pattern[] = "/tmp/kelvo-uninstaller-entry-XXXXXX";
+        REQUIRE(mkdtemp(pattern) != nullptr);
+        path = pattern;
+    }
+    ~Scratch() { fs::remove_all(path); }
+};
+
+Bytes ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const fs::path& path, const Bytes& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void WriteText(const fs::path& path, const std::string& text) { WriteBytes(path, Bytes(text.begin(), text.end())); }
+
+const ProjectEntry& UninstallerOf(const Project& project) {
+    for (const ProjectEntry& entry : project.sets.at(0).entries)
+        if (entry.fields.entryFlags & UninstallerEntry) return entry;
+    FAIL("no uninstaller entry");
+    throw;
+}
+
+// The texts of an uninstaller's data, which must be the texts record and
+// the closing header and nothing else.
+std::vector<std::string> TextsOf(const Bytes& data) {
+    REQUIRE(data.size() >= 2 * sizeof(RecordHeader));
+    CHECK(ReadU16(data.data()) == UninstallTextsRecord);
+    CHECK(data[2] == 0);  // not compressed: the uninstaller reads it as it stands
+    uint32_t length = ReadU32(data.data() + 4);
+    REQUIRE(data.size() == 2 * sizeof(RecordHeader) + length);
+    const Bytes closing = {0x7F, 0x7F, 0, 0, 0, 0, 0, 0};
+    CHECK(Bytes(data.end() - 8, data.end()) == closing);
+    std::vector<std::string> texts;
+    std::string text;
+    for (uint32_t i = 0; i < length; i++) {
+        char c = static_cast<char>(data[sizeof(RecordHeader) + i]);
+        if (c != '\0') text += c;
+        else texts.push_back(std::exchange(text, ""));
+    }
+    CHECK(text.empty());  // the last text is terminated too
+    return texts;
+}
+
+// A stand-in for the setup program: the offset marker and its empty slot.
+std::string FakeStub(const fs::path& folder) {
+    Bytes stub(600, 'S');
+    std::copy(ArchiveOffsetMarker, ArchiveOffsetMarker + 6, stub.begin() + 100);
+    std::fill(stub.begin() + 106, stub.begin() + 110, 0);
+    WriteBytes(folder / "stub.exe", stub);
+    return (folder / "stub.exe").string();
+}
+
+struct Quiet {
+    int savedOut = dup(STDOUT_FILENO), savedErr = dup(STDERR_FILENO);
+    Quiet() {
+        fflush(stdout);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        close(null);
+    }
+    ~Quiet() {
+        fflush(stdout);
+        dup2(savedOut, STDOUT_FILENO);
+        dup2(savedErr, STDERR_FILENO);
+        close(savedOut);
+        close(savedErr);
+    }
+};
+
+int Build(const fs::path& folder, const std::string& uninstaller) {
+    std::vector<std::string> args = {(folder / "kelvo.toml").string(), "-o", (folder / "setup.exe").string(),
+                                     "--stub", FakeStub(folder), "--uninstaller", uninstaller};
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    Quiet quiet;
+    return RunBuildCommand(static_cast<int>(argv.size()), argv.data());
+}
+
+const char* const setWithUninstaller = "[[set]]\nname = \"App\"\nuninstaller = \"uninst.exe\"\n";
+
+}  // namespace
+
+TEST_CASE("an uninstaller without a program of the project's gets kelvo's texts, in order, with its closing header") {
+    Scratch s;
+    struct Case {
+        const char* setup;  // the [setup] part of the project
+        const char* name;   // the text it changes, or none
+        const char* text;
+    };
+    const Case cases[] = {
+        {"", nullptr, nullptr},
+        {"[setup.uninstall-texts]\nconfirm = \"Really remove %s?\"\n", "confirm", "Really remove %s?"},
+        {"[setup.uninstall-texts]\ncaption = \"\"\n", "caption", ""},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(std::string(c.setup));
+        WriteText(s.path / "kelvo.toml", std::string(c.setup) + setWithUninstaller);
+        Project project = LoadProject((s.path / "kelvo.toml").string());
+        CHECK(project.needsUninstallProgram);
+        CHECK(project.prefixData.empty());  // the build adds it
+        const ProjectEntry& entry = UninstallerOf(project);
+        REQUIRE(entry.inlineContents.has_value());
+        std::vector<std::string> texts = TextsOf(*entry.inlineContents);
+        REQUIRE(texts.size() == UninstallTextCount);
+        for (uint32_t n = 0; n < UninstallTextCount; n++) {
+            bool changed = c.name != nullptr && n == (std::string(c.name) == "confirm" ? ConfirmText : CaptionText);
+            CAPTURE(n);
+            if (changed) CHECK(texts[n] == c.text);
+            else CHECK_FALSE(texts[n].empty());  // every English text is there
+        }
+        CHECK(texts[CaptionText] == (c.name != nullptr && std::string(c.name) == "caption" ? "" : "Uninstall"));
+        CHECK(texts[ConfirmText].find("%s") != std::string::npos);
+        CHECK(texts[KeepSharedText].find("%s") != std::string::npos);
+    }
+}
+
+TEST_CASE("an uninstaller with the project's program keeps only the closing header, and no texts are written") {
+    Scratch s;
+    WriteBytes(s.path / "own.bin", Bytes(100, 'P'));
+    WriteText(s.path / "kelvo.toml", std::string("[setup]\nuninstaller-program = \"own.bin\"\n") + setWithUninstaller);
+    Project project = LoadProject((s.path / "kelvo.toml").string());
+    CHECK_FALSE(project.needsUninstallProgram);
+    CHECK(*UninstallerOf(project).inlineContents == Bytes({0x7F, 0x7F, 0, 0, 0, 0, 0, 0}));
+    CHECK(project.prefixData == Bytes(100, 'P'));
+}
+
+TEST_CASE("kelvo build puts its uninstall program ahead of the uninstaller's texts, or fails without it") {
+    Scratch s;
+    Bytes program(3000, 0);
+    for (size_t i = 0; i < program.size(); i++) program[i] = static_cast<uint8_t>(i * 7);
+    WriteBytes(s.path / "kelvo-uninstall.exe", program);
+    WriteText(s.path / "kelvo.toml", std::string("[setup]\nwizard-picture = \"\"\n") + setWithUninstaller);
+    REQUIRE(Build(s.path, (s.path / "kelvo-uninstall.exe").string()) == 0);
+
+    std::ostringstream out, err;
+    REQUIRE(ExtractSetup({(s.path / "setup.exe").string(), (s.path / "out").string(), 0}, out, err) == CommandSucceeded);
+    Bytes installed = ReadBytes(s.path / "out/uninst.exe");
+    REQUIRE(installed.size() > program.size());
+    CHECK(Bytes(installed.begin(), installed.begin() + program.size()) == program);
+    CHECK(TextsOf(Bytes(installed.begin() + program.size(), installed.end())).size() == UninstallTextCount);
+
+    CHECK(Build(s.path, (s.path / "missing.exe").string()) != 0);
+}
+
+TEST_CASE("uninstall texts the program does not know, or meant for another program, are refused") {
+    Scratch s;
+    WriteBytes(s.path / "own.bin", Bytes(10, 'P'));
+    struct Case {
+        const char* setup;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"[setup.uninstall-texts]\ngoodbye = \"x\"\n", "setup.uninstall-texts: has no text \"goodbye\""},
+        {"[setup.uninstall-texts]\ndone = 3\n", "\"done\" must be a text"},
+        {"[setup]\nuninstaller-program = \"own.bin\"\n[setup.uninstall-texts]\ndone = \"x\"\n",
+         "does not go with uninstaller-program"},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(std::string(c.setup));
+        WriteText(s.path / "kelvo.toml", std::string(c.setup) + setWithUninstaller);
+        CHECK_THROWS_WITH_AS(LoadProject((s.path / "kelvo.toml").string()), doctest::Contains(c.message), ProjectError);
+    }
+}

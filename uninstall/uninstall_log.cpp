@@ -1,0 +1,121 @@
+#include "uninstall/uninstall_log.h"
+
+#include <string.h>
+
+#include "archive/records.h"
+#include "archive/uninstall_log_format.h"
+#include "common/file.h"
+#include "common/helpers.h"
+#include "uninstall/uninstall_texts.h"
+
+// Enough for the DOS stub, the PE headers and the section table.
+static const u32 HeaderBytes = 4096;
+// A log bigger than this is no log setup wrote.
+static const u32 LargestData = 64u << 20;
+static const u32 PeOffsetField = 0x3C;
+static const u32 SectionHeaderSize = 40;
+static const u32 SectionRawSizeField = 16;
+static const u32 SectionRawOffsetField = 20;
+
+u32 ImageEnd(const u8* header, u32 size) {
+    if (size < PeOffsetField + 4 || header[0] != 'M' || header[1] != 'Z') return 0;
+    u32 pe = ReadU32(header + PeOffsetField);
+    if (pe > size - 24 || memcmp(header + pe, "PE\0\0", 4) != 0) return 0;
+    u32 sections = ReadU16(header + pe + 6);
+    u32 table = pe + 24 + ReadU16(header + pe + 20);
+    if (table > size || sections > (size - table) / SectionHeaderSize) return 0;
+    u32 end = 0;
+    for (u32 i = 0; i < sections; i++) {
+        const u8* section = header + table + i * SectionHeaderSize;
+        u32 rawEnd = ReadU32(section + SectionRawOffsetField) + ReadU32(section + SectionRawSizeField);
+        if (rawEnd > end) end = rawEnd;
+    }
+    return end;
+}
+
+static bool ReadTail(FileHandle file, UninstallData* data) {
+    u8 header[HeaderBytes];
+    u32 got = 0;
+    if (!ReadFromFile(file, header, HeaderBytes, &got)) return false;
+    u32 start = ImageEnd(header, got);
+    u32 size = FileSize(file);
+    if (start == 0 || size == SeekFailed || size < start || size - start > LargestData) return false;
+    data->imageSize = start;
+    data->size = size - start;
+    if (data->size == 0) return true;
+    if (SeekFile(file, static_cast<i32>(start), SeekFromStart) != start) return false;
+    return AllocateBlock(data->size, &data->bytes) && ReadExactly(file, data->bytes, data->size);
+}
+
+// Remembers the bodies this program reads; other ids are passed over.
+static void FindRecords(UninstallData* data) {
+    u32 at = 0;
+    while (data->size - at >= sizeof(RecordHeader)) {
+        u16 id = ReadU16(data->bytes + at);
+        u32 length = ReadU32(data->bytes + at + 4);
+        at += sizeof(RecordHeader);
+        if (id == LogEndRecord || length > data->size - at) return;
+        const u8* body = data->bytes + at;
+        if (id == UninstallTextsRecord) data->texts = body, data->textsLength = length;
+        if (id == LogFileListRecord) data->fileList = body, data->fileListLength = length;
+        if (id == LogShortcutListRecord) data->shortcutList = body, data->shortcutListLength = length;
+        if (id == LogUninstallKeyRecord) data->uninstallKey = body, data->uninstallKeyLength = length;
+        at += length;
+    }
+}
+
+bool LoadUninstallData(const char* path, UninstallData* data) {
+    memset(data, 0, sizeof *data);
+    FileHandle file = OpenExistingFile(path, OpenRead);
+    if (file == NoFile) return false;
+    bool read = ReadTail(file, data);
+    CloseFile(file);
+    if (!read) {
+        ReleaseUninstallData(data);
+        return false;
+    }
+    FindRecords(data);
+    return true;
+}
+
+void ReleaseUninstallData(UninstallData* data) {
+    ReleaseBlock(&data->bytes);
+    memset(data, 0, sizeof *data);
+}
+
+const char* UninstallTextOf(const UninstallData& data, u32 n) {
+    u32 at = 0;
+    for (u32 i = 0; at < data.textsLength; i++) {
+        const u8* text = data.texts + at;
+        const u8* nul = static_cast<const u8*>(memchr(text, 0, data.textsLength - at));
+        if (nul == nullptr) break;  // an unterminated last text is no text
+        if (i == n) return reinterpret_cast<const char*>(text);
+        at += static_cast<u32>(nul - text) + 1;
+    }
+    return "";
+}
+
+LogCursor CursorOver(const u8* body, u32 length) { return {body, body + (body != nullptr ? length : 0)}; }
+
+bool ReadLogCount(LogCursor* cursor, u32* count) {
+    if (cursor->end - cursor->at < 4) return false;
+    *count = ReadU32(cursor->at);
+    cursor->at += 4;
+    return true;
+}
+
+bool ReadLogByte(LogCursor* cursor, u8* value) {
+    if (cursor->at == cursor->end) return false;
+    *value = *cursor->at++;
+    return true;
+}
+
+bool ReadCountedText(LogCursor* cursor, char* text, u32 capacity) {
+    if (cursor->end - cursor->at < 2) return false;
+    u32 length = ReadU16(cursor->at);
+    if (length >= capacity || static_cast<u32>(cursor->end - cursor->at - 2) < length) return false;
+    memcpy(text, cursor->at + 2, length);
+    text[length] = '\0';
+    cursor->at += 2 + length;
+    return strlen(text) == length;
+}

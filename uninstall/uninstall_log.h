@@ -1,0 +1,46 @@
+// What the uninstall program reads from its own file: the image it runs
+// from, then its texts and the uninstall log that setup appended, in the
+// record format of the setup archive (archive/uninstall_log_format.h).
+#pragma once
+#include "common/types.h"
+
+// The records found behind the image; a body pointer is null when its
+// record is missing. Bodies point into `bytes`.
+struct UninstallData {
+    u32 imageSize;  // where the data begins in the file
+    u8* bytes;
+    u32 size;
+    const u8* texts;
+    u32 textsLength;
+    const u8* fileList;  // u32 count, then the file records
+    u32 fileListLength;
+    const u8* shortcutList;  // u32 count, then the shortcut records
+    u32 shortcutListLength;
+    const u8* uninstallKey;  // u32 root, counted key path
+    u32 uninstallKeyLength;
+};
+
+// Length of the executable image that starts `header` (the file's first
+// `size` bytes): the end of its last section. 0 when it is no PE image.
+u32 ImageEnd(const u8* header, u32 size);
+
+// Reads everything behind the image of `path` and finds the records, up to
+// the first closing header. False when the file cannot be read or is no
+// image; a file without texts or log still loads, with null bodies.
+bool LoadUninstallData(const char* path, UninstallData* data);
+void ReleaseUninstallData(UninstallData* data);
+
+// Text n of the texts record, or the empty text.
+const char* UninstallTextOf(const UninstallData& data, u32 n);
+
+// Reading record bodies without ever passing their end.
+struct LogCursor {
+    const u8* at;
+    const u8* end;
+};
+LogCursor CursorOver(const u8* body, u32 length);
+bool ReadLogCount(LogCursor* cursor, u32* count);
+bool ReadLogByte(LogCursor* cursor, u8* value);
+// A counted string into `text` (`capacity` bytes, terminated). False when
+// it runs past the body, does not fit or holds a NUL.
+bool ReadCountedText(LogCursor* cursor, char* text, u32 capacity);

@@ -1,0 +1,182 @@
+// Entry point of the uninstall program. Like the setup program it starts
+// without the compiler's start-up code and imports system libraries only.
+//
+// A normal start asks first, then hands over to a copy of its image in the
+// temporary folder, because a running program cannot delete its own file;
+// the copy removes what the original's log lists, deletes the original and
+// its emptied folder, and has itself deleted at the next restart. A start
+// with "/X" works in place without questions and leaves its own file to the
+// setup program that waits for it.
+#include <windows.h>
+
+#include <string.h>
+
+#include "common/file.h"
+#include "common/helpers.h"
+#include "common/paths.h"
+#include "control/deferred_operations.h"
+#include "control/setup_state.h"
+#include "uninstall/places.h"
+#include "uninstall/progress_window.h"
+#include "uninstall/removal.h"
+#include "uninstall/uninstall_log.h"
+#include "uninstall/uninstall_start.h"
+#include "uninstall/uninstall_texts.h"
+
+static const u32 LastCopyNumber = 998;
+static const u32 CommandCapacity = 2 * PathCapacity + 16;
+static const u32 TextCapacity = 1024;
+// How long the copy waits for the original to end before it leaves the
+// original's file to the next restart.
+static const u32 OriginalEndAttempts = 50;
+static const DWORD OriginalEndPause = 100;
+static const u32 ExtraSteps = 2;  // folders and the uninstall key
+
+static bool IsNtPlatform() {
+    OSVERSIONINFOA version;
+    version.dwOSVersionInfoSize = sizeof version;
+    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+static void ShowReport(const UninstallData& data, HWND owner, u32 text, const char* name) {
+    char message[TextCapacity];
+    FillText(message, TextCapacity, UninstallTextOf(data, text), name);
+    MessageBoxA(owner, message, UninstallTextOf(data, CaptionText), MB_OK | MB_ICONINFORMATION);
+}
+
+// The program's name, from the uninstall key of the log; empty without one.
+static void ReadDisplayName(const UninstallData& data, char* name) {
+    LogCursor cursor = CursorOver(data.uninstallKey, data.uninstallKeyLength);
+    u32 root;
+    char keyPath[ResolvedCapacity];
+    name[0] = '\0';
+    if (ReadLogCount(&cursor, &root) && ReadCountedText(&cursor, keyPath, ResolvedCapacity))
+        CopyPath(name, DisplayNameOf(keyPath), PathCapacity);
+}
+
+// Creates the first free _uninst<n>.exe in the temporary folder; its path
+// goes into `copy`.
+static FileHandle CreateCopyFile(char* copy) {
+    for (u32 n = 1; n <= LastCopyNumber; n++) {
+        u32 length = GetTempPathA(PathCapacity, copy);
+        if (length == 0 || length + sizeof "\\_uninst998.exe" > PathCapacity) return NoFile;
+        AppendBackslash(copy);
+        wsprintfA(copy + strlen(copy), "_uninst%u.exe", n);
+        if (GetFileAttributesA(copy) != INVALID_FILE_ATTRIBUTES) continue;
+        FileHandle created = CreateNewFile(copy);
+        if (created != NoFile) return created;
+    }
+    return NoFile;
+}
+
+static bool CopyImage(const char* own, u32 imageSize, FileHandle copy) {
+    u8* image;
+    if (!AllocateBlock(imageSize, &image)) return false;
+    FileHandle source = OpenExistingFile(own, OpenRead);
+    bool copied = source != NoFile && ReadExactly(source, image, imageSize) && WriteToFile(copy, image, imageSize) == WriteDone;
+    CloseFile(source);
+    ReleaseBlock(&image);
+    return copied;
+}
+
+// Starts the copy without waiting for it: the copy waits for this program
+// to end before it deletes it.
+static bool StartCopy(char* command) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started;
+    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+        return false;
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return true;
+}
+
+// True when the copy was started and this run must end.
+static bool HandOverToCopy(const char* own, u32 imageSize) {
+    char copy[PathCapacity];
+    FileHandle file = CreateCopyFile(copy);
+    if (file == NoFile) return false;
+    bool copied = CopyImage(own, imageSize, file);
+    CloseFile(file);
+    char command[CommandCapacity];
+    FormatCopyCommand(command, copy, own);
+    if (copied && StartCopy(command)) return true;
+    DeleteFileA(copy);
+    return false;
+}
+
+// The copy deletes the original once it has ended, and the destination
+// folder when nothing is left in it.
+static void RemoveOriginal(RemovalRun* run, const char* original) {
+    for (u32 attempt = 0; attempt < OriginalEndAttempts && !DeleteFileA(original); attempt++) Sleep(OriginalEndPause);
+    DeleteOrSchedule(run, original);
+    char folder[PathCapacity];
+    CopyPath(folder, DestinationFolder(), PathCapacity);
+    RemoveTrailingBackslash(folder);
+    RemoveDirectoryA(folder);
+}
+
+static u32 Uninstall(const UninstallData& data, StartMode mode, const char* original) {
+    RemovalRun run = {};
+    run.data = &data;
+    run.silent = mode == SilentStart;
+    u32 steps = RecordCount(data.fileList, data.fileListLength) +
+                RecordCount(data.shortcutList, data.shortcutListLength) + ExtraSteps;
+    run.window = OpenProgressWindow(GetModuleHandleA(nullptr), UninstallTextOf(data, CaptionText), steps);
+    RemoveLoggedItems(&run);
+    if (mode == RelocatedStart) RemoveOriginal(&run, original);
+    if (!run.silent) {
+        char name[PathCapacity];
+        ReadDisplayName(data, name);
+        ShowReport(data, run.window, run.leftForRestart ? RestartText : DoneText, name);
+    }
+    CloseProgressWindow(run.window);
+    return run.leftForRestart ? UninstallLeftForRestart : UninstallDone;
+}
+
+// Asks, then hands over to the copy; works in place (its own file left for
+// the restart) only when no copy can be started.
+static u32 StartNormally(const UninstallData& data, const char* own) {
+    char name[PathCapacity];
+    ReadDisplayName(data, name);
+    char question[TextCapacity];
+    FillText(question, TextCapacity, UninstallTextOf(data, ConfirmText), name);
+    if (MessageBoxA(nullptr, question, UninstallTextOf(data, CaptionText), MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return UninstallCancelled;
+    if (HandOverToCopy(own, data.imageSize)) return UninstallDone;
+    ScheduleAtRestart(nullptr, own);
+    return Uninstall(data, NormalStart, own);
+}
+
+static u32 RunUninstall() {
+    isNt = IsNtPlatform();
+    char own[PathCapacity];
+    char original[PathCapacity];
+    if (GetModuleFileNameA(nullptr, own, PathCapacity) == 0) return UninstallNoLog;
+    StartMode mode = ReadStartMode(GetCommandLineA(), original, PathCapacity);
+    // The copy is deleted at the next restart, whatever happens next.
+    if (mode == RelocatedStart) ScheduleAtRestart(nullptr, own);
+    const char* logFile = mode == RelocatedStart ? original : own;
+    UninstallData data;
+    if (!LoadUninstallData(logFile, &data)) return UninstallNoLog;
+    // The uninstaller lies in the destination folder: that is its own folder.
+    char destination[PathCapacity];
+    CopyPath(destination, logFile, PathCapacity);
+    char* lastBackslash = strrchr(destination, '\\');
+    if (lastBackslash != nullptr) lastBackslash[1] = '\0';
+    InitPlaces(destination);
+    u32 result;
+    if (data.fileList == nullptr) {
+        if (mode != SilentStart) ShowReport(data, nullptr, NoLogText, "");
+        result = UninstallNoLog;
+    } else if (mode == NormalStart) {
+        result = StartNormally(data, own);
+    } else {
+        result = Uninstall(data, mode, original);
+    }
+    ReleaseUninstallData(&data);
+    return result;
+}
+
+extern "C" void UninstallEntry() { ExitProcess(RunUninstall()); }

@@ -1,0 +1,30 @@
+// How the uninstall program was started, and what it ends with.
+#pragma once
+#include "common/types.h"
+
+// Exit codes.
+enum UninstallExit : u32 {
+    UninstallDone = 0,          // everything listed is gone (or handed over to the copy)
+    UninstallLeftForRestart = 1,  // some files in use go at the next restart
+    UninstallCancelled = 2,     // the user answered No: nothing was removed
+    UninstallNoLog = 3,         // the file holds no uninstall log: nothing to remove
+};
+
+enum StartMode {
+    NormalStart,    // ask, then hand over to a copy in the temporary folder
+    SilentStart,    // "/X" (a setup removing an earlier installation): in place, no questions
+    RelocatedStart, // the copy: /U"original uninstaller", works on the original's log
+};
+
+// The switch that ends a silent start, and the one that names the original.
+const char SilentSwitch = 'X';
+const char OriginalSwitch = 'U';
+
+// Reads the whole command line (program name included). Setup starts the
+// uninstaller as `path /X` with the path unquoted, so "/X" is recognised as
+// the last word, whatever blanks the path holds. For a relocated start the
+// original's path goes into `original` (capacity characters).
+StartMode ReadStartMode(const char* commandLine, char* original, u32 capacity);
+
+// The copy's command line: "copy" /U"original".
+void FormatCopyCommand(char* command, const char* copy, const char* original);
