@@ -34,8 +34,8 @@ test:
 
 # The main job: build the example project into a setup, check it, and tour
 # its pages under Wine, keeping a screenshot of each (PNG) in build/demo/shots;
-# then tour two small examples for the windowed wizard and the gradient
-# background.
+# then tour two small examples, the windowed wizard and the gradient
+# background, through their installation to the finish page.
 DEMO_SETUP := build/demo/kelvo-demo-setup.exe
 DEMO_SHOTS := build/demo/shots
 TOUR := bash scripts/wine-run.sh build/bin/kelvo-driver.exe tour
@@ -50,10 +50,11 @@ demo:
 	@rm -rf $(DEMO_SHOTS) && mkdir -p $(DEMO_SHOTS)/demo $(DEMO_SHOTS)/classic $(DEMO_SHOTS)/gradient
 	@echo "=== touring $(DEMO_SETUP) under Wine"
 	@$(TOUR) "Z:$(CURDIR)/$(DEMO_SETUP)" --shots "Z:$(CURDIR)/$(DEMO_SHOTS)/demo"
-	@for example in classic gradient; do \
-	  echo "=== kelvo build examples/$$example/kelvo.toml, and its tour"; \
+	@for tour in classic:6 gradient:5; do \
+	  example=$${tour%:*}; pages=$${tour#*:}; \
+	  echo "=== kelvo build examples/$$example/kelvo.toml, and its tour through the installation"; \
 	  build/bin/kelvo build examples/$$example/kelvo.toml -o build/demo/$$example-setup.exe >/dev/null || exit 1; \
-	  $(TOUR) "Z:$(CURDIR)/build/demo/$$example-setup.exe" --shots "Z:$(CURDIR)/$(DEMO_SHOTS)/$$example" --pages 4 || exit 1; \
+	  $(TOUR) "Z:$(CURDIR)/build/demo/$$example-setup.exe" --shots "Z:$(CURDIR)/$(DEMO_SHOTS)/$$example" --pages $$pages || exit 1; \
 	done
 	@for f in $(DEMO_SHOTS)/*/*.bmp; do [ -e "$$f" ] || continue; convert "$$f" "$${f%.bmp}.png" && rm "$$f" || exit 1; done
 	@echo "=== screenshots in $(CURDIR)/$(DEMO_SHOTS):"; cd $(DEMO_SHOTS) && ls */

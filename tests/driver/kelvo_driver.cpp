@@ -263,8 +263,9 @@ int Tour(const TourSettings& settings) {
         Shoot(settings, number, Slug(driver.PageTitle()));
         if (number == settings.pages) break;
         if (!driver.ClickFrameButton(FrameNextButton)) {
-            printf("Next cannot be pressed: the tour ends here\n");
-            break;
+            // The progress page moves on by itself when the files are in.
+            printf("Next cannot be pressed: waiting for the setup to move on\n");
+            continue;
         }
         printf("clicking Next\n");
     }
