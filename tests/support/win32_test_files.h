@@ -61,3 +61,10 @@ private:
 
 // Removes `path` with everything below it; read-only files too.
 void RemoveTree(const std::string& path);
+
+// The strings of PendingFileRenameOperations, the operations the system
+// carries out at the next restart: source, target pairs.
+std::vector<std::string> PendingOperations();
+// Removes the pairs whose source lies in `folder`, so the shared prefix's
+// next wineserver start has nothing of a test to carry out.
+void ForgetPendingOperations(const std::string& folder);

@@ -81,34 +81,6 @@ private:
 const bool Nt = true;
 const bool Windows98 = false;
 
-const char* const SessionManagerKey = "System\\CurrentControlSet\\Control\\Session Manager";
-const char* const PendingValue = "PendingFileRenameOperations";
-
-// The strings of PendingFileRenameOperations, in order.
-std::vector<std::string> PendingOperations() {
-    std::vector<std::string> strings;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return strings;
-    DWORD type = 0, size = 0;
-    std::vector<char> data;
-    if (RegQueryValueExA(key, PendingValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ) {
-        // Two more zeros, so even a list without its terminators ends.
-        data.resize(size + 2);
-        RegQueryValueExA(key, PendingValue, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
-    }
-    RegCloseKey(key);
-    if (data.empty()) return strings;
-    // The list holds source, target pairs. An empty target is a deletion, so
-    // only an empty string where a pair would start ends the list.
-    for (size_t at = 0; at < size;) {
-        std::string text(data.data() + at);
-        if (text.empty() && strings.size() % 2 == 0) break;
-        strings.push_back(text);
-        at += text.size() + 1;
-    }
-    return strings;
-}
-
 // The target recorded for `source`, or "(none)" when it has no record. Other
 // tests in the prefix may have records of their own.
 std::string PendingTarget(const std::vector<std::string>& pending, const std::string& source) {
@@ -116,27 +88,6 @@ std::string PendingTarget(const std::vector<std::string>& pending, const std::st
         if (pending[i] == source) return pending[i + 1];
     }
     return "(none)";
-}
-
-// Removes the pairs whose source lies in `folder`, so the shared prefix's
-// next wineserver start has nothing of this test to carry out.
-void ForgetPendingOperations(const std::string& folder) {
-    std::vector<std::string> strings = PendingOperations();
-    std::string kept;
-    for (size_t i = 0; i + 1 < strings.size(); i += 2) {
-        if (strings[i].find(folder) != std::string::npos) continue;
-        kept += strings[i] + '\0' + strings[i + 1] + '\0';
-    }
-    HKEY key;
-    REQUIRE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS);
-    if (kept.empty()) {
-        RegDeleteValueA(key, PendingValue);
-    } else {
-        kept += '\0';
-        RegSetValueExA(key, PendingValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
-                       static_cast<DWORD>(kept.size()));
-    }
-    RegCloseKey(key);
 }
 
 }  // namespace

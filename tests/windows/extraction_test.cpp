@@ -856,55 +856,6 @@ TEST_CASE("a library in use counts as locked, though deleting it reports access 
     CHECK_FALSE(Exists(r.temporary));
 }
 
-namespace {
-
-const char* const SessionManagerKey = "System\\CurrentControlSet\\Control\\Session Manager";
-const char* const PendingValue = "PendingFileRenameOperations";
-
-// The strings of PendingFileRenameOperations: source, target pairs.
-std::vector<std::string> PendingOperations() {
-    std::vector<std::string> strings;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return strings;
-    DWORD type = 0, size = 0;
-    std::vector<char> data;
-    if (RegQueryValueExA(key, PendingValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ) {
-        data.resize(size + 2);
-        RegQueryValueExA(key, PendingValue, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
-    }
-    RegCloseKey(key);
-    for (size_t at = 0; at < size && !data.empty();) {
-        std::string text(data.data() + at);
-        if (text.empty() && strings.size() % 2 == 0) break;
-        strings.push_back(text);
-        at += text.size() + 1;
-    }
-    return strings;
-}
-
-// Removes the pairs whose source lies in `folder`, so the shared prefix's
-// next wineserver start has nothing of this test to carry out.
-void ForgetPendingOperations(const std::string& folder) {
-    std::vector<std::string> strings = PendingOperations();
-    std::string kept;
-    for (size_t i = 0; i + 1 < strings.size(); i += 2) {
-        if (strings[i].find(folder) != std::string::npos) continue;
-        kept += strings[i] + '\0' + strings[i + 1] + '\0';
-    }
-    HKEY key;
-    REQUIRE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS);
-    if (kept.empty()) {
-        RegDeleteValueA(key, PendingValue);
-    } else {
-        kept += '\0';
-        RegSetValueExA(key, PendingValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
-                       static_cast<DWORD>(kept.size()));
-    }
-    RegCloseKey(key);
-}
-
-}  // namespace
-
 TEST_CASE("a locked file in the Windows or system folder is replaced at the next restart, without a question") {
     for (u8 folder : {WindowsFolder, SystemFolder}) {
         CAPTURE(int(folder));
