@@ -24,34 +24,13 @@
 #include "builder/entry_records.h"
 #include "builder/project.h"
 #include "builder/setup_commands.h"
+#include "tests/support/native_files.h"
 #include "builder/setup_reader.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Scratch {
-    fs::path path;
-    Scratch() {
-        char pattern[] = "/tmp/kelvo-entry-kinds-XXXXXX";
-        REQUIRE(mkdtemp(pattern) != nullptr);
-        path = pattern;
-    }
-    ~Scratch() { fs::remove_all(path); }
-};
-
-Bytes ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const fs::path& path, const Bytes& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-void WriteText(const fs::path& path, const std::string& text) { WriteBytes(path, Bytes(text.begin(), text.end())); }
 
 Bytes Prose(size_t size, uint32_t seed) {
     std::mt19937 rng(seed);
@@ -144,7 +123,7 @@ uint64_t Ticks(const uint32_t time[2]) { return (uint64_t(time[1]) << 32) | time
 }  // namespace
 
 TEST_CASE("files beside the setup, folders, the uninstaller and file times read back as the project gives them") {
-    Scratch s;
+    Scratch s("entry-kinds");
     Bytes cab = Noise(3000, 1), app = Prose(5000, 2), program = Noise(700, 3);
     WriteBytes(s.path / "big.cab", cab);
     WriteBytes(s.path / "app.txt", app);
@@ -250,7 +229,7 @@ namespace {
 
 // Two sets: version 1 of three files, and version 2 of them.
 struct DeltaProject {
-    Scratch s;
+    Scratch s{"entry-kinds"};
     Bytes text1 = Prose(400000, 10), text2, noise1 = Noise(60000, 11), noise2 = Noise(60000, 12), same = Prose(9000, 13);
 
     explicit DeltaProject(const std::string& secondSetKeys) {
@@ -333,7 +312,7 @@ TEST_CASE("split over disks, a delta reads its base from the volume the setup is
 }
 
 TEST_CASE("faults of the new keys name the file, the line and the key") {
-    Scratch s;
+    Scratch s("entry-kinds");
     WriteText(s.path / "a.txt", "a");
     WriteText(s.path / "b.txt", "b");
     WriteText(s.path / "uninst.bin", "program");

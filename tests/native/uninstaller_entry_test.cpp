@@ -19,34 +19,13 @@
 #include "builder/build_command.h"
 #include "builder/project.h"
 #include "builder/setup_commands.h"
+#include "tests/support/native_files.h"
 #include "uninstall/uninstall_texts.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Scratch {
-    fs::path path;
-    Scratch() {
-        char pattern[] = "/tmp/kelvo-uninstaller-entry-XXXXXX";
-        REQUIRE(mkdtemp(pattern) != nullptr);
-        path = pattern;
-    }
-    ~Scratch() { fs::remove_all(path); }
-};
-
-Bytes ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const fs::path& path, const Bytes& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-void WriteText(const fs::path& path, const std::string& text) { WriteBytes(path, Bytes(text.begin(), text.end())); }
 
 const ProjectEntry& UninstallerOf(const Project& project) {
     for (const ProjectEntry& entry : project.sets.at(0).entries)
@@ -117,7 +96,7 @@ const char* const setWithUninstaller = "[[set]]\nname = \"App\"\nuninstaller = \
 }  // namespace
 
 TEST_CASE("an uninstaller without a program of the project's gets kelvo's texts, in order, with its closing header") {
-    Scratch s;
+    Scratch s("uninstaller-entry");
     struct Case {
         const char* setup;  // the [setup] part of the project
         const char* name;   // the text it changes, or none
@@ -151,7 +130,7 @@ TEST_CASE("an uninstaller without a program of the project's gets kelvo's texts,
 }
 
 TEST_CASE("an uninstaller with the project's program keeps only the closing header, and no texts are written") {
-    Scratch s;
+    Scratch s("uninstaller-entry");
     WriteBytes(s.path / "own.bin", Bytes(100, 'P'));
     WriteText(s.path / "kelvo.toml", std::string("[setup]\nuninstaller-program = \"own.bin\"\n") + setWithUninstaller);
     Project project = LoadProject((s.path / "kelvo.toml").string());
@@ -161,7 +140,7 @@ TEST_CASE("an uninstaller with the project's program keeps only the closing head
 }
 
 TEST_CASE("kelvo build puts its uninstall program ahead of the uninstaller's texts, or fails without it") {
-    Scratch s;
+    Scratch s("uninstaller-entry");
     Bytes program(3000, 0);
     for (size_t i = 0; i < program.size(); i++) program[i] = static_cast<uint8_t>(i * 7);
     WriteBytes(s.path / "kelvo-uninstall.exe", program);
@@ -179,7 +158,7 @@ TEST_CASE("kelvo build puts its uninstall program ahead of the uninstaller's tex
 }
 
 TEST_CASE("uninstall texts the program does not know, or meant for another program, are refused") {
-    Scratch s;
+    Scratch s("uninstaller-entry");
     WriteBytes(s.path / "own.bin", Bytes(10, 'P'));
     struct Case {
         const char* setup;

@@ -1,0 +1,37 @@
+// Scratch folders and whole-file reads and writes for the native tests.
+#pragma once
+#include <doctest/doctest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "builder/record_writer.h"
+
+// A folder of its own under /tmp, removed with everything in it at the end.
+struct Scratch {
+    std::filesystem::path path;
+    explicit Scratch(const std::string& label) {
+        std::string pattern = "/tmp/kelvo-" + label + "-XXXXXX";
+        REQUIRE(mkdtemp(&pattern[0]) != nullptr);
+        path = pattern;
+    }
+    ~Scratch() { std::filesystem::remove_all(path); }
+};
+
+inline Bytes ReadBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void WriteText(const std::filesystem::path& path, const std::string& text) {
+    WriteBytes(path, Bytes(text.begin(), text.end()));
+}
