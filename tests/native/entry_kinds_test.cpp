@@ -54,15 +54,6 @@ Bytes Noise(size_t size, uint32_t seed) {
     return data;
 }
 
-// A stand-in for the setup program: the offset marker and its empty slot.
-std::string FakeStub(const fs::path& folder) {
-    Bytes stub(600, 'S');
-    std::copy(ArchiveOffsetMarker, ArchiveOffsetMarker + 6, stub.begin() + 100);
-    std::fill(stub.begin() + 106, stub.begin() + 110, 0);
-    WriteBytes(folder / "stub.exe", stub);
-    return (folder / "stub.exe").string();
-}
-
 struct QuietOutput {
     int saved = dup(STDOUT_FILENO);
     QuietOutput() {

@@ -55,15 +55,6 @@ std::vector<std::string> TextsOf(const Bytes& data) {
     return texts;
 }
 
-// A stand-in for the setup program: the offset marker and its empty slot.
-std::string FakeStub(const fs::path& folder) {
-    Bytes stub(600, 'S');
-    std::copy(ArchiveOffsetMarker, ArchiveOffsetMarker + 6, stub.begin() + 100);
-    std::fill(stub.begin() + 106, stub.begin() + 110, 0);
-    WriteBytes(folder / "stub.exe", stub);
-    return (folder / "stub.exe").string();
-}
-
 struct Quiet {
     int savedOut = dup(STDOUT_FILENO), savedErr = dup(STDERR_FILENO);
     Quiet() {

@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <algorithm>
 #include <string>
 
+#include "archive/archive_offset.h"
 #include "builder/record_writer.h"
 
 // A folder of its own under /tmp, removed with everything in it at the end.
@@ -34,4 +36,14 @@ inline void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
 
 inline void WriteText(const std::filesystem::path& path, const std::string& text) {
     WriteBytes(path, Bytes(text.begin(), text.end()));
+}
+
+// A stand-in for the setup program in `folder`: the archive-offset marker
+// and its empty slot. Returns its path.
+inline std::string FakeStub(const std::filesystem::path& folder) {
+    Bytes stub(600, 'S');
+    std::copy(ArchiveOffsetMarker, ArchiveOffsetMarker + 6, stub.begin() + 100);
+    std::fill(stub.begin() + 106, stub.begin() + 110, 0);
+    WriteBytes(folder / "stub.exe", stub);
+    return (folder / "stub.exe").string();
 }
