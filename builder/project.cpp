@@ -13,7 +13,7 @@
 #include <set>
 #include <toml++/toml.h>
 
-#include "builder/uninstall_texts.h"
+#include "builder/uninstaller_data.h"
 
 #include "archive/check_value.h"
 #include "builder/content_pool.h"
@@ -875,7 +875,7 @@ void UseBuiltInUninstaller(Project& project, const SetDefaults& defaults) {
     for (ProjectSet& set : project.sets) {
         for (ProjectEntry& entry : set.entries) {
             if (!(entry.fields.entryFlags & UninstallerEntry)) continue;
-            entry.inlineContents = UninstallerData(defaults.uninstallTexts);
+            entry.inlineContents = UninstallerData(defaults.uninstallTexts, UninstallSettings(set));
             project.needsUninstallProgram = true;
         }
     }

@@ -7,11 +7,6 @@
 #include "common/paths.h"
 #include "engine/path_macros.h"
 
-HKEY RegistryRoot(u32 index) {
-    static const HKEY roots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS};
-    return index < 4 ? roots[index] : HKEY_CURRENT_USER;
-}
-
 // The registry value the set names, into ScratchPath; empty when the key or
 // value is missing, empty, or too long for the buffer.
 static void ReadRecordedRegistryValue(u32 set, const char* key) {

@@ -3,12 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include "common/registry.h"
 #include "common/types.h"
-
-// The registry root of an install set or registry entry by its index:
-// 0 classes root, 1 current user, 2 local machine, 3 users; any other index
-// means the current user.
-HKEY RegistryRoot(u32 index);
 
 // Works out set `set`'s proposed destination into DestinationPath, which
 // still holds the previous set's result when this set has no default.

@@ -11,7 +11,7 @@
 #include "common/file.h"
 #include "common/helpers.h"
 #include "common/paths.h"
-#include "control/install_sets.h"
+#include "common/registry.h"
 #include "engine/path_macros.h"
 #include "engine/system_integration.h"
 

@@ -7,6 +7,7 @@
 #include "control/deferred_operations.h"
 #include "uninstall/places.h"
 #include "uninstall/progress_window.h"
+#include "uninstall/settings_removal.h"
 #include "uninstall/uninstall_texts.h"
 
 static const char SharedLibrariesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
@@ -48,9 +49,9 @@ static bool AskYes(const RemovalRun* run, u32 question, const char* name) {
     return MessageBoxA(run->window, text, Text(run, CaptionText), MB_YESNO | MB_ICONQUESTION) == YesAnswer;
 }
 
-static void ShowRemoving(const RemovalRun* run, const char* path) {
+void ShowRemoving(const RemovalRun* run, const char* what) {
     char text[TextCapacity];
-    FillText(text, TextCapacity, Text(run, RemovingText), path);
+    FillText(text, TextCapacity, Text(run, RemovingText), what);
     ShowProgressStep(run->window, text);
 }
 
@@ -208,5 +209,6 @@ void RemoveLoggedItems(RemovalRun* run) {
     WalkFileList(run, false);
     RemoveShortcuts(run);
     WalkFileList(run, true);
+    RemoveSettings(run);
     RemoveUninstallKey(run);
 }

@@ -14,8 +14,12 @@ struct RemovalRun {
 };
 
 // Files (with their shared counts, fonts and registrations), shortcuts,
-// empty folders and the uninstall key, in that order. InitPlaces first.
+// empty folders, registry values and profile entries, and the uninstall key,
+// in that order. InitPlaces first.
 void RemoveLoggedItems(RemovalRun* run);
+
+// Shows "Removing <what>" in the progress window and moves its bar on.
+void ShowRemoving(const RemovalRun* run, const char* what);
 
 // Deletes `path`; a file in use (or one that cannot be deleted yet) is left
 // for the next restart and the run notes it. A missing file is not an error.

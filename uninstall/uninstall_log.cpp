@@ -6,6 +6,7 @@
 #include "archive/uninstall_log_format.h"
 #include "common/file.h"
 #include "common/helpers.h"
+#include "uninstall/settings_record.h"
 #include "uninstall/uninstall_texts.h"
 
 // Enough for the DOS stub, the PE headers and the section table.
@@ -60,6 +61,7 @@ static void FindRecords(UninstallData* data) {
         if (id == LogFileListRecord) data->fileList = body, data->fileListLength = length;
         if (id == LogShortcutListRecord) data->shortcutList = body, data->shortcutListLength = length;
         if (id == LogUninstallKeyRecord) data->uninstallKey = body, data->uninstallKeyLength = length;
+        if (id == UninstallSettingsRecord) data->settings = body, data->settingsLength = length;
         at += length;
     }
 }

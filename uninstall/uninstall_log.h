@@ -18,6 +18,8 @@ struct UninstallData {
     u32 shortcutListLength;
     const u8* uninstallKey;  // u32 root, counted key path
     u32 uninstallKeyLength;
+    const u8* settings;  // kelvo's list of registry values and profile entries
+    u32 settingsLength;
 };
 
 // Length of the executable image that starts `header` (the file's first

@@ -122,7 +122,8 @@ static u32 Uninstall(const UninstallData& data, StartMode mode, const char* orig
     run.data = &data;
     run.silent = mode == SilentStart;
     u32 steps = RecordCount(data.fileList, data.fileListLength) +
-                RecordCount(data.shortcutList, data.shortcutListLength) + ExtraSteps;
+                RecordCount(data.shortcutList, data.shortcutListLength) +
+                RecordCount(data.settings, data.settingsLength) + ExtraSteps;
     run.window = OpenProgressWindow(GetModuleHandleA(nullptr), UninstallTextOf(data, CaptionText), steps);
     RemoveLoggedItems(&run);
     if (mode == RelocatedStart) RemoveOriginal(&run, original);
@@ -166,6 +167,10 @@ static u32 RunUninstall() {
     char* lastBackslash = strrchr(destination, '\\');
     if (lastBackslash != nullptr) lastBackslash[1] = '\0';
     InitPlaces(destination);
+    // Macros in the settings list expand as they did for setup.
+    static char noSource[1];
+    DestinationPath = destination;
+    SourcePath = noSource;
     u32 result;
     if (data.fileList == nullptr) {
         if (mode != SilentStart) ShowReport(data, nullptr, NoLogText, "");

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <utility>
 #include <string>
@@ -20,6 +21,7 @@
 #include "builder/project.h"
 #include "builder/setup_commands.h"
 #include "tests/support/native_files.h"
+#include "uninstall/settings_record.h"
 #include "uninstall/uninstall_texts.h"
 
 namespace fs = std::filesystem;
@@ -34,25 +36,66 @@ const ProjectEntry& UninstallerOf(const Project& project) {
     throw;
 }
 
-// The texts of an uninstaller's data, which must be the texts record and
-// the closing header and nothing else.
+// The records of an uninstaller's data by id: the texts, the settings and
+// the closing header, which must come last and nothing after it.
+std::map<uint16_t, Bytes> RecordsOf(const Bytes& data) {
+    std::map<uint16_t, Bytes> records;
+    size_t at = 0;
+    for (;;) {
+        REQUIRE(data.size() - at >= sizeof(RecordHeader));
+        uint16_t id = ReadU16(data.data() + at);
+        CHECK(data[at + 2] == 0);  // not compressed: the uninstaller reads it as it stands
+        uint32_t length = ReadU32(data.data() + at + 4);
+        at += sizeof(RecordHeader);
+        if (id == FileDataRecord) {
+            CHECK(length == 0);
+            CHECK(at == data.size());
+            return records;
+        }
+        REQUIRE(data.size() - at >= length);
+        records[id] = Bytes(data.begin() + at, data.begin() + at + length);
+        at += length;
+    }
+}
+
 std::vector<std::string> TextsOf(const Bytes& data) {
-    REQUIRE(data.size() >= 2 * sizeof(RecordHeader));
-    CHECK(ReadU16(data.data()) == UninstallTextsRecord);
-    CHECK(data[2] == 0);  // not compressed: the uninstaller reads it as it stands
-    uint32_t length = ReadU32(data.data() + 4);
-    REQUIRE(data.size() == 2 * sizeof(RecordHeader) + length);
-    const Bytes closing = {0x7F, 0x7F, 0, 0, 0, 0, 0, 0};
-    CHECK(Bytes(data.end() - 8, data.end()) == closing);
+    std::map<uint16_t, Bytes> records = RecordsOf(data);
+    REQUIRE(records.count(UninstallTextsRecord) == 1);
     std::vector<std::string> texts;
     std::string text;
-    for (uint32_t i = 0; i < length; i++) {
-        char c = static_cast<char>(data[sizeof(RecordHeader) + i]);
-        if (c != '\0') text += c;
+    for (uint8_t byte : records[UninstallTextsRecord]) {
+        if (byte != 0) text += static_cast<char>(byte);
         else texts.push_back(std::exchange(text, ""));
     }
     CHECK(text.empty());  // the last text is terminated too
     return texts;
+}
+
+// The settings record as lines "kind flags root|first|second|third|value".
+std::vector<std::string> SettingsOf(const Bytes& data) {
+    std::map<uint16_t, Bytes> records = RecordsOf(data);
+    REQUIRE(records.count(UninstallSettingsRecord) == 1);
+    const Bytes& body = records[UninstallSettingsRecord];
+    REQUIRE(body.size() >= 4);
+    uint32_t count = ReadU32(body.data());
+    size_t at = 4;
+    std::vector<std::string> lines;
+    for (uint32_t i = 0; i < count; i++) {
+        REQUIRE(body.size() - at >= 6);
+        std::string line = std::to_string(body[at]) + " " + std::to_string(body[at + 1]) + " " +
+                           std::to_string(ReadU32(body.data() + at + 2));
+        at += 6;
+        for (int s = 0; s < 4; s++) {
+            REQUIRE(body.size() - at >= 2);
+            uint16_t length = ReadU16(body.data() + at);
+            REQUIRE(body.size() - at - 2 >= length);
+            line += "|" + std::string(body.begin() + at + 2, body.begin() + at + 2 + length);
+            at += 2 + length;
+        }
+        lines.push_back(line);
+    }
+    CHECK(at == body.size());
+    return lines;
 }
 
 struct Quiet {
@@ -118,6 +161,60 @@ TEST_CASE("an uninstaller without a program of the project's gets kelvo's texts,
         CHECK(texts[ConfirmText].find("%s") != std::string::npos);
         CHECK(texts[KeepSharedText].find("%s") != std::string::npos);
     }
+}
+
+TEST_CASE("the uninstaller's data lists the set's registry values and INI entries for removal") {
+    Scratch s("uninstaller-entry");
+    WriteText(s.path / "app.ini", "");
+    WriteText(s.path / "kelvo.toml", std::string(setWithUninstaller) + R"(
+destination-registry = { root = "HKLM", key = "Software\\Kelvo\\App", value = "Path" }
+destination-ini = { file = "kelvo.ini", section = "App", key = "Path" }
+[[set.file]]
+source = "app.ini"
+[[set.registry]]
+root = "HKCU"
+key = "Software\\Kelvo\\App"
+name = "Version"
+data = "1.0"
+[[set.registry]]
+root = "HKCR"
+key = ".kelvo"
+name = ""
+data = "#InstallDir#\\app.exe"
+keep-existing = true
+[[set.registry]]
+root = "HKCU"
+key = "Software\\Kelvo\\App"
+name = "Long"
+data = ")" + std::string(SettingValueCapacity, 'x') + R"("
+keep-existing = true
+[[set.ini]]
+file = "#Windows#\\win.ini"
+section = "Kelvo"
+key = "App"
+value = "#InstallDir#"
+only-if-missing = true
+[[set.ini]]
+file = "#InstallDir#\\other.ini"
+section = "S"
+key = "K"
+value = "V"
+[[set.ini]]
+file = "APP.INI"
+section = "S"
+key = "K"
+value = "in the installed file, which goes with its entry"
+)");
+    Project project = LoadProject((s.path / "kelvo.toml").string());
+    const std::vector<std::string> expected = {
+        "0 0 2|Software\\Kelvo\\App|Path||",
+        "1 0 0|kelvo.ini|App|Path|",
+        "0 0 1|Software\\Kelvo\\App|Version||",                  // plain: no data needed
+        "0 1 0|.kelvo|||#InstallDir#\\app.exe",                     // kept: compared before removal
+        "1 1 0|#Windows#\\win.ini|Kelvo|App|#InstallDir#",
+        "1 0 0|#InstallDir#\\other.ini|S|K|",
+    };  // the kept value too long to compare is not listed, so it stays
+    CHECK(SettingsOf(*UninstallerOf(project).inlineContents) == expected);
 }
 
 TEST_CASE("an uninstaller with the project's program keeps only the closing header, and no texts are written") {

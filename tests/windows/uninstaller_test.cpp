@@ -11,6 +11,7 @@
 #include "archive/records.h"
 #include "archive/uninstall_log_format.h"
 #include "tests/support/win32_test_files.h"
+#include "uninstall/settings_record.h"
 #include "uninstall/uninstall_start.h"
 #include "uninstall/uninstall_texts.h"
 
@@ -46,8 +47,17 @@ struct FileRecord {
     u8 flags;
 };
 
-// The uninstaller as setup leaves it: the program, its texts, the log.
-std::string UninstallerFile(const std::vector<FileRecord>& files) {
+// One item of kelvo's list of registry values and profile entries.
+struct Setting {
+    SettingKind kind;
+    u8 flags;
+    u32 root;
+    std::string first, second, third, value;
+};
+
+// The uninstaller as setup leaves it: the program, its texts, its settings
+// list, the log.
+std::string UninstallerFile(const std::vector<FileRecord>& files, const std::vector<Setting>& settings = {}) {
     std::string texts;
     const char* const strings[] = {Caption, "Remove %s?", "Keep %s?", "Removing %s", "Done %s", "Restart %s", "No log"};
     for (const char* s : strings) texts += std::string(s) + '\0';
@@ -61,8 +71,17 @@ std::string UninstallerFile(const std::vector<FileRecord>& files) {
     std::string key;
     PutU32(key, LogLocalMachineRoot);
     PutCounted(key, TestKey);
+    std::string settingList;
+    PutU32(settingList, static_cast<u32>(settings.size()));
+    for (const Setting& setting : settings) {
+        settingList += static_cast<char>(setting.kind);
+        settingList += static_cast<char>(setting.flags);
+        PutU32(settingList, setting.root);
+        for (const std::string* text : {&setting.first, &setting.second, &setting.third, &setting.value})
+            PutCounted(settingList, *text);
+    }
     return ReadWholeFile(KELVO_UNINSTALL_PROGRAM) + Record(UninstallTextsRecord, texts) +
-           Record(LogFileListRecord, list) + Record(LogUninstallKeyRecord, key) + Record(LogEndRecord, "");
+           Record(UninstallSettingsRecord, settingList) + Record(LogFileListRecord, list) + Record(LogUninstallKeyRecord, key) + Record(LogEndRecord, "");
 }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -84,9 +103,9 @@ long SharedCount(const std::string& path) {
     return result == ERROR_SUCCESS ? static_cast<long>(count) : -1;
 }
 
-bool KeyExists(const char* path) {
+bool KeyExists(const char* path, HKEY root = HKEY_LOCAL_MACHINE) {
     HKEY key;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, path, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyA(root, path, &key) != ERROR_SUCCESS) return false;
     RegCloseKey(key);
     return true;
 }
@@ -108,6 +127,33 @@ std::string PendingRenames() {
                                    reinterpret_cast<BYTE*>(data.data()), &size);
     RegCloseKey(key);
     return result == ERROR_SUCCESS ? std::string(data.data(), size) : "";
+}
+
+void SetText(HKEY root, const char* path, const char* name, const std::string& data) {
+    HKEY key;
+    REQUIRE(RegCreateKeyA(root, path, &key) == ERROR_SUCCESS);
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), static_cast<DWORD>(data.size()));
+    RegCloseKey(key);
+}
+
+bool ValueExists(HKEY root, const char* path, const char* name) {
+    HKEY key;
+    if (RegOpenKeyA(root, path, &key) != ERROR_SUCCESS) return false;
+    LONG result = RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+std::string ProfileText(const std::string& file, const char* section, const char* key) {
+    char text[256];
+    GetPrivateProfileStringA(section, key, "(none)", text, sizeof text, file.c_str());
+    return text;
+}
+
+std::string WindowsFile(const char* name) {
+    char folder[MAX_PATH];
+    GetWindowsDirectoryA(folder, MAX_PATH);
+    return std::string(folder) + "\\" + name;
 }
 
 // Starts `commandLine` and returns the process; the caller waits.
@@ -232,4 +278,57 @@ TEST_CASE("a normal start asks first: No removes nothing, Yes hands over to a co
     CHECK_FALSE(Exists(uninstaller));
     CHECK_FALSE(Exists(destination));  // emptied, so it went too
     CHECK(PendingRenames().find("_uninst") != std::string::npos);  // the copy goes at the restart
+}
+
+TEST_CASE("the set's registry values and profile entries go, with the keys, sections and files left empty") {
+    ScratchFolder scratch("uninstaller-settings");
+    std::string destination = scratch.Folder("App");
+    const char* const deep = "Software\\Kelvo Uninstall Test\\App\\Sub";
+    const char* const shared = "Software\\Kelvo Uninstall Test Shared";
+    const char* const kept = "Software\\Kelvo Uninstall Test Kept";
+    const char* const type = ".kelvouninstalltest";
+    SetText(HKEY_CURRENT_USER, deep, "Version", "1.0");
+    SetText(HKEY_LOCAL_MACHINE, shared, "Path", destination);
+    SetText(HKEY_LOCAL_MACHINE, shared, "Someone else's", "x");
+    SetText(HKEY_CURRENT_USER, kept, "Ours", destination + "\\app.exe");
+    SetText(HKEY_CURRENT_USER, kept, "Changed", "the user's own");
+    SetText(HKEY_CLASSES_ROOT, type, "", "KelvoTestFile");
+    std::string windowsIni = WindowsFile("kelvo-uninstall-test.ini");
+    scratch.MakeElsewhere(windowsIni, "[App]\r\nPath=C:\\App\r\n");
+    std::string ownIni = scratch.Make("App\\conf.ini", "[App]\r\nKey=1\r\nOther=2\r\n[Gone]\r\nX=1\r\n[Kept]\r\nK=mine\r\n");
+    std::string missingIni = destination + "\\missing.ini";
+    const std::vector<Setting> settings = {
+        {RegistrySetting, 0, 1, deep, "Version", "", ""},
+        {RegistrySetting, 0, 2, shared, "Path", "", ""},
+        {RegistrySetting, SettingOnlyIfUnchanged, 1, kept, "Ours", "", "#InstallDir#\\app.exe"},
+        {RegistrySetting, SettingOnlyIfUnchanged, 1, kept, "Changed", "", "setup's"},
+        {RegistrySetting, 0, 0, type, "", "", ""},
+        {ProfileSetting, 0, 0, "kelvo-uninstall-test.ini", "App", "Path", ""},  // a bare name: the Windows folder
+        {ProfileSetting, 0, 0, "#InstallDir#\\conf.ini", "App", "Key", ""},
+        {ProfileSetting, 0, 0, "#InstallDir#\\conf.ini", "Gone", "X", ""},
+        {ProfileSetting, SettingOnlyIfUnchanged, 0, "#InstallDir#\\conf.ini", "Kept", "K", "setup's"},
+        {ProfileSetting, 0, 0, "#InstallDir#\\missing.ini", "App", "Key", ""},
+    };
+    std::string uninstaller = destination + "\\uninst.exe";
+    WriteWholeFile(uninstaller, UninstallerFile({}, settings));
+    CHECK(WaitForExit(Start(uninstaller + " /X")) == UninstallDone);
+
+    CHECK_FALSE(KeyExists("Software\\Kelvo Uninstall Test", HKEY_CURRENT_USER));  // emptied up to...
+    CHECK(KeyExists("Software", HKEY_CURRENT_USER));                               // ...but not the top
+    CHECK_FALSE(ValueExists(HKEY_LOCAL_MACHINE, shared, "Path"));
+    CHECK(ValueExists(HKEY_LOCAL_MACHINE, shared, "Someone else's"));
+    CHECK_FALSE(ValueExists(HKEY_CURRENT_USER, kept, "Ours"));
+    CHECK(ValueExists(HKEY_CURRENT_USER, kept, "Changed"));
+    CHECK_FALSE(KeyExists(type, HKEY_CLASSES_ROOT));
+    CHECK_FALSE(Exists(windowsIni));  // nothing left in it
+    CHECK(ProfileText(ownIni, "App", "Key") == "(none)");
+    CHECK(ProfileText(ownIni, "App", "Other") == "2");
+    char sections[256] = {};
+    DWORD length = GetPrivateProfileSectionNamesA(sections, sizeof sections, ownIni.c_str());
+    CHECK(std::string(sections, length) == std::string("App\0Kept\0", 9));  // the emptied [Gone] went
+    CHECK(ProfileText(ownIni, "Kept", "K") == "mine");  // not what setup would have written
+    CHECK_FALSE(Exists(missingIni));  // never made
+
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, shared);
+    RegDeleteKeyA(HKEY_CURRENT_USER, kept);
 }
