@@ -669,7 +669,11 @@ ProjectEntry ReadFolderEntry(const TableReader& folder) {
     ProjectEntry entry;
     entry.fields.entryKind = FolderEntry;
     entry.fields.destinationFolder = folder.Choice("destination", {"set", "windows", "system", "fonts"}, SetFolder);
-    entry.fields.strings[EntryFileName] = DestinationName(folder, "name", folder.RequiredString("name"));
+    std::string name = DestinationName(folder, "name", folder.RequiredString("name"));
+    // Setup makes the folders of a path up to its last backslash: the
+    // backslash at the end makes it create the named folder itself.
+    if (name.back() != '\\') name += '\\';
+    entry.fields.strings[EntryFileName] = name;
     return entry;
 }
 
@@ -801,12 +805,6 @@ void ReadSets(const TableReader& root, Project& project, const SetDefaults& defa
 // ---------------------------------------------------------------------------
 // Deltas and the uninstaller, checked once every set is read
 
-bool SameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 // A base must decode on its own: a packed file of its own, not a delta.
 bool CanBeDeltaBase(const ProjectEntry& entry) {
     bool explicitDelta = entry.deltaRequest && !entry.deltaRequest->automatic;
@@ -820,7 +818,9 @@ EntryPlace ExplicitBase(const Project& project, const DeltaRequest& request, Ent
         throw ProjectError(request.where + ": set " + std::to_string(request.set) + " does not exist");
     const std::vector<ProjectEntry>& entries = project.sets[request.set].entries;
     for (uint32_t i = 0; i < entries.size(); i++) {
-        if (!SameName(entries[i].fields.strings[EntryFileName], request.file)) continue;
+        std::string name = entries[i].fields.strings[EntryFileName];
+        if (entries[i].fields.entryKind == FolderEntry) name.pop_back();  // its closing backslash
+        if (!SameName(name, request.file)) continue;
         if (request.set == self.set && i == self.index) throw ProjectError(request.where + ": a file cannot be its own base");
         if (!CanBeDeltaBase(entries[i]))
             throw ProjectError(request.where + ": \"" + request.file + "\" of set " + std::to_string(request.set) +
@@ -891,6 +891,12 @@ void CheckUninstallerProgram(const TableReader& root, const Project& project) {
 }
 
 }  // namespace
+
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
 
 void UseUninstallProgram(Project& project, const std::string& programPath) {
     std::ifstream in(programPath, std::ios::binary);

@@ -144,6 +144,9 @@ struct Project {
 // Reads and checks a project; throws ProjectError.
 Project LoadProject(const std::string& path);
 
+// File names compare without case, as Windows compares them.
+bool SameName(const std::string& a, const std::string& b);
+
 // Makes the program at `programPath` (kelvo-uninstall.exe) the PrefixData of
 // a project whose uninstallers need it; throws ProjectError when it cannot
 // be read.

@@ -1,7 +1,6 @@
 #include "builder/uninstaller_data.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include <toml++/toml.h>
 
@@ -59,19 +58,12 @@ bool AddKeptOrPlain(std::vector<Setting>& settings, Setting setting, bool kept) 
     return true;
 }
 
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); i++)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
-
 // Setup writes to a file entry's installed file when a profile's name is
 // that entry's name. Such a file is the entry's own: it is removed with the
 // entry or kept with it, so its contents are left alone.
 bool NamesFileEntry(const ProjectSet& set, const std::string& file) {
     for (const ProjectEntry& entry : set.entries)
-        if (SameNameIgnoringCase(entry.fields.strings[EntryFileName], file)) return true;
+        if (SameName(entry.fields.strings[EntryFileName], file)) return true;
     return false;
 }
 

@@ -144,6 +144,11 @@ static void RemoveLoggedFile(RemovalRun* run, const char* path, u8 flags) {
     DeleteOrSchedule(run, path);
 }
 
+static bool IsFolder(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // One pass over the file list: files when `folders` is false, else the
 // folder entries and the emptied folders of the files below the destination.
 static void WalkFileList(RemovalRun* run, bool folders) {
@@ -162,6 +167,8 @@ static void WalkFileList(RemovalRun* run, bool folders) {
             if (!folders) run->refused++;
             continue;
         }
+        // A record may name a folder by its last part, as a file is named.
+        isFolder = isFolder || IsFolder(path);
         if (!folders && !isFolder) {
             ShowRemoving(run, path);
             RemoveLoggedFile(run, path, flags);

@@ -19,9 +19,21 @@
 //       when not told) and closes it; then prints the wall time from the
 //       setup's start to its exit (a benchmark reads it).
 //
-// All exit with the setup's exit code (1 when it could not be started or
+//   kelvo-driver shortcut LINK.lnk...
+//       prints each shortcut's target, arguments, working folder and icon.
+//   kelvo-driver uninstall NAME [--keep-shared]
+//       uninstalls as a person would from the list of installed programs:
+//       starts the UninstallString registered for NAME, answers Yes to its
+//       question, No to keeping shared files nobody counts any more (Yes
+//       with --keep-shared), OK to its report, and waits until the
+//       uninstaller and its copy in the temporary folder have ended. Exits 0
+//       when the report came, 1 otherwise.
+//
+// run, tour and install exit with the setup's exit code (1 when it could not be started or
 // did not end, 2 for a wrong command line).
 #include <windows.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
 #include <stdio.h>
 #include <ctype.h>
 #include <stdlib.h>
@@ -48,7 +60,9 @@ const int ExitUsage = 2;
 const char Usage[] =
     "usage: kelvo-driver run SETUP.exe [OPTIONS...]\n"
     "       kelvo-driver tour SETUP.exe [--shots DIR] [--pages N] [-- OPTIONS...]\n"
-    "       kelvo-driver install SETUP.exe --to FOLDER [--timeout S] [-- OPTIONS...]\n";
+    "       kelvo-driver install SETUP.exe --to FOLDER [--timeout S] [-- OPTIONS...]\n"
+    "       kelvo-driver shortcut LINK.lnk...\n"
+    "       kelvo-driver uninstall NAME [--keep-shared]\n";
 
 struct TourSettings {
     std::string setup;
@@ -372,6 +386,129 @@ bool ReadTourSettings(int argc, char** argv, TourSettings* settings) {
     return true;
 }
 
+// ---------------------------------------------------------------------------
+// Shortcuts and uninstalling
+
+int ShowShortcuts(int count, char** links) {
+    OleInitialize(nullptr);
+    int status = 0;
+    for (int i = 0; i < count; i++) {
+        IShellLinkA* link = nullptr;
+        IPersistFile* file = nullptr;
+        WCHAR wide[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, links[i], -1, wide, MAX_PATH);
+        char target[MAX_PATH] = "", arguments[MAX_PATH] = "", folder[MAX_PATH] = "", icon[MAX_PATH] = "";
+        int iconIndex = 0;
+        bool read = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                               reinterpret_cast<void**>(&link))) &&
+                    SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+                    SUCCEEDED(file->Load(wide, STGM_READ));
+        if (read) {
+            link->GetPath(target, MAX_PATH, nullptr, 0);
+            link->GetArguments(arguments, MAX_PATH);
+            link->GetWorkingDirectory(folder, MAX_PATH);
+            link->GetIconLocation(icon, MAX_PATH, &iconIndex);
+            printf("%s\n  target: %s\n  arguments: %s\n  working folder: %s\n  icon: %s,%d\n", links[i], target,
+                   arguments, folder, icon, iconIndex);
+        } else {
+            fprintf(stderr, "kelvo-driver: %s is no shortcut that can be read\n", links[i]);
+            status = ExitFailed;
+        }
+        if (file != nullptr) file->Release();
+        if (link != nullptr) link->Release();
+    }
+    OleUninitialize();
+    return status;
+}
+
+const char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const DWORD UninstallLimit = 60000;  // ms for the whole uninstallation
+const char UninstallerCopyPrefix[] = "_uninst";
+
+std::string RegisteredUninstaller(const std::string& name) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (UninstallKey + name).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "";
+    char command[MAX_PATH * 2] = "";
+    DWORD size = sizeof command - 1;
+    RegQueryValueExA(key, "UninstallString", nullptr, nullptr, reinterpret_cast<BYTE*>(command), &size);
+    command[size] = '\0';  // stored without its terminator
+    RegCloseKey(key);
+    return command;
+}
+
+BOOL CALLBACK TakeMessageBox(HWND window, LPARAM result) {
+    char name[16];
+    if (!IsWindowVisible(window) || !GetClassNameA(window, name, sizeof name) || strcmp(name, "#32770") != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(result) = window;
+    return FALSE;
+}
+
+// A visible message box of any program, or null.
+HWND FindMessageBox() {
+    HWND found = nullptr;
+    EnumWindows(TakeMessageBox, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// Presses `button` and waits until the box has gone.
+void Press(HWND box, int button) {
+    PostMessageA(box, WM_COMMAND, static_cast<WPARAM>(button), 0);
+    for (int waited = 0; IsWindow(box) && waited < 5000; waited += 20) Sleep(20);
+}
+
+bool IsUninstallerCopyRunning() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    PROCESSENTRY32 process;
+    process.dwSize = sizeof process;
+    bool running = false;
+    for (BOOL more = Process32First(snapshot, &process); more && !running; more = Process32Next(snapshot, &process))
+        running = _strnicmp(process.szExeFile, UninstallerCopyPrefix, sizeof UninstallerCopyPrefix - 1) == 0;
+    CloseHandle(snapshot);
+    return running;
+}
+
+int Uninstall(const std::string& name, bool keepShared) {
+    std::string command = RegisteredUninstaller(name);
+    if (command.empty()) {
+        fprintf(stderr, "kelvo-driver: no uninstaller is registered for \"%s\"\n", name.c_str());
+        return ExitFailed;
+    }
+    printf("starting %s\n", command.c_str());
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        fprintf(stderr, "kelvo-driver: the uninstaller cannot be started (error %lu)\n", GetLastError());
+        return ExitFailed;
+    }
+    CloseHandle(process.hThread);
+    bool asked = false, reported = false;
+    Stopwatch clock;
+    while (!reported && clock.Seconds() * 1000 < UninstallLimit) {
+        HWND box = FindMessageBox();
+        if (box == nullptr) {
+            Sleep(50);
+            continue;
+        }
+        char text[1024] = "";
+        GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+        bool question = GetDlgItem(box, IDYES) != nullptr;
+        int answer = !question ? IDOK : !asked || keepShared ? IDYES : IDNO;
+        printf("  \"%s\": %s\n", OneLine(text).c_str(), answer == IDOK ? "OK" : answer == IDYES ? "Yes" : "No");
+        reported = !question;
+        asked = asked || question;
+        Press(box, answer);
+    }
+    WaitForSingleObject(process.hProcess, UninstallLimit);
+    CloseHandle(process.hProcess);
+    while (IsUninstallerCopyRunning() && clock.Seconds() * 1000 < UninstallLimit) Sleep(50);
+    if (!reported) fprintf(stderr, "kelvo-driver: the uninstaller gave no report in time\n");
+    return reported ? 0 : ExitFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -385,6 +522,9 @@ int main(int argc, char** argv) {
     if (command == "tour" && ReadTourSettings(argc - 2, argv + 2, &settings)) return Tour(settings);
     InstallSettings install;
     if (command == "install" && ReadInstallSettings(argc - 2, argv + 2, &install)) return Install(install);
+    if (command == "shortcut" && argc >= 3) return ShowShortcuts(argc - 2, argv + 2);
+    if (command == "uninstall" && (argc == 3 || (argc == 4 && std::string(argv[3]) == "--keep-shared")))
+        return Uninstall(argv[2], argc == 4);
     fputs(Usage, stderr);
     return ExitUsage;
 }

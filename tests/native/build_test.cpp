@@ -182,7 +182,10 @@ const std::string& DemoSetup() {
     static std::string path = [] {
         std::string folder = Scratch("demo");
         std::string output = folder + "/demo-setup.exe";
-        REQUIRE(RunBuild({DemoFolder + "/kelvo.toml", "-o", output, "--stub", FakeStub(folder)}) == 0);
+        std::string uninstaller = folder + "/uninstall-program.exe";
+        WriteBytes(uninstaller, Bytes(300, 'U'));
+        REQUIRE(RunBuild({DemoFolder + "/kelvo.toml", "-o", output, "--stub", FakeStub(folder), "--uninstaller",
+                          uninstaller}) == 0);
         return output;
     }();
     return path;
@@ -245,8 +248,12 @@ TEST_CASE("the demo's install sets read back with their fields, texts and entrie
     CHECK(std::string(EntryString(readme, EntryMenuFolders)) == "Kelvo Demo");
     CHECK(std::string(EntryString(readme, EntryShortcutName)) == "Read me");
     CHECK(std::string(EntryString(readme, EntryDesktopName)) == "Kelvo Demo read-me");
-    CHECK(FileEntryAt(0, 2)->entryKind == KeptFile);
-    CHECK(FileEntryAt(0, 6)->entryKind == FolderEntry);
+    CHECK(FileEntryAt(0, 2)->entryKind == RemovedFile);
+    const FileEntry* common = FileEntryAt(0, 3);
+    CHECK(+common->destinationFolder == WindowsFolder);
+    CHECK(+common->sharedCount == 1);
+    CHECK(FileEntryAt(0, 7)->entryKind == FolderEntry);
+    CHECK((FileEntryAt(0, 8)->entryFlags & UninstallerEntry) != 0);
 
     // The licence keeps its times: creation and last write are the source's mtime.
     const FileEntry* licence = FileEntryAt(0, 1);
@@ -276,22 +283,25 @@ TEST_CASE("every demo file unpacks to its source's bytes, shared files once") {
     LoadedSetup setup(DemoSetup());
     REQUIRE(setup.fault == LoadOk);
     Unpacked full = UnpackSet(0), minimal = UnpackSet(1);
-    CHECK(full.names == std::vector<std::string>{"readme.txt", "licence.txt", "settings.ini", "Docs\\faq.txt",
-                                                 "Docs\\first-run.log", "Docs\\guide.txt", "Data"});
-    CHECK(minimal.names == std::vector<std::string>{"readme.txt", "licence.txt", "Tools\\notes.txt", "guide.txt"});
+    CHECK(full.names == std::vector<std::string>{"readme.txt", "licence.txt", "settings.ini",
+                                                 "kelvo-demo-common.txt", "Docs\\faq.txt", "Docs\\first-run.log",
+                                                 "Docs\\guide.txt", "Data\\", "uninstall.exe"});
+    CHECK(minimal.names ==
+          std::vector<std::string>{"readme.txt", "licence.txt", "Tools\\notes.txt", "guide.txt", "uninstall.exe"});
     std::map<std::string, std::string> sources = {
         {"readme.txt", "readme.txt"},        {"licence.txt", "license.txt"},
         {"settings.ini", "settings.ini"},    {"Docs\\faq.txt", "docs/faq.txt"},
         {"Docs\\first-run.log", "docs/first-run.log"}, {"Docs\\guide.txt", "docs/guide.txt"},
-        {"Tools\\notes.txt", "tools/notes.txt"}};
+        {"Tools\\notes.txt", "tools/notes.txt"}, {"kelvo-demo-common.txt", "kelvo-demo-common.txt"}};
     for (const Unpacked* set : {&full, &minimal})
-        for (const auto& [name, data] : set->contents) CHECK_MESSAGE(data == ReadBytes(DemoFolder + "/files/" + sources.at(name)), name);
+        for (const auto& [name, data] : set->contents)
+            if (name != "uninstall.exe") CHECK_MESSAGE(data == ReadBytes(DemoFolder + "/files/" + sources.at(name)), name);
     CHECK(full.contents.at("Docs\\first-run.log").empty());
     // The minimal set's guide is a delta against the full set's.
     const FileEntry* guide = FileEntryAt(1, 3);
     CHECK((guide->entryFlags & DeltaEntry) != 0);
     CHECK(+guide->baseSet == 0);
-    CHECK(+guide->baseIndex == 5);
+    CHECK(+guide->baseIndex == 6);
     CHECK(+guide->storedSize < 80);  // the changed line and a few commands; the whole guide packs to some 200
     CHECK(minimal.offsets[0] == full.offsets[0]);
     CHECK(minimal.offsets[1] == full.offsets[1]);

@@ -171,7 +171,7 @@ name = "Data"
             {"Disk1\\manual.pdf", CopiedFromSetupFolder, KeptFile, 0, 0},
             {"readme.txt", 0, SetupFolderFile, 0, 0},
             {"app.txt", HasFileTimes, RemovedFile, 5000, +entries[3]->storedSize},
-            {"Data", 0, FolderEntry, 0, 0},
+            {"Data\\", 0, FolderEntry, 0, 0},  // the backslash makes setup create the folder itself
             {"Tools\\uninst.exe", UninstallerEntry, KeptFile, 8, +entries[5]->storedSize},
         };
         for (size_t i = 0; i < entries.size(); i++) {

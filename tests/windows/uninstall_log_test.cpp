@@ -224,7 +224,7 @@ TEST_CASE("an installation's uninstall log lists its files, folders and shortcut
     // stays at uninstall and the uninstaller itself are not listed.
     std::vector<FileRecord> files = ReadList(log[0].body, true);
     std::vector<FileRecord> expectedFiles = {
-        {".", "Data", 0},
+        {".\\Data", "", 0},  // the folder itself (its name ends in a backslash)
         {".", "app.txt", 0},
         {ShellFolder(CSIDL_DESKTOPDIRECTORY), LinkName, 0},
         {".\\Sub\\Deeper", "deep.txt", 0},

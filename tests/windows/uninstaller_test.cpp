@@ -206,6 +206,7 @@ TEST_CASE("started with /X it removes what the log lists below its folder and no
     scratch.Folder("App\\sub\\deep");
     scratch.Make("App\\sub\\deep\\b.txt", "b");
     scratch.Folder("App\\Data");
+    scratch.Folder("App\\Named");
     scratch.Make("App\\kept.txt", "not listed");
     std::string inUse = scratch.Make("App\\busy.txt", "in use");
     MakeTestKey();
@@ -218,6 +219,7 @@ TEST_CASE("started with /X it removes what the log lists below its folder and no
         {{".", "a.txt", 0}, "App\\a.txt", false},
         {{".\\sub\\deep", "b.txt", 0}, "App\\sub", false},  // its emptied folders go too
         {{".\\Data", "", 0}, "App\\Data", false},
+        {{".", "Named", 0}, "App\\Named", false},  // a folder named like a file
         {{".", "two.dll", LogSharedLibrary}, "App\\two.dll", true},  // still counted once
         {{".", "one.dll", LogSharedLibrary}, "App\\one.dll", true},  // without questions a shared file stays
         {{".\\..", "outside.txt", 0}, "outside.txt", true},         // climbs out of the destination: refused

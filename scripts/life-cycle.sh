@@ -1,0 +1,162 @@
+#!/usr/bin/env bash
+# The whole life of a product on a user's machine, in a Wine prefix of its
+# own:
+#
+#   life-cycle.sh PROJECT.toml NAME FOLDER
+#
+# builds the project's setup with kelvo, installs its first set into FOLDER
+# (a Windows path) the way a person would, lists what the installation
+# added to the prefix (files and folders, registry values, shortcuts with
+# their targets), uninstalls NAME the way a person would (from its
+# registered uninstall command: Yes to the question, No to keeping shared
+# files, OK to the report), restarts Wine so that what waited for the
+# restart is done, and compares the prefix with how it was before the
+# installation. Exits 1 when anything is left, or any step fails.
+#
+# The prefix (build/wine/life-cycle/prefix, a copy of the template) gets its
+# own wineserver and Xvfb, so the comparison sees nothing of other programs
+# and the restart touches nothing else. Runs of this script are serialised.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+# shellcheck source-path=SCRIPTDIR source=wine-env.sh
+. "$here/wine-env.sh"
+
+if [ $# -ne 3 ] || [ ! -f "$1" ]; then
+    echo "usage: life-cycle.sh PROJECT.toml NAME FOLDER" >&2
+    exit 2
+fi
+project="$1" name="$2" folder="$3"
+bin="$KELVO_BUILD_DIR/bin"
+work="$KELVO_WINE_DIR/life-cycle"
+setup="$work/setup.exe"
+log="$work/wine.log"
+xvfb_pid="" server_started=""
+
+export WINEPREFIX="$work/prefix"
+export HOME="$work/home"
+export XDG_DATA_HOME="$HOME/.local/share" XDG_CONFIG_HOME="$HOME/.config" XDG_CACHE_HOME="$HOME/.cache"
+
+fail() {
+    echo "life cycle FAILED: $*" >&2
+    echo "(Wine's output: $log; the prefix is kept for a look)" >&2
+    exit 1
+}
+
+finish() {
+    local status=$?
+    if [ -n "$server_started" ]; then
+        wineserver -k </dev/null >>"$log" 2>&1 8>&- || true
+        wineserver -w </dev/null >>"$log" 2>&1 8>&- || true
+    fi
+    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+    [ "$status" -ne 0 ] || rm -rf "$WINEPREFIX"  # 600 MB; a failed run keeps it
+    exit "$status"
+}
+trap finish EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+mkdir -p "$work" "$HOME"
+exec 8>"$KELVO_WINE_DIR/life-cycle.lock"
+flock 8
+: >"$log"
+
+# Runs a Windows program of the build; its output (without carriage
+# returns) goes to stdout through a file, since Wine services started along
+# the way outlive it and would keep a pipe open.
+run() {
+    local status=0
+    wine "$@" </dev/null >"$work/out" 2>>"$log" 8>&- || status=$?
+    tr -d '\r' <"$work/out"
+    return "$status"
+}
+
+start_prefix() {
+    if [ "$(cat "$KELVO_WINE_TEMPLATE/.kelvo-wine-version" 2>/dev/null)" != "$(wine --version)" ]; then
+        bash "$here/wine-session.sh" template 8>&- || fail "could not make the template prefix"
+    fi
+    rm -rf "$WINEPREFIX"
+    cp -a --reflink=auto "$KELVO_WINE_TEMPLATE" "$WINEPREFIX"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" </dev/null >>"$log" 2>&1 8>&- &
+    xvfb_pid=$!
+    for _ in $(seq 100); do grep -q '^[0-9]' "$work/display" 2>/dev/null && break; sleep 0.1; done
+    grep -q '^[0-9]' "$work/display" || fail "Xvfb did not start"
+    export DISPLAY=":$(head -n1 "$work/display")"
+    wineserver -p </dev/null >>"$log" 2>&1 8>&- || fail "wineserver did not start"
+    server_started=1
+    # Wine's own first-run work (services, desktop) before the first picture.
+    wineboot </dev/null >>"$log" 2>&1 8>&- || fail "wineboot failed"
+    # Windows has the key where shared files are counted; Wine makes none.
+    wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs' /f </dev/null >>"$log" 2>&1 8>&- ||
+        fail "cannot make the SharedDLLs key"
+}
+
+# Registry values under a root, one line each: key\name=data. Continued
+# lines of long values are joined first.
+registry_lines() {
+    local root="$1" file="$work/export.reg"
+    rm -f "$file"
+    wine reg export "$root" "$(winepath -w "$file" 2>>"$log")" /y </dev/null >>"$log" 2>&1 8>&- ||
+        fail "wine reg export $root failed"
+    iconv -f UTF-16LE -t UTF-8 "$file" | tr -d '\r' | sed -e ':a' -e '/\\$/N; s/\\\n *//; ta' |
+        awk '/^\[/ { key = substr($0, 2, length($0) - 2); next } /^$/ { next } key != "" { print key "\\" $0 }'
+}
+
+# What a user sees of the machine: every file and folder on drive C (the
+# temporary folders aside) and the registry values of the machine and user.
+snapshot() {
+    (cd "$WINEPREFIX/drive_c" &&
+        find . -ipath './users/*/temp' -prune -o -ipath './windows/temp' -prune -o -print | sed 's|^\./|C:/|')
+    registry_lines 'HKEY_LOCAL_MACHINE\Software'
+    registry_lines 'HKEY_CURRENT_USER\Software'
+}
+
+# Lines that Wine itself changes as it runs, whatever a program does.
+wine_noise() {
+    grep -v -e '\\Software\\Wine\\' -e '^HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer' \
+        -e '^HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Perflib' || true
+}
+
+# Lines of $2 that $1 has not.
+added() { LC_ALL=C comm -13 <(LC_ALL=C sort -u "$1") <(LC_ALL=C sort -u "$2"); }
+
+echo "=== building $project"
+"$bin/kelvo" build "$project" -o "$setup" >/dev/null || fail "kelvo build failed"
+echo "=== a fresh Wine prefix: $WINEPREFIX"
+start_prefix
+snapshot | wine_noise >"$work/before"
+
+echo "=== installing into $folder"
+run "$bin/kelvo-driver.exe" install "$(winepath -w "$setup" 2>>"$log")" --to "$folder" --timeout 120 |
+    sed 's/^/  /' || fail "the installation did not end well"
+snapshot | wine_noise >"$work/installed"
+added "$work/before" "$work/installed" >"$work/added"
+echo "--- files and folders it added"
+grep '^C:/' "$work/added" | sed 's/^/  /' || fail "the installation added no file"
+echo "--- registry values it added or changed"
+grep '^HKEY' "$work/added" | sed 's/^/  /' || echo "  (none)"
+echo "--- shortcuts it made"
+mapfile -t links < <(grep -i '^C:/.*\.lnk$' "$work/added" || true)
+if [ "${#links[@]}" -gt 0 ]; then
+    windows_links=()
+    for link in "${links[@]}"; do windows_links+=("$(echo "$link" | sed 's|/|\\|g')"); done
+    run "$bin/kelvo-driver.exe" shortcut "${windows_links[@]}" | sed 's/^/  /' || fail "a shortcut cannot be read"
+else
+    echo "  (none)"
+fi
+
+echo "=== uninstalling \"$name\""
+run "$bin/kelvo-driver.exe" uninstall "$name" | sed 's/^/  /' || fail "the uninstallation did not end well"
+echo "=== restarting Wine: files that waited for the restart go now"
+wineboot -r </dev/null >>"$log" 2>&1 8>&- || fail "wineboot -r failed"
+snapshot | wine_noise >"$work/after"
+
+echo "=== what is left of the installation"
+added "$work/before" "$work/after" >"$work/left"
+LC_ALL=C comm -23 <(LC_ALL=C sort -u "$work/before") <(LC_ALL=C sort -u "$work/after") >"$work/lost"
+if [ -s "$work/left" ] || [ -s "$work/lost" ]; then
+    sed 's/^/  left: /' "$work/left"
+    sed 's/^/  lost: /' "$work/lost"
+    fail "the prefix is not as it was before the installation"
+fi
+echo "  nothing: every file, folder, shortcut and registry value is as before the installation"
