@@ -14,7 +14,9 @@ struct RemovalRun {
 };
 
 // Files (with their shared counts, fonts and registrations), shortcuts,
-// empty folders and the uninstall key, in that order. InitPlaces first.
+// empty folders and the uninstall key, in that order; every shared file is
+// decided on and every library unregistered before the first file goes.
+// InitPlaces first.
 void RemoveLoggedItems(RemovalRun* run);
 
 // Deletes `path`; a file in use (or one that cannot be deleted yet) is left
