@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "archive/uninstall_log_format.h"
+#include "common/helpers.h"
 #include "common/paths.h"
 #include "control/deferred_operations.h"
 #include "uninstall/places.h"
@@ -137,9 +138,24 @@ static void RemoveFont(const char* path) {
     ForgetFont(path);
 }
 
-static void RemoveLoggedFile(RemovalRun* run, const char* path, u8 flags) {
-    if ((flags & LogSharedLibrary) && KeepsSharedFile(run, path)) return;
+// The file passes over the list. Setup registers its libraries once every
+// file is in place, so they are unregistered before anything is removed:
+// a library may need others of the set, listed before or after it.
+enum FilePass {
+    DecidePass,  // keep or remove each shared file, unregister what goes
+    RemovePass,  // remove fonts and files that go
+    FolderPass,  // folder entries and the emptied folders below the destination
+};
+
+// The first pass's decision for one file record: true when the file stays.
+static bool DecideFile(RemovalRun* run, const char* path, u8 flags) {
+    if ((flags & LogSharedLibrary) && KeepsSharedFile(run, path)) return true;
     if (flags & LogSelfRegistered) Unregister(path);
+    return false;
+}
+
+static void RemoveFile(RemovalRun* run, const char* path, u8 flags) {
+    ShowRemoving(run, path);
     if (flags & LogFont) RemoveFont(path);
     DeleteOrSchedule(run, path);
 }
@@ -149,9 +165,9 @@ static bool IsFolder(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// One pass over the file list: files when `folders` is false, else the
-// folder entries and the emptied folders of the files below the destination.
-static void WalkFileList(RemovalRun* run, bool folders) {
+// One pass over the file list; `kept` holds a byte per record, written by
+// the decide pass and read by the remove pass.
+static void WalkFileList(RemovalRun* run, FilePass pass, u8* kept) {
     LogCursor cursor = CursorOver(run->data->fileList, run->data->fileListLength);
     u32 count;
     if (!ReadLogCount(&cursor, &count)) return;
@@ -164,21 +180,33 @@ static void WalkFileList(RemovalRun* run, bool folders) {
             return;  // a damaged list: nothing after it can be trusted
         bool isFolder;
         if (!ResolveFileRecord(folder, name, path, &isFolder)) {
-            if (!folders) run->refused++;
+            if (pass == DecidePass) run->refused++;
             continue;
         }
         // A record may name a folder by its last part, as a file is named.
         isFolder = isFolder || IsFolder(path);
-        if (!folders && !isFolder) {
-            ShowRemoving(run, path);
-            RemoveLoggedFile(run, path, flags);
-        } else if (folders && folder[0] == LogDestinationFolder) {
+        if (pass == DecidePass && !isFolder) {
+            kept[i] = DecideFile(run, path, flags);
+        } else if (pass == RemovePass && !isFolder) {
+            if (!kept[i]) RemoveFile(run, path, flags);
+        } else if (pass == FolderPass && folder[0] == LogDestinationFolder) {
             // Folder entries may come before folders inside them: climbing
             // from each record removes every level once it is empty.
             if (isFolder) RemoveDirectoryA(path);
             RemoveEmptyFolders(path, destinationRoot);
         }
     }
+}
+
+// The decide and remove passes. Every record takes at least one byte of the
+// list, so its length bounds the number of decisions. Without memory for
+// them no file is touched: better left behind than removed against the count.
+static void RemoveFiles(RemovalRun* run) {
+    u8* kept;
+    if (!AllocateZeroedBlock(run->data->fileListLength + 1, &kept)) return;
+    WalkFileList(run, DecidePass, kept);
+    WalkFileList(run, RemovePass, kept);
+    ReleaseBlock(&kept);
 }
 
 static void RemoveShortcuts(RemovalRun* run) {
@@ -213,9 +241,9 @@ static void RemoveUninstallKey(RemovalRun* run) {
 }
 
 void RemoveLoggedItems(RemovalRun* run) {
-    WalkFileList(run, false);
+    RemoveFiles(run);
     RemoveShortcuts(run);
-    WalkFileList(run, true);
+    WalkFileList(run, FolderPass, nullptr);
     RemoveSettings(run);
     RemoveUninstallKey(run);
 }

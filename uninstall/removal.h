@@ -14,8 +14,9 @@ struct RemovalRun {
 };
 
 // Files (with their shared counts, fonts and registrations), shortcuts,
-// empty folders, registry values and profile entries, and the uninstall key,
-// in that order. InitPlaces first.
+// empty folders, registry values and profile entries, and the uninstall
+// key, in that order; every shared file is decided on and every library
+// unregistered before the first file goes. InitPlaces first.
 void RemoveLoggedItems(RemovalRun* run);
 
 // Shows "Removing <what>" in the progress window and moves its bar on.

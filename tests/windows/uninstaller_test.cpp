@@ -1,9 +1,11 @@
 // kelvo-uninstall.exe run on a log written by hand: it removes what the log
 // lists and nothing else, refuses records outside the places it may touch,
-// honours shared counts, leaves files in use to the next restart, and on a
-// normal start asks before it does anything.
+// honours shared counts, unregisters self-registered libraries before any
+// file goes, takes fonts off the system, leaves files in use to the next
+// restart, and on a normal start asks before it does anything.
 #include <doctest/doctest.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include <string>
 #include <vector>
@@ -101,6 +103,13 @@ long SharedCount(const std::string& path) {
     LONG result = RegQueryValueExA(key, path.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&count), &size);
     RegCloseKey(key);
     return result == ERROR_SUCCESS ? static_cast<long>(count) : -1;
+}
+
+void ForgetSharedCount(const std::string& path) {
+    HKEY key;
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, SharedKey, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueA(key, path.c_str());
+    RegCloseKey(key);
 }
 
 bool KeyExists(const char* path, HKEY root = HKEY_LOCAL_MACHINE) {
@@ -248,7 +257,7 @@ TEST_CASE("started with /X it removes what the log lists below its folder and no
     CHECK(SharedCount(dll1) == -1);
     CHECK_FALSE(KeyExists(TestKey));
     CHECK(PendingRenames().find(inUse) != std::string::npos);
-    SetSharedCount(dll2, 0);
+    ForgetSharedCount(dll2);
 }
 
 TEST_CASE("a normal start asks first: No removes nothing, Yes hands over to a copy that removes and reports") {
@@ -333,4 +342,198 @@ TEST_CASE("the set's registry values and profile entries go, with the keys, sect
 
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, shared);
     RegDeleteKeyA(HKEY_CURRENT_USER, kept);
+}
+
+namespace {
+
+std::string Pid() { return std::to_string(GetCurrentProcessId()); }
+
+std::string WindowsFolderPath() {
+    char path[MAX_PATH] = "";
+    REQUIRE(GetWindowsDirectoryA(path, MAX_PATH) != 0);
+    return path;
+}
+
+}  // namespace
+
+TEST_CASE("a shared library of two installations stays until the second goes, then the user decides") {
+    // The file lies in the Windows folder, as a shared library setup logs
+    // with its absolute folder; both installations counted it.
+    const struct {
+        int keep;  // the answer to "Keep <file>?"
+        bool remains;
+    } cases[] = {{IDNO, false}, {IDYES, true}};
+    for (const auto& c : cases) {
+        CAPTURE(c.keep);
+        ScratchFolder scratch("uninstaller-shared");
+        std::string name = "kelvo-shared-" + Pid() + ".dll";
+        std::string shared = scratch.MakeElsewhere(WindowsFolderPath() + "\\" + name, "shared");
+        SetSharedCount(shared, 2);
+        std::string first = scratch.Folder("First") + "\\uninst.exe";
+        std::string second = scratch.Folder("Second") + "\\uninst.exe";
+        for (const std::string& uninstaller : {first, second})
+            WriteWholeFile(uninstaller, UninstallerFile({{WindowsFolderPath(), name, LogSharedLibrary}}));
+
+        // The first one lowers the count and keeps the file without asking.
+        MakeTestKey();
+        HANDLE process = Start("\"" + first + "\"");
+        CHECK(Answer(IDYES) == "Remove Kelvo uninstaller test?");
+        CHECK(WaitForExit(process) == UninstallDone);
+        CHECK(Answer(IDOK) == "Done Kelvo uninstaller test");
+        CHECK(Exists(shared));
+        CHECK(SharedCount(shared) == 1);
+
+        // Nobody else counts it now: the second asks whether to keep it.
+        MakeTestKey();
+        process = Start("\"" + second + "\"");
+        CHECK(Answer(IDYES) == "Remove Kelvo uninstaller test?");
+        CHECK(WaitForExit(process) == UninstallDone);
+        CHECK(Answer(c.keep) == "Keep " + shared + "?");
+        CHECK(Answer(IDOK) == "Done Kelvo uninstaller test");
+        CHECK(Exists(shared) == c.remains);
+        CHECK(SharedCount(shared) == -1);
+        ForgetSharedCount(shared);
+    }
+}
+
+namespace {
+
+const char SelfRegistrationKey[] = "Software\\Kelvo Tests\\Self Registration";
+
+// The registration count the test library keeps for its copy at `path`
+// (DllRegisterServer adds one, DllUnregisterServer takes one away); 0 when
+// it has none.
+long Registrations(const std::string& path) {
+    HKEY key;
+    if (RegOpenKeyA(HKEY_CURRENT_USER, SelfRegistrationKey, &key) != ERROR_SUCCESS) return 0;
+    DWORD count = 0, size = sizeof count;
+    if (RegQueryValueExA(key, path.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&count), &size) != ERROR_SUCCESS)
+        count = 0;
+    RegCloseKey(key);
+    return static_cast<long>(count);
+}
+
+void SetRegistrations(const std::string& path, DWORD count) {
+    HKEY key;
+    REQUIRE(RegCreateKeyA(HKEY_CURRENT_USER, SelfRegistrationKey, &key) == ERROR_SUCCESS);
+    RegSetValueExA(key, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
+    RegCloseKey(key);
+}
+
+}  // namespace
+
+TEST_CASE("self-registered libraries are unregistered before they are removed, unless still counted elsewhere") {
+    // In a subfolder, so that the library it needs is found beside it only
+    // when the uninstaller loads it as setup did; the needed library comes
+    // first in the list, as a set may order its files.
+    ScratchFolder scratch("uninstaller-selfreg");
+    std::string destination = scratch.Folder("App");
+    scratch.Folder("App\\lib");
+    std::string fixtures = KELVO_SELFREG_FIXTURES;
+    for (const char* name : {"kelvo-selfreg-helper.dll", "kelvo-selfreg.dll"})
+        REQUIRE(CopyFileA((fixtures + "\\" + name).c_str(), scratch.Path(std::string("App\\lib\\") + name).c_str(),
+                          FALSE));
+    REQUIRE(CopyFileA((fixtures + "\\kelvo-selfreg.dll").c_str(), scratch.Path("App\\lib\\counted.dll").c_str(), FALSE));
+    std::string library = scratch.Path("App\\lib\\kelvo-selfreg.dll");
+    std::string counted = scratch.Path("App\\lib\\counted.dll");
+    // As setup's registration left them.
+    SetRegistrations(library, 1);
+    SetRegistrations(counted, 1);
+    SetSharedCount(counted, 2);
+    MakeTestKey();
+    std::string uninstaller = destination + "\\uninst.exe";
+    WriteWholeFile(uninstaller, UninstallerFile({
+                                    {".\\lib", "kelvo-selfreg-helper.dll", 0},
+                                    {".\\lib", "kelvo-selfreg.dll", LogSelfRegistered},
+                                    {".\\lib", "counted.dll", LogSharedLibrary | LogSelfRegistered},
+                                }));
+
+    CHECK(WaitForExit(Start(uninstaller + " /X")) == UninstallDone);
+
+    CHECK(Registrations(library) == 0);
+    CHECK_FALSE(Exists(library));
+    CHECK_FALSE(Exists(scratch.Path("App\\lib\\kelvo-selfreg-helper.dll")));
+    // Another installation still counts it: it stays, registered.
+    CHECK(Registrations(counted) == 1);
+    CHECK(Exists(counted));
+    CHECK(SharedCount(counted) == 1);
+
+    ForgetSharedCount(counted);
+    HKEY key;
+    if (RegOpenKeyA(HKEY_CURRENT_USER, SelfRegistrationKey, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, library.c_str());
+        RegDeleteValueA(key, counted.c_str());
+        RegCloseKey(key);
+    }
+    RegDeleteKeyA(HKEY_CURRENT_USER, SelfRegistrationKey);  // only when empty
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Kelvo Tests");
+}
+
+namespace {
+
+const char FontsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
+
+std::string FontsFolderPath() {
+    char path[MAX_PATH] = "";
+    REQUIRE(SHGetSpecialFolderPathA(nullptr, path, CSIDL_FONTS, FALSE));
+    return path;
+}
+
+void SetFontValue(const std::string& name, const std::string& data) {
+    HKEY key;
+    REQUIRE(RegCreateKeyA(HKEY_LOCAL_MACHINE, FontsKey, &key) == ERROR_SUCCESS);
+    // With its terminator, as setup stores it.
+    RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                   static_cast<DWORD>(data.size() + 1));
+    RegCloseKey(key);
+}
+
+bool FontValueExists(const std::string& name) {
+    HKEY key;
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, FontsKey, &key) != ERROR_SUCCESS) return false;
+    bool found = RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return found;
+}
+
+void DeleteFontValue(const std::string& name) {
+    HKEY key;
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, FontsKey, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueA(key, name.c_str());
+    RegCloseKey(key);
+}
+
+}  // namespace
+
+TEST_CASE("a font leaves the system: its file and the Fonts values that name it go, others stay") {
+    ScratchFolder scratch("uninstaller-font");
+    std::string destination = scratch.Folder("App");
+    std::string name = "kelvo-font-" + Pid() + ".ttf";
+    std::string font = scratch.MakeElsewhere(FontsFolderPath() + "\\" + name, ReadWholeFile(KELVO_TEST_FONT));
+    REQUIRE(AddFontResourceA(font.c_str()) != 0);
+    // Setup names the file alone; a value naming its full path means it too.
+    // The two follow each other (by name, as Wine lists values, and by age, as
+    // Windows does), so that one removed must not hide the next.
+    const struct {
+        std::string value, data;
+        bool remains;
+    } values[] = {
+        {"Kelvo Test " + Pid() + " A (TrueType)", name, false},
+        {"Kelvo Test " + Pid() + " B (TrueType)", font, false},
+        {"Kelvo Test " + Pid() + " C (TrueType)", "other-" + name, true},
+    };
+    for (const auto& v : values) SetFontValue(v.value, v.data);
+    MakeTestKey();
+    std::string uninstaller = destination + "\\uninst.exe";
+    WriteWholeFile(uninstaller, UninstallerFile({{FontsFolderPath(), name, LogFont}}));
+
+    CHECK(WaitForExit(Start(uninstaller + " /X")) == UninstallDone);
+
+    CHECK_FALSE(Exists(font));
+    for (const auto& v : values) {
+        CAPTURE(v.value);
+        CHECK(FontValueExists(v.value) == v.remains);
+        DeleteFontValue(v.value);
+    }
+    RemoveFontResourceA(font.c_str());
 }
