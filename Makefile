@@ -34,8 +34,10 @@ test:
 
 # The main job: build the example project into a setup, check it, and tour
 # its pages under Wine, keeping a screenshot of each (PNG) in build/demo/shots;
-# then tour two small examples, the windowed wizard and the gradient
-# background, through their installation to the finish page.
+# tour two small examples, the windowed wizard and the gradient background,
+# through their installation to the finish page; then the demo's whole life
+# in a fresh prefix: install, list what it added, uninstall, show nothing is
+# left (scripts/life-cycle.sh).
 DEMO_SETUP := build/demo/kelvo-demo-setup.exe
 DEMO_SHOTS := build/demo/shots
 TOUR := bash scripts/wine-run.sh build/bin/kelvo-driver.exe tour
@@ -58,6 +60,8 @@ demo:
 	done
 	@for f in $(DEMO_SHOTS)/*/*.bmp; do [ -e "$$f" ] || continue; convert "$$f" "$${f%.bmp}.png" && rm "$$f" || exit 1; done
 	@echo "=== screenshots in $(CURDIR)/$(DEMO_SHOTS):"; cd $(DEMO_SHOTS) && ls */
+	@echo "=== the demo's life: install, look, uninstall"
+	@bash scripts/life-cycle.sh examples/demo/kelvo.toml "Kelvo Demo" 'C:\Program Files\Kelvo Demo'
 
 # bench/install_bench.sh installs under Wine against NSIS (makensis comes
 # with deps); its payloads are a quarter size unless BENCH_FULL=1.
