@@ -2,7 +2,7 @@
 # The whole life of a product on a user's machine, in a Wine prefix of its
 # own:
 #
-#   life-cycle.sh PROJECT.toml NAME FOLDER
+#   life-cycle.sh [--windows-98] PROJECT.toml NAME FOLDER
 #
 # builds the project's setup with kelvo, installs its first set into FOLDER
 # (a Windows path) the way a person would, lists what the installation
@@ -15,19 +15,26 @@
 #
 # The prefix (build/wine/life-cycle/prefix, a copy of the template) gets its
 # own wineserver and Xvfb, so the comparison sees nothing of other programs
-# and the restart touches nothing else. Runs of this script are serialised.
+# and the restart touches nothing else. With --windows-98 the prefix tells
+# programs it is Windows 98 (platform 1), where files wait for the restart
+# in WININIT.INI. Runs of this script are serialised.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 # shellcheck source-path=SCRIPTDIR source=wine-env.sh
 . "$here/wine-env.sh"
 
+windows_98=""
+if [ "${1:-}" = --windows-98 ]; then
+    windows_98=1
+    shift
+fi
 if [ $# -ne 3 ] || [ ! -f "$1" ]; then
-    echo "usage: life-cycle.sh PROJECT.toml NAME FOLDER" >&2
+    echo "usage: life-cycle.sh [--windows-98] PROJECT.toml NAME FOLDER" >&2
     exit 2
 fi
 project="$1" name="$2" folder="$3"
 bin="$KELVO_BUILD_DIR/bin"
-work="$KELVO_WINE_DIR/life-cycle"
+work="$KELVO_WINE_DIR/life-cycle${windows_98:+-98}"
 setup="$work/setup.exe"
 log="$work/wine.log"
 xvfb_pid="" server_started=""
@@ -86,6 +93,10 @@ start_prefix() {
     server_started=1
     # Wine's own first-run work (services, desktop) before the first picture.
     wineboot </dev/null >>"$log" 2>&1 8>&- || fail "wineboot failed"
+    if [ -n "$windows_98" ]; then
+        wine reg add 'HKCU\Software\Wine' /v Version /d win98 /f </dev/null >>"$log" 2>&1 8>&- ||
+            fail "cannot make the prefix Windows 98"
+    fi
     # Windows has the key where shared files are counted; Wine makes none.
     wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs' /f </dev/null >>"$log" 2>&1 8>&- ||
         fail "cannot make the SharedDLLs key"
@@ -111,9 +122,11 @@ snapshot() {
     registry_lines 'HKEY_CURRENT_USER\Software'
 }
 
-# Lines that Wine itself changes as it runs, whatever a program does.
+# Lines that Wine itself changes as it runs, whatever a program does. On
+# Windows 95 and 98 the restart keeps the list it carried out as
+# WININIT.BAK, as those systems do.
 wine_noise() {
-    grep -v -e '\\Software\\Wine\\' -e '^HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer' \
+    grep -v -i -e '^C:/windows/wininit\.bak$' -e '\\Software\\Wine\\' -e '^HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer' \
         -e '^HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Perflib' || true
 }
 
