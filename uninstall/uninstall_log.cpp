@@ -48,8 +48,7 @@ static bool ReadTail(FileHandle file, UninstallData* data) {
     return AllocateBlock(data->size, &data->bytes) && ReadExactly(file, data->bytes, data->size);
 }
 
-// Remembers the bodies this program reads; other ids are passed over.
-static void FindRecords(UninstallData* data) {
+void FindUninstallRecords(UninstallData* data) {
     u32 at = 0;
     while (data->size - at >= sizeof(RecordHeader)) {
         u16 id = ReadU16(data->bytes + at);
@@ -76,7 +75,7 @@ bool LoadUninstallData(const char* path, UninstallData* data) {
         ReleaseUninstallData(data);
         return false;
     }
-    FindRecords(data);
+    FindUninstallRecords(data);
     return true;
 }
 

@@ -26,6 +26,11 @@ struct UninstallData {
 // `size` bytes): the end of its last section. 0 when it is no PE image.
 u32 ImageEnd(const u8* header, u32 size);
 
+// Finds the records in `data->bytes` (`data->size` bytes), up to the first
+// closing header; records of other ids are passed over, a record that runs
+// past the end ends the search.
+void FindUninstallRecords(UninstallData* data);
+
 // Reads everything behind the image of `path` and finds the records, up to
 // the first closing header. False when the file cannot be read or is no
 // image; a file without texts or log still loads, with null bodies.

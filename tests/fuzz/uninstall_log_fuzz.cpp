@@ -1,0 +1,72 @@
+// Loads arbitrary bytes as the uninstall program's own file (an image, then
+// its texts, settings and log) and walks every record the way the program
+// does; the same bytes serve as its command line. Any read outside the file
+// or a record shows up under AddressSanitizer.
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "common/paths.h"
+#include "uninstall/uninstall_log.h"
+#include "uninstall/uninstall_start.h"
+#include "uninstall/uninstall_texts.h"
+
+namespace {
+
+const u32 TextCapacity = 1024;
+
+std::string ScratchFile() {
+    static std::string path = "/dev/shm/kelvo-uninstall-log-fuzz-" + std::to_string(getpid());
+    return path;
+}
+
+// `layout` names the fields of each record of a list: 'c' a counted text,
+// 'b' a byte, 'n' a u32.
+void WalkList(const u8* body, u32 length, const char* layout) {
+    LogCursor cursor = CursorOver(body, length);
+    u32 count;
+    if (!ReadLogCount(&cursor, &count)) return;
+    char text[TextCapacity];
+    for (u32 i = 0; i < count; i++) {
+        for (const char* field = layout; *field != '\0'; field++) {
+            u8 byte;
+            u32 number;
+            bool read = *field == 'c'   ? ReadCountedText(&cursor, text, TextCapacity)
+                        : *field == 'b' ? ReadLogByte(&cursor, &byte)
+                                        : ReadLogCount(&cursor, &number);
+            if (!read) return;
+            if (*field == 'c') (void)strlen(text);
+        }
+    }
+}
+
+void ReadCommandLine(const uint8_t* data, size_t size) {
+    std::string line(reinterpret_cast<const char*>(data), size);
+    char original[PathCapacity];
+    (void)ReadStartMode(line.c_str(), original, PathCapacity);
+    (void)strlen(original);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    ReadCommandLine(data, size);
+    FILE* file = fopen(ScratchFile().c_str(), "wb");
+    if (file == nullptr) return 0;
+    fwrite(data, 1, size, file);
+    fclose(file);
+    UninstallData loaded;
+    if (!LoadUninstallData(ScratchFile().c_str(), &loaded)) return 0;
+    for (u32 n = 0; n <= UninstallTextCount; n++) (void)strlen(UninstallTextOf(loaded, n));
+    WalkList(loaded.fileList, loaded.fileListLength, "ccb");
+    WalkList(loaded.shortcutList, loaded.shortcutListLength, "cc");
+    WalkList(loaded.settings, loaded.settingsLength, "bbncccc");
+    LogCursor key = CursorOver(loaded.uninstallKey, loaded.uninstallKeyLength);
+    u32 root;
+    char path[TextCapacity];
+    if (ReadLogCount(&key, &root)) (void)ReadCountedText(&key, path, TextCapacity);
+    ReleaseUninstallData(&loaded);
+    return 0;
+}
