@@ -61,7 +61,7 @@ demo:
 	@for f in $(DEMO_SHOTS)/*/*.bmp; do [ -e "$$f" ] || continue; convert "$$f" "$${f%.bmp}.png" && rm "$$f" || exit 1; done
 	@echo "=== screenshots in $(CURDIR)/$(DEMO_SHOTS):"; cd $(DEMO_SHOTS) && ls */
 	@echo "=== the demo's life: install, look, uninstall"
-	@bash scripts/life-cycle.sh examples/demo/kelvo.toml "Kelvo Demo" 'C:\Program Files\Kelvo Demo'
+	@bash scripts/life-cycle.sh examples/demo/kelvo.toml 'C:\Program Files\Kelvo Demo' "Kelvo Demo" "Kelvo Demo (minimal)"
 
 # bench/install_bench.sh installs under Wine against NSIS (makensis comes
 # with deps); its payloads are a quarter size unless BENCH_FULL=1.

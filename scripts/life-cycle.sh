@@ -2,16 +2,20 @@
 # The whole life of a product on a user's machine, in a Wine prefix of its
 # own:
 #
-#   life-cycle.sh [--windows-98] PROJECT.toml NAME FOLDER
+#   life-cycle.sh [--windows-98] PROJECT.toml FOLDER NAME [SECOND_NAME]
 #
-# builds the project's setup with kelvo, installs its first set into FOLDER
-# (a Windows path) the way a person would, lists what the installation
-# added to the prefix (files and folders, registry values, shortcuts with
-# their targets), uninstalls NAME the way a person would (from its
-# registered uninstall command: Yes to the question, No to keeping shared
-# files, OK to the report), restarts Wine so that what waited for the
-# restart is done, and compares the prefix with how it was before the
-# installation. Exits 1 when anything is left, or any step fails.
+# builds the project's setup with kelvo, installs its first set (named
+# NAME) into FOLDER (a Windows path) the way a person would, lists what the
+# installation added to the prefix (files and folders, registry values,
+# shortcuts with their targets), uninstalls NAME the way a person would
+# (from its registered uninstall command: Yes to the question, No to
+# keeping shared files, OK to the report), restarts Wine so that what
+# waited for the restart is done, and compares the prefix with how it was
+# before the installation. With SECOND_NAME (the second set's name, in a
+# project whose setup removes earlier installations) it then installs the
+# first set again and the second over it, lists what the second setup
+# removed and added, uninstalls the second and compares again. Exits 1 when
+# anything is left, or any step fails.
 #
 # The prefix (build/wine/life-cycle/prefix, a copy of the template) gets its
 # own wineserver and Xvfb, so the comparison sees nothing of other programs
@@ -28,11 +32,11 @@ if [ "${1:-}" = --windows-98 ]; then
     windows_98=1
     shift
 fi
-if [ $# -ne 3 ] || [ ! -f "$1" ]; then
-    echo "usage: life-cycle.sh [--windows-98] PROJECT.toml NAME FOLDER" >&2
+if [ $# -lt 3 ] || [ $# -gt 4 ] || [ ! -f "$1" ]; then
+    echo "usage: life-cycle.sh [--windows-98] PROJECT.toml FOLDER NAME [SECOND_NAME]" >&2
     exit 2
 fi
-project="$1" name="$2" folder="$3"
+project="$1" folder="$2" name="$3" second_name="${4:-}"
 bin="$KELVO_BUILD_DIR/bin"
 work="$KELVO_WINE_DIR/life-cycle${windows_98:+-98}"
 setup="$work/setup.exe"
@@ -133,43 +137,73 @@ wine_noise() {
 # Lines of $2 that $1 has not.
 added() { LC_ALL=C comm -13 <(LC_ALL=C sort -u "$1") <(LC_ALL=C sort -u "$2"); }
 
+# Installs set $1 through the wizard; its snapshot goes to $work/$2.
+install_set() {
+    run "$bin/kelvo-driver.exe" install "$(winepath -w "$setup" 2>>"$log")" --set "$1" --to "$folder" \
+        --timeout 120 | sed 's/^/  /' || fail "the installation of set $1 did not end well"
+    snapshot | wine_noise >"$work/$2"
+}
+
+# Lists the files and folders, registry values and shortcuts in $1; with
+# $2 "gone" the shortcuts are only named, since they cannot be read.
+list_lines() {
+    echo "--- files and folders"
+    grep '^C:/' "$1" | sed 's/^/  /' || echo "  (none)"
+    echo "--- registry values"
+    grep '^HKEY' "$1" | sed 's/^/  /' || echo "  (none)"
+    echo "--- shortcuts"
+    local links windows_links=() link
+    mapfile -t links < <(grep -i '^C:/.*\.lnk$' "$1" || true)
+    if [ "${#links[@]}" -eq 0 ] || [ "${2:-}" = gone ]; then
+        [ "${#links[@]}" -gt 0 ] || echo "  (none)"
+        for link in "${links[@]}"; do echo "  $link"; done
+        return
+    fi
+    for link in "${links[@]}"; do windows_links+=("$(echo "$link" | sed 's|/|\\|g')"); done
+    run "$bin/kelvo-driver.exe" shortcut "${windows_links[@]}" | sed 's/^/  /' || fail "a shortcut cannot be read"
+}
+
+# Uninstalls $1 as a person would, restarts Wine and compares the prefix
+# with $work/before.
+uninstall_and_compare() {
+    echo "=== uninstalling \"$1\""
+    run "$bin/kelvo-driver.exe" uninstall "$1" | sed 's/^/  /' || fail "the uninstallation did not end well"
+    echo "=== restarting Wine: files that waited for the restart go now"
+    wineboot -r </dev/null >>"$log" 2>&1 8>&- || fail "wineboot -r failed"
+    snapshot | wine_noise >"$work/after"
+    echo "=== what is left"
+    added "$work/before" "$work/after" >"$work/left"
+    LC_ALL=C comm -23 <(LC_ALL=C sort -u "$work/before") <(LC_ALL=C sort -u "$work/after") >"$work/lost"
+    if [ -s "$work/left" ] || [ -s "$work/lost" ]; then
+        sed 's/^/  left: /' "$work/left"
+        sed 's/^/  lost: /' "$work/lost"
+        fail "the prefix is not as it was before the installation"
+    fi
+    echo "  nothing: every file, folder, shortcut and registry value is as before the installation"
+}
+
 echo "=== building $project"
 "$bin/kelvo" build "$project" -o "$setup" >/dev/null || fail "kelvo build failed"
 echo "=== a fresh Wine prefix: $WINEPREFIX"
 start_prefix
 snapshot | wine_noise >"$work/before"
 
-echo "=== installing into $folder"
-run "$bin/kelvo-driver.exe" install "$(winepath -w "$setup" 2>>"$log")" --to "$folder" --timeout 120 |
-    sed 's/^/  /' || fail "the installation did not end well"
-snapshot | wine_noise >"$work/installed"
+echo "=== installing \"$name\" into $folder"
+install_set 0 installed
+echo "=== what the installation added"
 added "$work/before" "$work/installed" >"$work/added"
-echo "--- files and folders it added"
-grep '^C:/' "$work/added" | sed 's/^/  /' || fail "the installation added no file"
-echo "--- registry values it added or changed"
-grep '^HKEY' "$work/added" | sed 's/^/  /' || echo "  (none)"
-echo "--- shortcuts it made"
-mapfile -t links < <(grep -i '^C:/.*\.lnk$' "$work/added" || true)
-if [ "${#links[@]}" -gt 0 ]; then
-    windows_links=()
-    for link in "${links[@]}"; do windows_links+=("$(echo "$link" | sed 's|/|\\|g')"); done
-    run "$bin/kelvo-driver.exe" shortcut "${windows_links[@]}" | sed 's/^/  /' || fail "a shortcut cannot be read"
-else
-    echo "  (none)"
-fi
+grep -q '^C:/' "$work/added" || fail "the installation added no file"
+list_lines "$work/added"
+uninstall_and_compare "$name"
 
-echo "=== uninstalling \"$name\""
-run "$bin/kelvo-driver.exe" uninstall "$name" | sed 's/^/  /' || fail "the uninstallation did not end well"
-echo "=== restarting Wine: files that waited for the restart go now"
-wineboot -r </dev/null >>"$log" 2>&1 8>&- || fail "wineboot -r failed"
-snapshot | wine_noise >"$work/after"
-
-echo "=== what is left of the installation"
-added "$work/before" "$work/after" >"$work/left"
-LC_ALL=C comm -23 <(LC_ALL=C sort -u "$work/before") <(LC_ALL=C sort -u "$work/after") >"$work/lost"
-if [ -s "$work/left" ] || [ -s "$work/lost" ]; then
-    sed 's/^/  left: /' "$work/left"
-    sed 's/^/  lost: /' "$work/lost"
-    fail "the prefix is not as it was before the installation"
-fi
-echo "  nothing: every file, folder, shortcut and registry value is as before the installation"
+[ -n "$second_name" ] || exit 0
+echo "=== \"$name\" again, then \"$second_name\" over it"
+install_set 0 first >/dev/null
+install_set 1 second
+echo "=== what the second setup removed (it ran the first set's uninstaller with /X)"
+LC_ALL=C comm -23 <(LC_ALL=C sort -u "$work/first") <(LC_ALL=C sort -u "$work/second") >"$work/removed"
+list_lines "$work/removed" gone
+echo "=== what it added"
+added "$work/first" "$work/second" >"$work/added"
+list_lines "$work/added"
+uninstall_and_compare "$second_name"

@@ -12,8 +12,9 @@
 //       OK. A screenshot DIR/00-background.bmp is taken as soon as the main
 //       window shows. A setup that shows no page yet is reported, its frame
 //       saved as DIR/01-frame.bmp and its window closed.
-//   kelvo-driver install SETUP.exe --to FOLDER [--timeout S] [-- OPTIONS...]
-//       installs: clicks Next on every page, types FOLDER into the
+//   kelvo-driver install SETUP.exe --to FOLDER [--set N] [--timeout S] [-- OPTIONS...]
+//       installs: clicks Next on every page, chooses install set N (0 when
+//       not told) on the set selection page, types FOLDER into the
 //       destination page, answers Yes to its questions ("create the
 //       folder?"), waits for the finish page (at most S seconds in all, 600
 //       when not told) and closes it; then prints the wall time from the
@@ -60,7 +61,7 @@ const int ExitUsage = 2;
 const char Usage[] =
     "usage: kelvo-driver run SETUP.exe [OPTIONS...]\n"
     "       kelvo-driver tour SETUP.exe [--shots DIR] [--pages N] [-- OPTIONS...]\n"
-    "       kelvo-driver install SETUP.exe --to FOLDER [--timeout S] [-- OPTIONS...]\n"
+    "       kelvo-driver install SETUP.exe --to FOLDER [--set N] [--timeout S] [-- OPTIONS...]\n"
     "       kelvo-driver shortcut LINK.lnk...\n"
     "       kelvo-driver uninstall NAME [--keep-shared]\n";
 
@@ -75,6 +76,7 @@ struct InstallSettings {
     std::string setup;
     std::string options;
     std::string folder;
+    int set = 0;
     DWORD limit = DefaultInstallSeconds * 1000;  // ms for the whole installation
 };
 
@@ -304,8 +306,13 @@ int CloseFinishPage(SetupDriver& driver, const Stopwatch& clock) {
     return ReportEnd(code);
 }
 
-// Does what a page needs before Next: the destination page gets the folder.
+// Does what a page needs before Next: the set selection page gets its
+// choice, the destination page the folder.
 bool FillIn(SetupDriver& driver, const InstallSettings& settings) {
+    if (driver.PageHasControl(FirstSetButton)) {
+        printf("  choosing set %d\n", settings.set);
+        return driver.ClickPageControl(FirstSetButton + settings.set);
+    }
     if (!driver.PageHasControl(FolderEdit)) return true;
     printf("  typing the folder %s\n", settings.folder.c_str());
     return driver.SetPageText(FolderEdit, settings.folder);
@@ -328,7 +335,7 @@ int Install(const InstallSettings& settings) {
         printf("page %d: \"%s\"\n", number, driver.PageTitle().c_str());
         if (IsFinishPage(driver)) return CloseFinishPage(driver, clock);
         if (!FillIn(driver, settings)) {
-            fprintf(stderr, "kelvo-driver: cannot type into the destination page\n");
+            fprintf(stderr, "kelvo-driver: cannot choose the set or type the folder\n");
             return ExitFailed;
         }
         // Without Next (the progress page) the page moves on by itself.
@@ -351,6 +358,9 @@ bool ReadInstallSettings(int argc, char** argv, InstallSettings* settings) {
         if (i + 1 >= argc) return false;
         if (option == "--to") {
             settings->folder = argv[++i];
+        } else if (option == "--set") {
+            settings->set = atoi(argv[++i]);
+            if (settings->set < 0) return false;
         } else if (option == "--timeout") {
             int seconds = atoi(argv[++i]);
             if (seconds < 1) return false;
