@@ -10,7 +10,9 @@
 # wizard by kelvo-driver, so its time includes the progress page's pace of
 # one entry per timer tick, which is printed apart. engine_bench then times
 # our engine alone on the same setup. Every installed tree is checked
-# against the payload.
+# against the payload. Each installation is then removed by its own
+# uninstaller, silently and in place (ours with /X, NSIS's with /S _?=),
+# and the folder must be left with nothing but the uninstaller's own file.
 #
 # Scale: by default the payloads are a quarter of the full size (25 MB,
 # 150 files of 16 MB, 750 small files) to keep `make bench` short;
@@ -125,6 +127,7 @@ title = "Bench $shape"
 [[set]]
 name = "Bench $shape"
 destination = "C:\\\\bench\\\\default"
+uninstaller = "uninst.exe"
 
 [[set.file]]
 source = "payload/**"
@@ -143,6 +146,10 @@ Page instfiles
 Section
   SetOutPath "\$INSTDIR"
   File /r "$folder/payload/*"
+  WriteUninstaller "\$INSTDIR\\uninst.exe"
+SectionEnd
+Section "Uninstall"
+  RMDir /r "\$INSTDIR"
 SectionEnd
 EOF
     done
@@ -216,17 +223,26 @@ trap 'exit 143' TERM
 windows_path() { local path=${1//\//\\}; printf 'Z:%s' "$path"; }
 installed() { printf '%s/drive_c/bench/%s' "$WINEPREFIX" "$1"; }
 
-# "files bytes checksum" of a tree: names, sizes and contents.
+# "files bytes checksum" of a tree: names, sizes and contents; the
+# uninstaller an installation adds is not part of the payload.
 tree_summary() {
-    (cd "$1" && find . -type f -printf '%s\n' | awk '{n++; b += $1} END {printf "%d %d ", n, b}' &&
-        find . -type f -print0 | LC_ALL=C sort -z | xargs -0r md5sum | md5sum | cut -c1-12)
+    (cd "$1" && find . -type f ! -name uninst.exe -printf '%s\n' | awk '{n++; b += $1} END {printf "%d %d ", n, b}' &&
+        find . -type f ! -name uninst.exe -print0 | LC_ALL=C sort -z | xargs -0r md5sum | md5sum | cut -c1-12)
 }
 
-# Checks that installation `name` reproduced the payload, then removes it.
+# Checks that installation `name` reproduced the payload.
 check_tree() {
     local name=$1 expected=$2 got
     got=$(tree_summary "$(installed "$name")" 2>/dev/null || echo "nothing installed")
     [ "$got" = "$expected" ] || { echo "install_bench: $name installed '$got', expected '$expected'" >&2; exit 1; }
+}
+
+# Checks that installation `name` was removed (its uninstaller, which ran in
+# place, may stay), then clears its folder.
+check_removed() {
+    local name=$1 left
+    left=$(cd "$(installed "$name")" 2>/dev/null && find . -mindepth 1 ! -name uninst.exe | head -n3)
+    [ -z "$left" ] || { echo "install_bench: the uninstaller of $name left $left ..." >&2; exit 1; }
     rm -rf "$(installed "$name")"
 }
 
@@ -270,39 +286,46 @@ for shape in "${shapes[@]}"; do
     t_ours=$(plain "$work/driver.out" | sed -n 's/^wall time: \([0-9.]*\) s$/\1/p')
     [ -n "$t_ours" ] || { echo "install_bench: the wizard run printed no time:" >&2; plain "$work/driver.out" >&2; exit 1; }
     check_tree kelvo "$expected"
+    u_ours=$(timed "$work/uninstall.out" wine 'C:\bench\kelvo\uninst.exe' /X)
+    check_removed kelvo
     s_ours=$(stat -c %s "$folder/kelvo-setup.exe")
-    rows+=("$shape kelvo $s_ours $(stat -c %s "$stub") $t_ours")
+    rows+=("$shape kelvo $s_ours $(stat -c %s "$stub") $t_ours $u_ours")
 
     for compressor in zlib lzma; do
         exe=$folder/nsis-$compressor.exe
         t=$(timed "$work/nsis.out" wine "$exe" /S "/D=C:\\bench\\nsis-$compressor")
         check_tree "nsis-$compressor" "$expected"
+        u=$(timed "$work/uninstall.out" wine "C:\\bench\\nsis-$compressor\\uninst.exe" /S "_?=C:\\bench\\nsis-$compressor")
+        check_removed "nsis-$compressor"
         stub_file=$nsis_stubs/$([ "$compressor" = lzma ] && echo lzma_solid || echo zlib)-x86-ansi
-        rows+=("$shape nsis-$compressor $(stat -c %s "$exe") $(stat -c %s "$stub_file") $t")
+        rows+=("$shape nsis-$compressor $(stat -c %s "$exe") $(stat -c %s "$stub_file") $t $u")
     done
 
     wine "$engine" "$(windows_path "$folder/kelvo-setup.exe")" 'C:\bench\engine' </dev/null >"$work/engine.out" 2>&1 8>&- ||
         { echo "install_bench: engine_bench failed:" >&2; plain "$work/engine.out" >&2; exit 1; }
     check_tree engine "$expected"
+    rm -rf "$(installed engine)"
     engine_figures=$(plain "$work/engine.out" | awk '/^entries/ { printf "%s ms, %s MB/s, %s ms per entry", $6, $8, $10 }')
     without=$(awk -v t="$t_ours" -v p="$pace" 'BEGIN { printf "%.2f", t - p }')
     notes+=("$shape: $entries entries x $pace_ms ms = $pace s of pace in the wizard run (the rest: $without s); engine alone: $engine_figures")
 done
 
 echo
-printf '%-7s %-10s %15s %10s %9s %9s %9s\n' payload installer "installer bytes" "stub bytes" "install s" \
-    "ours/size" "ours/time"
+printf '%-7s %-10s %15s %10s %9s %11s %9s %9s %11s\n' payload installer "installer bytes" "stub bytes" \
+    "install s" "uninstall s" "ours/size" "ours/time" "ours/uninst"
 for row in "${rows[@]}"; do
-    read -r shape installer bytes stub_bytes seconds <<<"$row"
+    read -r shape installer bytes stub_bytes seconds removal <<<"$row"
     if [ "$installer" = kelvo ]; then
-        ours_bytes=$bytes ours_seconds=$seconds
-        printf '%-7s %-10s %15s %10s %9s\n' "$shape" "$installer" "$bytes" "$stub_bytes" "$seconds"
+        ours_bytes=$bytes ours_seconds=$seconds ours_removal=$removal
+        printf '%-7s %-10s %15s %10s %9s %11s\n' "$shape" "$installer" "$bytes" "$stub_bytes" "$seconds" "$removal"
     else
-        printf '%-7s %-10s %15s %10s %9s %9s %9s\n' "$shape" "$installer" "$bytes" "$stub_bytes" "$seconds" \
-            "$(ratio "$ours_bytes" "$bytes")" "$(ratio "$ours_seconds" "$seconds")"
+        printf '%-7s %-10s %15s %10s %9s %11s %9s %9s %11s\n' "$shape" "$installer" "$bytes" "$stub_bytes" \
+            "$seconds" "$removal" "$(ratio "$ours_bytes" "$bytes")" "$(ratio "$ours_seconds" "$seconds")" \
+            "$(ratio "$ours_removal" "$removal")"
     fi
 done
 echo
 printf '%s\n' "${notes[@]}"
 echo "(install s: ours from the setup's start to its exit, worked through every page by kelvo-driver;"
-echo " NSIS silent, the wine process; every installed tree matched its payload)"
+echo " NSIS silent, the wine process; every installed tree matched its payload;"
+echo " uninstall s: the uninstaller's wine process, silent and in place, ours /X, NSIS /S _?=)"

@@ -9,6 +9,10 @@ static const int Margin = 12;
 static const int LineHeight = 20;
 static const int TextId = 1;
 static const int BarId = 2;
+static const DWORD RedrawInterval = 40;  // ms
+
+static u32 stepsDone;
+static DWORD lastRedraw;
 
 static void PumpMessages() {
     MSG message;
@@ -41,7 +45,6 @@ HWND OpenProgressWindow(HINSTANCE instance, const char* caption, u32 steps) {
     HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, Margin, Margin + 2 * LineHeight, width,
                                LineHeight, window, reinterpret_cast<HMENU>(BarId), instance, nullptr);
     SendMessageA(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(steps));
-    SendMessageA(bar, PBM_SETSTEP, 1, 0);
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
     PumpMessages();
@@ -49,9 +52,12 @@ HWND OpenProgressWindow(HINSTANCE instance, const char* caption, u32 steps) {
 }
 
 void ShowProgressStep(HWND window, const char* text) {
-    if (window == nullptr) return;
+    stepsDone++;
+    DWORD now = GetTickCount();
+    if (window == nullptr || now - lastRedraw < RedrawInterval) return;
+    lastRedraw = now;
     SetDlgItemTextA(window, TextId, text);
-    SendDlgItemMessageA(window, BarId, PBM_STEPIT, 0, 0);
+    SendDlgItemMessageA(window, BarId, PBM_SETPOS, stepsDone, 0);
     PumpMessages();
 }
 

@@ -7,6 +7,8 @@
 // Shows the window with `caption`; null when it cannot be made (the work
 // goes on without it).
 HWND OpenProgressWindow(HINSTANCE instance, const char* caption, u32 steps);
-// Shows `text`, advances the bar by one step and lets the window repaint.
+// Advances the bar by one step with `text` as the current item. The window
+// is brought up to date at most every few tens of milliseconds: drawing
+// every item would cost more than removing it.
 void ShowProgressStep(HWND window, const char* text);
 void CloseProgressWindow(HWND window);
