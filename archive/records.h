@@ -151,6 +151,9 @@ const u16 DestinationChangeable = 0x02;
 const u16 StoreDestinationInRegistry = 0x04;
 const u16 StoreDestinationInIni = 0x08;
 
+// Flags of an INI or registry entry: leave a value that is already there.
+const u8 KeepExistingValue = 0x01;
+
 const u32 MaxInstallSets = 6;
 const u32 DialogTemplateCount = 10;
 const u32 TemplateBlockSize = 16384;

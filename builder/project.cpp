@@ -31,8 +31,6 @@ const uint8_t DefaultCharset = 1;  // DEFAULT_CHARSET: the font is picked by its
 const int DefaultFontHeight = 36;
 const uint64_t FileTimeTicksPerSecond = 10000000;
 const uint64_t FileTimeEpochOffset = 11644473600;  // seconds from 1601 to 1970
-const uint8_t OnlyIfMissingFlag = 0x01;
-const uint8_t KeepExistingFlag = 0x01;
 
 // The project file: named in messages, and the folder relative paths start from.
 struct Context {
@@ -715,7 +713,7 @@ void ReadRegistryEntries(const TableReader& set, ProjectSet& result) {
         entry.key = reader.RequiredString("key");
         entry.name = reader.String("name");
         entry.data = reader.String("data");
-        entry.flags = reader.Bool("keep-existing") ? KeepExistingFlag : 0;
+        entry.flags = reader.Bool("keep-existing") ? KeepExistingValue : 0;
         result.registryEntries.push_back(entry);
     }
 }
@@ -730,7 +728,7 @@ void ReadIniEntries(const TableReader& set, ProjectSet& result) {
         entry.section = reader.RequiredString("section");
         entry.key = reader.RequiredString("key");
         entry.value = reader.String("value");
-        entry.flags = reader.Bool("only-if-missing") ? OnlyIfMissingFlag : 0;
+        entry.flags = reader.Bool("only-if-missing") ? KeepExistingValue : 0;
         result.iniEntries.push_back(entry);
     }
 }

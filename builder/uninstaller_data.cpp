@@ -46,16 +46,15 @@ void PutSetting(Bytes& out, const Setting& setting) {
 
 // Only a value setup may have kept needs its data: the program compares it.
 // One too long to compare is not listed, so it stays.
-bool AddKeptOrPlain(std::vector<Setting>& settings, Setting setting, bool kept) {
-    if (!kept) {
+void AddKeptOrPlain(std::vector<Setting>& settings, Setting setting, uint8_t entryFlags) {
+    if (!(entryFlags & KeepExistingValue)) {
         setting.value.clear();
     } else if (setting.value.size() >= SettingValueCapacity) {
-        return false;
+        return;
     } else {
         setting.flags |= SettingOnlyIfUnchanged;
     }
     settings.push_back(std::move(setting));
-    return true;
 }
 
 // Setup writes to a file entry's installed file when a profile's name is
@@ -78,11 +77,11 @@ Bytes UninstallSettings(const ProjectSet& set) {
         settings.push_back({ProfileSetting, 0, 0, fields.iniFile, fields.iniSection, fields.iniKey, ""});
     for (const RegistryEntryFields& entry : set.registryEntries)
         AddKeptOrPlain(settings, {RegistrySetting, 0, entry.root, entry.key, entry.name, "", entry.data},
-                       entry.flags & 1);
+                       entry.flags);
     for (const IniEntryFields& entry : set.iniEntries) {
         if (NamesFileEntry(set, entry.file)) continue;
         AddKeptOrPlain(settings, {ProfileSetting, 0, 0, entry.file, entry.section, entry.key, entry.value},
-                       entry.flags & 1);
+                       entry.flags);
     }
     // Names the program has no room for name nothing the system would keep.
     std::vector<Setting> fitting;

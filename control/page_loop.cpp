@@ -83,7 +83,7 @@ i32 PageAfter(i32 result) {
 }
 
 void RunPageLoop() {
-    currentPage = fixedPageNumber != NoFixedPage ? fixedPageNumber : WelcomePage;
+    currentPage = fixedPageNumber != NoFixedPage ? fixedPageNumber : static_cast<i32>(WelcomePage);
     do {
         const PageEntry& entry = CurrentEntry();
         i32 result = RunPage(entry.templateIndex, entry.procedure, 0);

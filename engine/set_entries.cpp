@@ -16,7 +16,6 @@
 #include "engine/system_integration.h"
 
 // Entry flags bit 0: an existing value is kept.
-const u8 KeepExistingValue = 0x01;
 // A patch at this offset goes where its marker is; also "marker not found".
 const u32 PatchAtMarker = 0xFFFFFFFF;
 // Bytes of a patch entry between its marker length and its target.
