@@ -171,6 +171,11 @@ uninstall_and_compare() {
     echo "=== restarting Wine: files that waited for the restart go now"
     wineboot -r </dev/null >>"$log" 2>&1 8>&- || fail "wineboot -r failed"
     snapshot | wine_noise >"$work/after"
+    # The snapshots pass over the temporary folders; the uninstaller's copy
+    # there must have gone with the restart.
+    local copies
+    copies=$(find "$WINEPREFIX/drive_c" -ipath '*/temp/_uninst*' | head -n3)
+    [ -z "$copies" ] || fail "the uninstaller's copy is still there: $copies"
     echo "=== what is left"
     added "$work/before" "$work/after" >"$work/left"
     LC_ALL=C comm -23 <(LC_ALL=C sort -u "$work/before") <(LC_ALL=C sort -u "$work/after") >"$work/lost"
