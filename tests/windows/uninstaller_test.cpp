@@ -218,6 +218,7 @@ TEST_CASE("started with /X it removes what the log lists below its folder and no
     scratch.Folder("App\\Named");
     scratch.Make("App\\kept.txt", "not listed");
     std::string inUse = scratch.Make("App\\busy.txt", "in use");
+    SetFileAttributesA(scratch.Make("App\\read-only.txt", "r").c_str(), FILE_ATTRIBUTE_READONLY);
     MakeTestKey();
     struct Expect {
         FileRecord record;
@@ -235,6 +236,7 @@ TEST_CASE("started with /X it removes what the log lists below its folder and no
         {{".", "..\\outside.txt", 0}, "outside.txt", true},
         {{scratch.Root(), "outside.txt", 0}, "outside.txt", true},  // an absolute folder setup never installs to
         {{".", "busy.txt", 0}, "App\\busy.txt", true},               // in use: left for the restart
+        {{".", "read-only.txt", 0}, "App\\read-only.txt", false},
     };
     std::vector<FileRecord> records;
     for (const Expect& e : expected) records.push_back(e.record);
