@@ -58,10 +58,11 @@ demo:
 	  build/bin/kelvo build examples/$$example/kelvo.toml -o build/demo/$$example-setup.exe >/dev/null || exit 1; \
 	  $(TOUR) "Z:$(CURDIR)/build/demo/$$example-setup.exe" --shots "Z:$(CURDIR)/$(DEMO_SHOTS)/$$example" --pages $$pages || exit 1; \
 	done
+	@echo "=== the demo's life: install, look, uninstall"
+	@KELVO_LIFE_SHOTS="$(CURDIR)/$(DEMO_SHOTS)/uninstall" bash scripts/life-cycle.sh examples/demo/kelvo.toml \
+	  'C:\Program Files\Kelvo Demo' "Kelvo Demo" "Kelvo Demo (minimal)"
 	@for f in $(DEMO_SHOTS)/*/*.bmp; do [ -e "$$f" ] || continue; convert "$$f" "$${f%.bmp}.png" && rm "$$f" || exit 1; done
 	@echo "=== screenshots in $(CURDIR)/$(DEMO_SHOTS):"; cd $(DEMO_SHOTS) && ls */
-	@echo "=== the demo's life: install, look, uninstall"
-	@bash scripts/life-cycle.sh examples/demo/kelvo.toml 'C:\Program Files\Kelvo Demo' "Kelvo Demo" "Kelvo Demo (minimal)"
 
 # bench/install_bench.sh installs under Wine against NSIS (makensis comes
 # with deps); its payloads are a quarter size unless BENCH_FULL=1.

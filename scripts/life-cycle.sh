@@ -15,7 +15,8 @@
 # project whose setup removes earlier installations) it then installs the
 # first set again and the second over it, lists what the second setup
 # removed and added, uninstalls the second and compares again. Exits 1 when
-# anything is left, or any step fails.
+# anything is left, or any step fails. KELVO_LIFE_SHOTS=FOLDER keeps
+# pictures of the first uninstallation's message boxes there.
 #
 # The prefix (build/wine/life-cycle/prefix, a copy of the template) gets its
 # own wineserver and Xvfb, so the comparison sees nothing of other programs
@@ -164,10 +165,18 @@ list_lines() {
 }
 
 # Uninstalls $1 as a person would, restarts Wine and compares the prefix
-# with $work/before.
+# with $work/before. With KELVO_LIFE_SHOTS (a folder) the first
+# uninstallation's message boxes are saved there as pictures.
 uninstall_and_compare() {
     echo "=== uninstalling \"$1\""
-    run "$bin/kelvo-driver.exe" uninstall "$1" | sed 's/^/  /' || fail "the uninstallation did not end well"
+    local shots=()
+    if [ -n "${KELVO_LIFE_SHOTS:-}" ] && [ -z "${shots_taken:-}" ]; then
+        mkdir -p "$KELVO_LIFE_SHOTS"
+        shots=(--shots "$(winepath -w "$KELVO_LIFE_SHOTS" 2>>"$log")")
+        shots_taken=1
+    fi
+    run "$bin/kelvo-driver.exe" uninstall "$1" "${shots[@]}" | sed 's/^/  /' ||
+        fail "the uninstallation did not end well"
     echo "=== restarting Wine: files that waited for the restart go now"
     wineboot -r </dev/null >>"$log" 2>&1 8>&- || fail "wineboot -r failed"
     snapshot | wine_noise >"$work/after"

@@ -22,13 +22,14 @@
 //
 //   kelvo-driver shortcut LINK.lnk...
 //       prints each shortcut's target, arguments, working folder and icon.
-//   kelvo-driver uninstall NAME [--keep-shared]
+//   kelvo-driver uninstall NAME [--keep-shared] [--shots DIR]
 //       uninstalls as a person would from the list of installed programs:
 //       starts the UninstallString registered for NAME, answers Yes to its
 //       question, No to keeping shared files nobody counts any more (Yes
 //       with --keep-shared), OK to its report, and waits until the
-//       uninstaller and its copy in the temporary folder have ended. Exits 0
-//       when the report came, 1 otherwise.
+//       uninstaller and its copy in the temporary folder have ended; with
+//       --shots it saves a screenshot DIR/NN-<text>.bmp of each box first.
+//       Exits 0 when the report came, 1 otherwise.
 //
 // run, tour and install exit with the setup's exit code (1 when it could not be started or
 // did not end, 2 for a wrong command line).
@@ -63,7 +64,7 @@ const char Usage[] =
     "       kelvo-driver tour SETUP.exe [--shots DIR] [--pages N] [-- OPTIONS...]\n"
     "       kelvo-driver install SETUP.exe --to FOLDER [--set N] [--timeout S] [-- OPTIONS...]\n"
     "       kelvo-driver shortcut LINK.lnk...\n"
-    "       kelvo-driver uninstall NAME [--keep-shared]\n";
+    "       kelvo-driver uninstall NAME [--keep-shared] [--shots DIR]\n";
 
 struct TourSettings {
     std::string setup;
@@ -434,6 +435,7 @@ int ShowShortcuts(int count, char** links) {
 const char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const DWORD UninstallLimit = 60000;  // ms for the whole uninstallation
 const char UninstallerCopyPrefix[] = "_uninst";
+const DWORD ShotDelay = 300;  // ms
 
 std::string RegisteredUninstaller(const std::string& name) {
     HKEY key;
@@ -480,7 +482,31 @@ bool IsUninstallerCopyRunning() {
     return running;
 }
 
-int Uninstall(const std::string& name, bool keepShared) {
+struct UninstallSettings {
+    std::string name;
+    bool keepShared = false;
+    std::string shots;  // "" for no screenshots
+};
+
+// Reads the uninstall command line (after "uninstall"); false when it is wrong.
+bool ReadUninstallSettings(int argc, char** argv, UninstallSettings* settings) {
+    if (argc < 1) return false;
+    settings->name = argv[0];
+    for (int i = 1; i < argc; i++) {
+        std::string option = argv[i];
+        if (option == "--keep-shared") {
+            settings->keepShared = true;
+        } else if (option == "--shots" && i + 1 < argc) {
+            settings->shots = argv[++i];
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+int Uninstall(const UninstallSettings& settings) {
+    const std::string& name = settings.name;
     std::string command = RegisteredUninstaller(name);
     if (command.empty()) {
         fprintf(stderr, "kelvo-driver: no uninstaller is registered for \"%s\"\n", name.c_str());
@@ -496,6 +522,7 @@ int Uninstall(const std::string& name, bool keepShared) {
     }
     CloseHandle(process.hThread);
     bool asked = false, reported = false;
+    int shot = 0;
     Stopwatch clock;
     while (!reported && clock.Seconds() * 1000 < UninstallLimit) {
         HWND box = FindMessageBox();
@@ -506,8 +533,14 @@ int Uninstall(const std::string& name, bool keepShared) {
         char text[1024] = "";
         GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
         bool question = GetDlgItem(box, IDYES) != nullptr;
-        int answer = !question ? IDOK : !asked || keepShared ? IDYES : IDNO;
+        int answer = !question ? IDOK : !asked || settings.keepShared ? IDYES : IDNO;
         printf("  \"%s\": %s\n", OneLine(text).c_str(), answer == IDOK ? "OK" : answer == IDYES ? "Yes" : "No");
+        if (!settings.shots.empty()) {
+            Sleep(ShotDelay);  // the box is drawn after it shows
+            TourSettings shots;
+            shots.shots = settings.shots;
+            Shoot(shots, ++shot, Slug(text));
+        }
         reported = !question;
         asked = asked || question;
         Press(box, answer);
@@ -533,8 +566,8 @@ int main(int argc, char** argv) {
     InstallSettings install;
     if (command == "install" && ReadInstallSettings(argc - 2, argv + 2, &install)) return Install(install);
     if (command == "shortcut" && argc >= 3) return ShowShortcuts(argc - 2, argv + 2);
-    if (command == "uninstall" && (argc == 3 || (argc == 4 && std::string(argv[3]) == "--keep-shared")))
-        return Uninstall(argv[2], argc == 4);
+    UninstallSettings uninstall;
+    if (command == "uninstall" && ReadUninstallSettings(argc - 2, argv + 2, &uninstall)) return Uninstall(uninstall);
     fputs(Usage, stderr);
     return ExitUsage;
 }
