@@ -259,6 +259,7 @@ TEST_CASE("started with /X it removes what the log lists below its folder and no
     CHECK(SharedCount(dll1) == -1);
     CHECK_FALSE(KeyExists(TestKey));
     CHECK(PendingRenames().find(inUse) != std::string::npos);
+    ForgetPendingOperations(scratch.Root());
     ForgetSharedCount(dll2);
 }
 
@@ -291,6 +292,27 @@ TEST_CASE("a normal start asks first: No removes nothing, Yes hands over to a co
     CHECK_FALSE(Exists(uninstaller));
     CHECK_FALSE(Exists(destination));  // emptied, so it went too
     CHECK(PendingRenames().find("_uninst") != std::string::npos);  // the copy goes at the restart
+}
+
+TEST_CASE("a file in use is left for the restart, and the report says so") {
+    ScratchFolder scratch("uninstaller-busy");
+    std::string destination = scratch.Folder("App");
+    std::string busy = scratch.Make("App\\busy.txt", "in use");
+    MakeTestKey();
+    std::string uninstaller = destination + "\\uninst.exe";
+    WriteWholeFile(uninstaller, UninstallerFile({{".", "busy.txt", 0}}));
+    HANDLE held = CreateFileA(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    REQUIRE(held != INVALID_HANDLE_VALUE);
+
+    HANDLE started = Start("\"" + uninstaller + "\"");
+    CHECK(Answer(IDYES) == "Remove Kelvo uninstaller test?");
+    CHECK(WaitForExit(started) == UninstallDone);  // handed over to the copy
+    CHECK(Answer(IDOK) == "Restart Kelvo uninstaller test");
+    CloseHandle(held);
+    CHECK(Exists(busy));
+    CHECK(PendingRenames().find(busy) != std::string::npos);
+    CHECK_FALSE(KeyExists(TestKey));
+    ForgetPendingOperations(scratch.Root());
 }
 
 TEST_CASE("the set's registry values and profile entries go, with the keys, sections and files left empty") {
