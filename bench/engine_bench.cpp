@@ -19,8 +19,9 @@
 #include "archive/script.h"
 #include "common/file.h"
 #include "common/paths.h"
-#include "engine/engine_state.h"
 #include "engine/installation.h"
+#include "engine/setup_state.h"
+#include "wizard/progress.h"
 
 namespace {
 
@@ -67,6 +68,7 @@ u64 TotalBytes() {
 
 // Installs every entry of the current set; false when one failed.
 bool InstallAll(u32* entries) {
+    SetProgressPage(nullptr);  // no page window: the engine alone is timed
     if (!StartInstallation()) return false;
     while (InstallNextEntry()) ++*entries;
     bool done = engineState == NoEngineError;

@@ -7,8 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "builder/setup_commands.h"
 #include "builder/entry_records.h"
+#include "builder/setup_commands.h"
 #include "builder/setup_reader.h"
 
 namespace {

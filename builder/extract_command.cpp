@@ -7,11 +7,11 @@
 
 #include <ostream>
 
-#include "builder/setup_commands.h"
 #include "builder/entry_decode.h"
-#include "builder/extract_paths.h"
 #include "builder/entry_records.h"
+#include "builder/extract_paths.h"
 #include "builder/progress.h"
+#include "builder/setup_commands.h"
 #include "builder/setup_reader.h"
 
 namespace {

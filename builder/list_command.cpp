@@ -5,8 +5,8 @@
 #include <ostream>
 
 #include "archive/file_data.h"
-#include "builder/setup_commands.h"
 #include "builder/entry_records.h"
+#include "builder/setup_commands.h"
 #include "builder/setup_reader.h"
 #include "common/paths.h"
 

@@ -16,12 +16,12 @@
 #include "builder/uninstaller_data.h"
 
 #include "archive/check_value.h"
+#include "archive/texts.h"
 #include "builder/content_pool.h"
 #include "builder/default_resources.h"
 #include "builder/dialog_resources.h"
 #include "builder/pe_version.h"
 #include "builder/source_glob.h"
-#include "control/texts.h"
 
 namespace {
 

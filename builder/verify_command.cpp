@@ -2,10 +2,10 @@
 #include <algorithm>
 #include <ostream>
 
-#include "builder/setup_commands.h"
 #include "builder/entry_decode.h"
 #include "builder/entry_records.h"
 #include "builder/progress.h"
+#include "builder/setup_commands.h"
 #include "builder/setup_reader.h"
 
 namespace {

@@ -3,27 +3,21 @@
 #include "archive/archive_offset.h"
 #include "archive/loader.h"
 #include "archive/script.h"
+#include "archive/texts.h"
+#include "common/deferred_operations.h"
 #include "common/helpers.h"
 #include "common/paths.h"
 #include "control/command_line.h"
-#include "control/deferred_operations.h"
 #include "control/install_sets.h"
-#include "control/main_window.h"
-#include "control/page_loop.h"
 #include "control/relocation.h"
-#include "control/setup_state.h"
-#include "control/texts.h"
+#include "engine/messages.h"
 #include "engine/path_macros.h"
+#include "engine/setup_state.h"
 #include "wizard/dialog_helpers.h"
 #include "wizard/frame_dialog.h"
-
-// Frame dialog templates.
-const u32 WindowedFrameTemplate = 0;
-const u32 FullScreenFrameTemplate = 1;
-
-// Shown when the archive's records are there but the file contents behind
-// them are missing (an interrupted download or copy).
-const u32 FileDataMissingMessage = 31;
+#include "wizard/main_window.h"
+#include "wizard/page_loop.h"
+#include "wizard/templates.h"
 
 // A copy already running is brought to the front (with its open message box
 // or dialog, if any); true when there was one.
@@ -35,12 +29,6 @@ static bool BringRunningCopyForward() {
     if (IsIconic(running)) ShowWindow(running, SW_RESTORE);
     if (popup != running) BringWindowToTop(popup);
     return true;
-}
-
-static bool IsNtPlatform() {
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
 // Puts the program's own file name into `buffer` (PathCapacity characters).
@@ -94,7 +82,6 @@ static void RunWizard() {
     FreeTemplate(frameTemplate);
 }
 
-const u32 RestartTemplate = 8;
 const INT_PTR RestartChosen = 1;
 
 // Installs the screen saver the set marks, through the display settings.

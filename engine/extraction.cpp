@@ -11,25 +11,20 @@
 #include "archive/check_value.h"
 #include "archive/file_data.h"
 #include "archive/script.h"
+#include "archive/texts.h"
+#include "common/deferred_operations.h"
 #include "common/file.h"
 #include "common/helpers.h"
 #include "common/paths.h"
-#include "control/deferred_operations.h"
-#include "control/page_loop.h"
-#include "control/setup_state.h"
-#include "control/texts.h"
-#include "engine/engine_state.h"
-#include "wizard/progress.h"
+#include "engine/messages.h"
+#include "engine/progress.h"
+#include "engine/setup_state.h"
 
 const char ProducedExtension[] = ".$$A";
 const char DeltaExtension[] = ".$AA";
-void (*showDeltaProgress)(u32 percent) = SetProgressPercent;
+void (*showDeltaProgress)(u32 percent) = ShowProgressPercent;
 
-// Messages of table 6 that ask about an existing file.
-const u32 NewerFileQuestion = 29;
-const u32 OtherLanguageQuestion = 30;
-const u32 LockedFileQuestion = 22;
-// Yes/No, question icon, No as the default button.
+// Questions about an existing file: Yes/No, question icon, No as the default button.
 const u32 KeepFileQuestionStyle = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
 
 // The longest copy a delta command asks for: a 16-bit count plus 129.
@@ -113,7 +108,7 @@ static void SetEntryFileTimes(const FileEntry* entry, FileHandle file) {
 // A failed read of the file data: the user declined a disk (15), or the data
 // is damaged (18, naming the archive).
 static bool FileDataFailure() {
-    return pageResult == PageCancelled ? Fail(InstallationDeclined, nullptr) : Fail(FileDataDamaged, ArchivePath);
+    return InstallationCancelled() ? Fail(InstallationDeclined, nullptr) : Fail(FileDataDamaged, ArchivePath);
 }
 
 // Decodes an entry's packed data into `file`. The decoder's own result is
@@ -125,7 +120,7 @@ static bool DecodeEntryData(const FileEntry* entry, FileHandle file) {
     InflateToFile(file, source);
     // The user declined the next disk: the entry ends, and with a state, so
     // the driver never counts it as installed.
-    if (pageResult == PageCancelled) return Fail(engineState != NoEngineError ? engineState : InstallationDeclined, nullptr);
+    if (InstallationCancelled()) return Fail(engineState != NoEngineError ? engineState : InstallationDeclined, nullptr);
     return true;
 }
 
@@ -502,7 +497,7 @@ static i32 AskAboutLockedFile() {
     i32 answer = IDIGNORE;
     SetMessagePath(WorkPath);
     if (AllocateBlock(MessageCapacity, &message)) {
-        FormatMessageText(message, LockedFileQuestion);
+        FormatMessageText(message, AccessDeniedMessage);
         answer = ShowMessage(message, MB_ABORTRETRYIGNORE);
         ReleaseBlock(&message);
     }

@@ -6,24 +6,23 @@
 #include "archive/check_value.h"
 #include "archive/file_data.h"
 #include "archive/script.h"
+#include "archive/texts.h"
+#include "common/deferred_operations.h"
 #include "common/file.h"
 #include "common/helpers.h"
 #include "common/paths.h"
-#include "control/deferred_operations.h"
-#include "control/page_loop.h"
-#include "control/setup_state.h"
-#include "control/texts.h"
-#include "engine/engine_state.h"
 #include "engine/extraction.h"
+#include "engine/folders.h"
+#include "engine/messages.h"
 #include "engine/path_macros.h"
-#include "engine/progress_texts.h"
-#include "engine/system_integration.h"
-#include "wizard/disk_space.h"
-#include "wizard/progress.h"
+#include "engine/progress.h"
+#include "engine/running_programs.h"
+#include "engine/set_entries.h"
+#include "engine/setup_state.h"
+#include "engine/shared_files.h"
+#include "engine/shortcuts.h"
+#include "engine/uninstall_log.h"
 
-// Messages of the disk prompt.
-const u32 InsertDiskMessage = 28;
-const u32 ReallyCancelInstallMessage = 13;
 const char ShortcutExtension[] = ".lnk";
 
 static void ForgetAfterSetupEntries() { documentEntry = launchEntry = screenSaverEntry = nullptr; }
@@ -32,9 +31,9 @@ bool AskForVolume(u32 volume) {
     char text[MessageCapacity];
     FormatTextWithNumber(text, LookupText(MessageTexts, InsertDiskMessage), volume + 1);
     if (ShowMessage(text, MB_OKCANCEL | MB_ICONINFORMATION) == IDOK) return true;
-    FormatMessageText(text, ReallyCancelInstallMessage);
+    FormatMessageText(text, ReallyStopQuestion);
     if (ShowMessage(text, QuestionStyle) != IDYES) return true;
-    pageResult = PageCancelled;
+    progressListener->cancel();
     engineState = InstallationDeclined;
     ForgetAfterSetupEntries();
     return false;
@@ -149,7 +148,7 @@ bool InstallNextEntry() {
     if (done) {
         TakeAfterSetupRole(entry);
         CreateDesktopShortcut(entry);
-        SetProgressPercent(endPercent);
+        ShowProgressPercent(endPercent);
     } else if (ScratchPath[0] != '\0') {
         DeleteFileA(ScratchPath);  // no half-written file is left behind
         ScratchPath[0] = '\0';
@@ -169,6 +168,6 @@ void FinishInstallation() {
         AppendBackslash(DestinationPath);
         SelfRegisterLibraries();
     }
-    if (fixedPageNumber == NoFixedPage) GoToPage(FinishPage);
+    progressListener->finished();
     engineRunning = false;
 }

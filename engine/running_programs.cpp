@@ -7,7 +7,7 @@
 #include "archive/script.h"
 #include "common/file.h"
 #include "common/helpers.h"
-#include "engine/system_integration.h"
+
 #include "engine/uninstall_log.h"
 
 const u32 CommandLineCapacity = 520;

@@ -11,3 +11,6 @@
 bool RunProgram(const char* program, const char* arguments, HANDLE* process);
 // True while the process has not ended.
 bool IsStillRunning(HANDLE process);
+// Runs and waits for the uninstallers of the other sets' earlier
+// installations.
+void RunEarlierUninstallers();

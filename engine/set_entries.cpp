@@ -2,6 +2,8 @@
 // record that a later run reads back to propose the same folder, then the
 // set's INI values, registry values and in-place file patches. Every entry
 // fails on its own and silently; nothing here changes engineState.
+#include "engine/set_entries.h"
+
 #include <windows.h>
 
 #include <string.h>
@@ -13,7 +15,7 @@
 #include "common/paths.h"
 #include "common/registry.h"
 #include "engine/path_macros.h"
-#include "engine/system_integration.h"
+
 
 // Entry flags bit 0: an existing value is kept.
 // A patch at this offset goes where its marker is; also "marker not found".

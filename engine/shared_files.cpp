@@ -9,7 +9,7 @@
 #include "common/file.h"
 #include "common/paths.h"
 #include "engine/path_macros.h"
-#include "engine/system_integration.h"
+
 
 static const char sharedLibrariesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 static const char fontsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";

@@ -1,7 +1,15 @@
-// The name a TrueType font file gives itself, as the font registration
-// reads it from the file's name table.
+// Files the system shares between products: the count of a shared library,
+// fonts (with the name a TrueType file gives itself, read from its name
+// table) and libraries that register themselves.
 #pragma once
 #include "common/types.h"
+
+// Counts the file at `path` once more among the shared libraries.
+void CountSharedLibrary(const char* path);
+// Makes the font file at `path` known to the system.
+void RegisterFont(const char* path);
+// Calls the registration entry of every self-registering library of the set.
+void SelfRegisterLibraries();
 
 // Longest font name kept, in bytes; a name buffer holds one more.
 const u32 FontNameLimit = 259;

@@ -1,7 +1,7 @@
 // Shortening paths for display; portable, so the rule is tested natively.
 #include <string.h>
 
-#include "engine/progress_texts.h"
+#include "engine/short_paths.h"
 
 void ShortenPath(char* text, u32 limit) {
     u32 length = static_cast<u32>(strlen(text));

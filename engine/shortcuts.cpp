@@ -1,15 +1,17 @@
 // Shell shortcuts: the desktop shortcut of an entry (made by the installation
 // as the entry is installed) and the program-menu shortcuts of all entries,
 // made after the last file.
+#include "engine/shortcuts.h"
+
 #include <shlobj.h>
 #include <string.h>
 
 #include "archive/script.h"
 #include "common/helpers.h"
 #include "common/paths.h"
+#include "engine/folders.h"
 #include "engine/path_macros.h"
-#include "engine/system_integration.h"
-#include "wizard/disk_space.h"
+
 
 // Folder-list items that name a menu folder instead of a folder below Programs.
 static const char startMenuKeyword[] = "#Start Menu#";

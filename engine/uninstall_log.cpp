@@ -11,9 +11,9 @@
 #include "archive/uninstall_log_format.h"
 #include "common/file.h"
 #include "common/helpers.h"
-#include "engine/engine_state.h"
 #include "engine/path_macros.h"
-#include "engine/system_integration.h"
+#include "engine/setup_state.h"
+#include "engine/shortcuts.h"
 
 static const char uninstallKeyPrefix[] = UNINSTALL_KEY_PREFIX;
 static const char linkExtension[] = ".lnk";

@@ -1,8 +1,13 @@
-// The uninstall key of an install set, shared by the uninstall log that
-// registers it and the removal of earlier installations that looks it up.
+// The uninstall log appended to the installed uninstaller, and the uninstall
+// key of an install set, shared by the log that registers it and the
+// removal of earlier installations that looks it up.
 #pragma once
 #include "common/paths.h"
 #include "common/types.h"
+
+// Appends the uninstall log to the uninstaller at UninstallerPath (making
+// the program-menu shortcuts as it logs them) and registers it.
+void WriteUninstallLog();
 
 // Capacity of a key path buffer: the uninstall key prefix plus a display name.
 const u32 UninstallKeyCapacity = PathCapacity;

@@ -8,10 +8,21 @@ cd "$root" || exit 1
 jobs="${JOBS:-2}"
 status=0
 
+echo "=== layers"
+bash scripts/check-layers.sh || status=1
+
 echo "=== native tests"
 ctest --test-dir build/native --output-on-failure --no-tests=error -j "$jobs" --timeout 300 || status=1
 
 echo "=== Windows tests under Wine"
+# Wine runs the 32-bit Windows programs through its i386 loader. A machine
+# whose kernel refuses 32-bit programs can run none of them: say so plainly
+# and stop here rather than fail every test the same way.
+if ! bash scripts/wine-probe.sh; then
+    echo "=== Windows tests SKIPPED: this machine cannot run Wine's 32-bit programs (see above)"
+    [ "$status" -ne 0 ] && echo "=== some tests FAILED" || echo "=== all native tests passed"
+    exit "$status"
+fi
 # The Wine session lives outside ctest: a wineserver or Wine service started
 # by the first test would keep ctest's output pipe open.
 bash scripts/wine-session.sh start $$ || exit 1

@@ -3,9 +3,9 @@
 #include <string.h>
 
 #include "archive/uninstall_log_format.h"
+#include "common/deferred_operations.h"
 #include "common/helpers.h"
 #include "common/paths.h"
-#include "control/deferred_operations.h"
 #include "uninstall/places.h"
 #include "uninstall/progress_window.h"
 #include "uninstall/settings_removal.h"

@@ -4,9 +4,9 @@
 
 #include "common/file.h"
 #include "common/helpers.h"
+#include "common/macros.h"
 #include "common/paths.h"
 #include "common/registry.h"
-#include "engine/path_macros.h"
 #include "uninstall/settings_record.h"
 
 // Longer than this, a profile file holds more than blank lines.

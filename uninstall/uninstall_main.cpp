@@ -11,11 +11,11 @@
 
 #include <string.h>
 
+#include "common/deferred_operations.h"
 #include "common/file.h"
 #include "common/helpers.h"
 #include "common/paths.h"
-#include "control/deferred_operations.h"
-#include "control/setup_state.h"
+#include "common/platform.h"
 #include "uninstall/places.h"
 #include "uninstall/progress_window.h"
 #include "uninstall/removal.h"
@@ -31,12 +31,6 @@ static const u32 TextCapacity = 1024;
 static const u32 OriginalEndAttempts = 50;
 static const DWORD OriginalEndPause = 100;
 static const u32 ExtraSteps = 2;  // folders and the uninstall key
-
-static bool IsNtPlatform() {
-    OSVERSIONINFOA version;
-    version.dwOSVersionInfoSize = sizeof version;
-    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
-}
 
 static void ShowReport(const UninstallData& data, HWND owner, u32 text, const char* name) {
     char message[TextCapacity];

@@ -2,9 +2,9 @@
 
 #include "archive/script.h"
 #include "common/helpers.h"
-#include "control/page_loop.h"
-#include "control/setup_state.h"
+#include "engine/setup_state.h"
 #include "wizard/dialog_helpers.h"
+#include "wizard/page_loop.h"
 #include "wizard/pictures.h"
 
 const int PatternSide = 8;
@@ -140,12 +140,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_SYSCOMMAND:
             // Closing the window cancels the wizard without asking; the window
             // itself goes only when the setup run is over.
-            if ((wParam & 0xFFF0) == SC_CLOSE) {
+            if (SystemCommandOf(wParam) == SC_CLOSE) {
                 pageResult = PageCancelled;
                 return 0;
             }
             // Minimising hid the frame with the window.
-            if ((wParam & 0xFFF0) == SC_MAXIMIZE || (wParam & 0xFFF0) == SC_RESTORE)
+            if (SystemCommandOf(wParam) == SC_MAXIMIZE || SystemCommandOf(wParam) == SC_RESTORE)
                 ShowWindow(frameWindow, SW_SHOWNORMAL);
             break;
         default: break;

@@ -1,19 +1,18 @@
 // The confirmation page: names the destination, turns Next into the button
 // that starts the installation, and asks once more when files that will be
 // replaced are write-protected.
+#include "archive/texts.h"
 #include "common/helpers.h"
 #include "common/paths.h"
-#include "control/page_loop.h"
-#include "control/setup_state.h"
-#include "control/texts.h"
+#include "engine/messages.h"
+#include "engine/setup_state.h"
 #include "wizard/dialog_helpers.h"
 #include "wizard/disk_space.h"
+#include "wizard/page_loop.h"
 #include "wizard/pages.h"
 
-const u32 DestinationFormat = 2;         // in the page's table, with "%s"
-const u32 InstallCaption = 3;            // of the button texts
-const u32 WriteProtectedQuestion = 7;    // message
-const int DestinationText = 1001;
+// The control that names the destination: the page's second text.
+const int DestinationText = FirstPageText + 1;
 
 static void ShowDestination(HWND page) {
     RemoveTrailingBackslash(DestinationPath);

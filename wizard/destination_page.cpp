@@ -1,24 +1,20 @@
 // The destination page: shows and (when the set allows it) changes the
 // folder the set is installed into, with the space it needs and the space
 // free, and checks the folder before the wizard goes on.
+#include "archive/catalogue.h"
 #include "archive/script.h"
+#include "archive/texts.h"
 #include "common/helpers.h"
 #include "common/paths.h"
-#include "control/page_loop.h"
-#include "control/setup_state.h"
-#include "control/texts.h"
+#include "engine/folders.h"
+#include "engine/messages.h"
+#include "engine/setup_state.h"
 #include "wizard/dialog_helpers.h"
 #include "wizard/disk_space.h"
 #include "wizard/folder_browser.h"
+#include "wizard/page_loop.h"
 #include "wizard/pages.h"
-#include "wizard/control_ids.h"
 
-
-// Texts of the page's table: labels and the megabytes format.
-const u32 RequiredLabelText = 5, AvailableLabelText = 6, MegabytesFormat = 7;
-// Messages.
-const u32 CheckingMessage = 4, InvalidFolderMessage = 5, CreateFolderQuestion = 6;
-const u32 CheckFailedHeading = 8, NotEnoughSpaceQuestion = 11;
 // Space required is counted in whole 32 KB blocks per file.
 const u32 RequiredBlock = 32768;
 const u32 ReportCapacity = 1024;

@@ -1,6 +1,7 @@
 #include "wizard/dialog_helpers.h"
 
-#include "control/main_window.h"
+#include "engine/setup_state.h"
+#include "wizard/main_window.h"
 
 // One font for the controls of every wizard dialog; null until a dialog with
 // a font has called ApplyControlFont.

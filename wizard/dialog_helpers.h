@@ -23,6 +23,10 @@ INT_PTR AnswerHandled(HWND dialog);
 
 void FillSolidRect(HDC dc, int x, int y, int width, int height, COLORREF colour);
 
+// The command of a WM_SYSCOMMAND's wParam (SC_CLOSE, ...): the system uses
+// its low four bits for itself.
+inline WPARAM SystemCommandOf(WPARAM wParam) { return wParam & 0xFFF0; }
+
 // The modal question whether to restart Windows (template 8); ends with 1
 // (restart) or 2.
 INT_PTR CALLBACK RestartDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,23 +1,17 @@
 // The finish page: reports how the installation ended. On success it offers
 // the document to view and the program to run after setup where the set has
 // them; on failure it shows the error the engine recorded.
+#include "archive/catalogue.h"
 #include "archive/script.h"
+#include "archive/texts.h"
 #include "common/helpers.h"
 #include "common/paths.h"
-#include "control/open_document.h"
-#include "control/page_loop.h"
-#include "control/setup_state.h"
-#include "control/texts.h"
-#include "engine/engine_state.h"
-#include "wizard/control_ids.h"
+#include "engine/setup_state.h"
 #include "wizard/dialog_helpers.h"
+#include "wizard/open_document.h"
+#include "wizard/page_loop.h"
 #include "wizard/pages.h"
 
-const int ViewButton = 1014;
-const int LaunchBox = 1015;
-// Texts of the page's table.
-const u32 ViewIntroduction = 2, LaunchIntroduction = 3, ErrorFormat = 4, ViewCaption = 5, LaunchCaption = 6;
-const u32 RestartRequest = 8;
 const u32 ReportCapacity = 2048;
 const u32 SystemMessageLength = 500;
 

@@ -2,16 +2,13 @@
 
 #include <commdlg.h>
 
+#include "archive/catalogue.h"
+#include "archive/texts.h"
 #include "common/helpers.h"
 #include "common/paths.h"
-#include "control/texts.h"
 #include "wizard/dialog_helpers.h"
-#include "wizard/control_ids.h"
+#include "wizard/templates.h"
 
-const u32 BrowseTemplate = 7;
-// Texts of table 6 and button captions of table 7.
-const u32 BrowseCaption = 1, FolderLabelText = 2, DrivesLabelText = 3;
-const u32 BrowseOkCaption = 4, BrowseCancelCaption = 5;
 // Posted with value 1, this command ends the system dialog with a true result.
 const WPARAM EndWithOk = 3;
 // The structure's size in its oldest form, which every system accepts.
@@ -45,7 +42,7 @@ static void SetUpBrowser(HWND dialog) {
     SetDlgItemTextA(dialog, BrowseFolderLabel, LookupText(MessageTexts, FolderLabelText));
     SetDlgItemTextA(dialog, BrowseDrivesLabel, LookupText(MessageTexts, DrivesLabelText));
     SetDlgItemTextA(dialog, IDOK, LookupText(ButtonTexts, BrowseOkCaption));
-    SetDlgItemTextA(dialog, IDCANCEL, LookupText(ButtonTexts, BrowseCancelCaption));
+    SetDlgItemTextA(dialog, IDCANCEL, LookupText(ButtonTexts, StopCaption));
     CentreOverOwner(dialog);
 }
 

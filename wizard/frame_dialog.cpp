@@ -1,16 +1,14 @@
 #include "wizard/frame_dialog.h"
 
-#include "control/main_window.h"
-#include "control/page_loop.h"
-#include "control/setup_state.h"
-#include "control/texts.h"
-#include "wizard/control_ids.h"
+#include "archive/catalogue.h"
+#include "archive/texts.h"
+#include "engine/messages.h"
+#include "engine/setup_state.h"
 #include "wizard/dialog_helpers.h"
+#include "wizard/main_window.h"
+#include "wizard/page_loop.h"
 #include "wizard/pictures.h"
 
-// Messages of table 6 the Cancel button asks and reports with.
-const u32 ReallyCancelMessage = 14;
-const u32 CancelledMessage = 15;
 
 // The start of a frame of `size` centred on `centre` inside `room`, kept
 // inside the room as far as it fits.
@@ -35,9 +33,9 @@ static void PlaceFrame(HWND frame) {
 static void CancelAfterAsking() {
     if ((buttonMask & CancelWithoutAsking) == 0) {
         char message[MessageCapacity];
-        FormatMessageText(message, ReallyCancelMessage);
+        FormatMessageText(message, ReallyCancelQuestion);
         if (ShowMessage(message, QuestionStyle) != IDYES) return;
-        FormatMessageText(message, CancelledMessage);
+        FormatMessageText(message, NotCompletedMessage);
         ShowMessage(message, ReportStyle);
         documentEntry = launchEntry = screenSaverEntry = nullptr;
     }
@@ -72,8 +70,8 @@ INT_PTR CALLBACK FrameDialogProc(HWND frame, UINT message, WPARAM wParam, LPARAM
             return TRUE;
         case WM_COMMAND: HandleCommand(wParam, lParam); return TRUE;
         case WM_SYSCOMMAND:
-            if ((wParam & 0xFFF0) == SC_MINIMIZE) ShowWindow(mainWindow, SW_MINIMIZE);
-            if ((wParam & 0xFFF0) == SC_CLOSE) pageResult = PageCancelled;
+            if (SystemCommandOf(wParam) == SC_MINIMIZE) ShowWindow(mainWindow, SW_MINIMIZE);
+            if (SystemCommandOf(wParam) == SC_CLOSE) pageResult = PageCancelled;
             return FALSE;  // the system's own handling follows
         case WM_PAINT: PaintFrame(frame); return TRUE;
         default: return ColourControl(frame, message, wParam, lParam);

@@ -5,6 +5,8 @@
 
 const u32 FileHeaderSize = 14;
 const u32 TableStart = FileHeaderSize + sizeof(BITMAPINFOHEADER);  // 54
+// The only version a LOGPALETTE has had.
+const WORD LogicalPaletteVersion = 0x300;
 const u32 PaletteSize = 256;
 // Entries of a 256-colour system palette that hold its twenty fixed colours.
 const u32 StaticColours = 10;
@@ -96,7 +98,7 @@ HPALETTE CreatePicturePalette(HDC dc, const LoadedBody& picture) {
     LOGPALETTE* description;
     if (!AllocateZeroedBlock(sizeof(LOGPALETTE) + (PaletteSize - 1) * sizeof(PALETTEENTRY), &description))
         return nullptr;
-    description->palVersion = 0x300;
+    description->palVersion = LogicalPaletteVersion;
     description->palNumEntries = PaletteSize;
     // Only as far as the picture's own table goes; the rest stays zero.
     u32 known = parts.tableSize / 4 < PaletteSize ? parts.tableSize / 4 : PaletteSize;

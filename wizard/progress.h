@@ -1,11 +1,14 @@
-// What the engine tells the progress page while it works.
+// The progress page's bar, and the listener through which the engine
+// reports to the page.
 #pragma once
 #include <windows.h>
 
 #include "common/types.h"
+#include "engine/progress.h"
 
-// The open progress page, which the engine's updates go to.
-extern HWND progressWindow;
+
+// Makes `page` (null while none is shown) the progress page the engine
+// reports to, through the page's listener.
 void SetProgressPage(HWND page);
 
 // Moves the progress bar to `percent` (at most 100) and redraws it at once.

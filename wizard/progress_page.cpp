@@ -2,31 +2,38 @@
 // so the window keeps painting and Cancel is heard between entries, and
 // draws the overall progress as a bar of blocks.
 #include "archive/script.h"
-#include "control/page_loop.h"
-#include "control/setup_state.h"
-#include "control/texts.h"
-#include "engine/engine_state.h"
+#include "archive/texts.h"
 #include "engine/installation.h"
+#include "engine/messages.h"
+#include "engine/setup_state.h"
 #include "wizard/dialog_helpers.h"
+#include "wizard/page_loop.h"
 #include "wizard/pages.h"
 #include "wizard/progress.h"
 
 const UINT_PTR StepTimer = 11;
 const UINT FirstStepDelay = 100;  // ms
 const UINT NextStepDelay = 50;    // ms
-const int BarArea = 1009;
-const int PercentText = 1010;
-// Button texts and messages.
-const u32 StopCaption = 5;
-const u32 ReallyStopMessage = 13;
-const u32 NotCompletedMessage = 15;
 
-HWND progressWindow;
 static u32 percent;
 static UINT_PTR stepTimer;
 static bool paused;
 
-void SetProgressPage(HWND page) { progressWindow = page; }
+// The engine's listener: the bar, the item line, and the page's end.
+static void ShowItem(const char* text) { SetDlgItemTextA(progressWindow, ProgressItem, text); }
+static bool PageCancelledByUser() { return pageResult == PageCancelled; }
+static void CancelPage() { pageResult = PageCancelled; }
+static void ShowFinishPage() {
+    if (fixedPageNumber == NoFixedPage) GoToPage(FinishPage);
+}
+// Writable data: the read-only section of the program has no room to spare.
+static ProgressListener progressPageListener = {SetProgressPercent, ShowItem, PageCancelledByUser, CancelPage,
+                                                ShowFinishPage};
+
+void SetProgressPage(HWND page) {
+    progressWindow = page;
+    progressListener = &progressPageListener;
+}
 
 void SetProgressPercent(u32 value) {
     percent = value < 100 ? value : 100;
@@ -62,12 +69,12 @@ void DrawProgressBar(HWND page, HDC dc) {
     if (page == nullptr) return;
     char text[8];
     wsprintfA(text, "%d%%", static_cast<int>(percent));
-    SetDlgItemTextA(page, PercentText, text);
+    SetDlgItemTextA(page, ProgressPercent, text);
     HDC own = dc == nullptr ? GetDC(page) : nullptr;
     if (dc == nullptr) dc = own;
     if (dc == nullptr) return;
     RECT area;
-    if (!GetWindowRect(GetDlgItem(page, BarArea), &area)) area = RECT{0, 0, 0, 0};  // no bar to paint
+    if (!GetWindowRect(GetDlgItem(page, ProgressBarArea), &area)) area = RECT{0, 0, 0, 0};  // no bar to paint
     POINT corner = {area.left, area.top};
     ScreenToClient(page, &corner);
     int width = area.right - area.left, height = area.bottom - area.top;
@@ -134,7 +141,7 @@ static void OpenPage(HWND page) {
 static void AskToStop() {
     paused = true;
     char text[MessageCapacity];
-    FormatMessageText(text, ReallyStopMessage);
+    FormatMessageText(text, ReallyStopQuestion);
     if (ShowMessage(text, QuestionStyle) != IDYES) {
         paused = false;
         return;

@@ -1,17 +1,13 @@
 // The first pages: welcome, information and set selection. Each decides
 // where Next and Back lead, so a page without content, or a choice with
 // only one answer, is passed over.
+#include "archive/catalogue.h"
 #include "archive/script.h"
-#include "control/page_loop.h"
-#include "control/setup_state.h"
-#include "control/texts.h"
+#include "archive/texts.h"
+#include "engine/setup_state.h"
 #include "wizard/dialog_helpers.h"
+#include "wizard/page_loop.h"
 #include "wizard/pages.h"
-#include "wizard/control_ids.h"
-
-// Information page texts beyond the title.
-const u32 InformationText = 1;
-const u32 InformationNextCaption = 2;
 
 bool HasInformationText() { return LookupText(InformationTexts, InformationText)[0] != '\0'; }
 

@@ -11,10 +11,10 @@
 #include "archive/check_value.h"
 #include "archive/file_data.h"
 #include "archive/loader.h"
+#include "archive/texts.h"
 #include "builder/deflate_encoder.h"
 #include "builder/record_writer.h"
 #include "common/paths.h"
-#include "control/texts.h"
 
 namespace {
 

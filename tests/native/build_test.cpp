@@ -23,6 +23,7 @@
 #include "archive/check_value.h"
 #include "archive/file_data.h"
 #include "archive/loader.h"
+#include "archive/texts.h"
 #include "builder/archive_builder.h"
 #include "builder/build_command.h"
 #include "builder/default_resources.h"
@@ -31,7 +32,6 @@
 #include "builder/source_glob.h"
 #include "builder/volume_layout.h"
 #include "common/paths.h"
-#include "control/texts.h"
 
 namespace fs = std::filesystem;
 

@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "archive/archive_offset.h"
+#include "archive/texts.h"
 #include "builder/build_command.h"
 #include "builder/default_resources.h"
 #include "builder/dialog_resources.h"
 #include "builder/project.h"
 #include "builder/setup_commands.h"
-#include "control/texts.h"
 
 namespace fs = std::filesystem;
 

@@ -24,8 +24,8 @@
 #include "builder/entry_records.h"
 #include "builder/project.h"
 #include "builder/setup_commands.h"
-#include "tests/support/native_files.h"
 #include "builder/setup_reader.h"
+#include "tests/support/native_files.h"
 
 namespace fs = std::filesystem;
 

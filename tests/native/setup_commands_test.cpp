@@ -19,13 +19,13 @@
 
 #include "archive/archive_offset.h"
 #include "archive/check_value.h"
+#include "archive/texts.h"
 #include "builder/deflate_encoder.h"
 #include "builder/delta_encoder.h"
-#include "builder/setup_commands.h"
-#include "builder/extract_paths.h"
 #include "builder/entry_records.h"
+#include "builder/extract_paths.h"
 #include "builder/record_writer.h"
-#include "control/texts.h"
+#include "builder/setup_commands.h"
 
 namespace fs = std::filesystem;
 

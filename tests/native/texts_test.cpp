@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "control/texts.h"
-#include "engine/progress_texts.h"
+#include "archive/texts.h"
+#include "engine/short_paths.h"
 
 TEST_CASE("a number goes into the first integer conversion only") {
     struct Case {

@@ -23,7 +23,7 @@
 
 #include <string>
 
-#include "wizard/control_ids.h"
+#include "archive/catalogue.h"
 
 // The frame's buttons.
 const int FrameBackButton = 1007;

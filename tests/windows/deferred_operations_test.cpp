@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "control/deferred_operations.h"
-#include "control/setup_state.h"
+#include "common/deferred_operations.h"
+#include "engine/setup_state.h"
 #include "tests/support/win32_test_files.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/paths.h"
+#include "engine/folders.h"
 #include "tests/support/current_entries.h"
 #include "tests/support/win32_test_files.h"
 #include "wizard/disk_space.h"

@@ -15,13 +15,13 @@
 
 #include "archive/file_data.h"
 #include "common/paths.h"
-#include "control/page_loop.h"
-#include "control/setup_state.h"
-#include "engine/engine_state.h"
 #include "engine/extraction.h"
+#include "engine/setup_state.h"
 #include "tests/support/message_boxes.h"
 #include "tests/support/test_archive.h"
 #include "tests/support/win32_test_files.h"
+#include "wizard/page_loop.h"
+#include "wizard/progress.h"
 
 namespace {
 
@@ -32,10 +32,8 @@ class Engine {
 public:
     Engine() {
         REQUIRE(AllocatePathBuffers());
-        engineState = NoEngineError;
-        systemError = 0;
-        pageResult = PageRunning;
-        restartNeeded = false;
+        ResetSetupState();
+        SetProgressPage(nullptr);
     }
     ~Engine() { ReleasePathBuffers(); }
 };

@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "common/paths.h"
-#include "control/page_loop.h"
-#include "engine/engine_state.h"
 #include "engine/extraction.h"
+#include "engine/setup_state.h"
 #include "tests/support/message_boxes.h"
 #include "tests/support/test_archive.h"
 #include "tests/support/win32_test_files.h"
+#include "wizard/page_loop.h"
+#include "wizard/progress.h"
 
 namespace {
 
@@ -45,8 +46,8 @@ public:
         archive.AddEntry(entry);
         archive.Open();
         CopyPath(WorkPath, destination.c_str(), WorkPathCapacity);
-        engineState = NoEngineError;
-        pageResult = PageRunning;
+        ResetSetupState();
+        SetProgressPage(nullptr);
     }
     ~ReadOnlyReplacement() { ReleasePathBuffers(); }
     FileEntry* Entry() { return archive.Entry(0); }

@@ -12,14 +12,14 @@
 #include <vector>
 
 #include "archive/script.h"
+#include "archive/texts.h"
 #include "common/helpers.h"
-#include "control/main_window.h"
-#include "control/page_loop.h"
-#include "control/setup_state.h"
-#include "control/texts.h"
+#include "engine/setup_state.h"
 #include "wizard/background_window.h"
 #include "wizard/dialog_helpers.h"
 #include "wizard/frame_dialog.h"
+#include "wizard/main_window.h"
+#include "wizard/page_loop.h"
 #include "wizard/pictures.h"
 
 namespace {

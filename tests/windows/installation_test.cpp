@@ -12,12 +12,11 @@
 #include "archive/loader.h"
 #include "archive/script.h"
 #include "common/paths.h"
-#include "control/page_loop.h"
-#include "engine/engine_state.h"
 #include "engine/installation.h"
-#include "control/setup_state.h"
+#include "engine/setup_state.h"
 #include "tests/support/message_boxes.h"
 #include "tests/support/win32_test_files.h"
+#include "wizard/page_loop.h"
 #include "wizard/progress.h"
 
 namespace {
@@ -26,7 +25,6 @@ const char Destination[] = "C:\\Kelvo Install\\Three\\";
 const std::string Source = std::string(KELVO_SOURCE_DIR) + "\\tests\\fixtures\\projects\\install-three\\";
 const char* const Files[] = {"first.txt", "second.bin", "Docs\\third.txt"};
 const char* const Sources[] = {"first.txt", "second.bin", "docs\\third.txt"};
-const int PercentText = 1010;
 
 // The setup at `path` loaded as the setup program loads it, with the
 // destination set; released again at the end.
@@ -51,7 +49,7 @@ class ProgressStandIn {
 public:
     ProgressStandIn()
         : window(CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr)) {
-        CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, window, reinterpret_cast<HMENU>(PercentText),
+        CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, window, reinterpret_cast<HMENU>(ProgressPercent),
                         nullptr, nullptr);
         SetProgressPage(window);
     }
@@ -61,7 +59,7 @@ public:
     }
     std::string Percent() const {
         char text[16] = "";
-        GetDlgItemTextA(window, PercentText, text, sizeof text);
+        GetDlgItemTextA(window, ProgressPercent, text, sizeof text);
         return text;
     }
     HWND window;

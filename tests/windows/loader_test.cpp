@@ -9,8 +9,8 @@
 
 #include "archive/file_data.h"
 #include "archive/loader.h"
+#include "archive/texts.h"
 #include "common/paths.h"
-#include "control/texts.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "archive/uninstall_log_format.h"
 #include "common/paths.h"
 #include "engine/running_programs.h"
-#include "engine/system_integration.h"
+
 #include "tests/support/win32_test_files.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "archive/script.h"
 #include "common/paths.h"
 #include "control/install_sets.h"
-#include "engine/system_integration.h"
+#include "engine/set_entries.h"
 #include "tests/support/current_entries.h"
 #include "tests/support/set_entry_bodies.h"
 #include "tests/support/win32_test_files.h"

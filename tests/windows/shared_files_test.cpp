@@ -13,7 +13,7 @@
 
 #include "common/paths.h"
 #include "engine/shared_files.h"
-#include "engine/system_integration.h"
+
 #include "tests/support/shaped_entries.h"
 #include "tests/support/win32_test_files.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "common/paths.h"
-#include "engine/system_integration.h"
+#include "engine/shortcuts.h"
 #include "tests/support/shaped_entries.h"
 #include "tests/support/win32_test_files.h"
 

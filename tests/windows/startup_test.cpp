@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "common/paths.h"
 #include "control/command_line.h"
 #include "control/relocation.h"
-#include "common/paths.h"
 #include "tests/support/win32_test_files.h"
 
 namespace {

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "archive/script.h"
+#include "archive/texts.h"
 #include "common/helpers.h"
-#include "control/texts.h"
+#include "engine/messages.h"
+#include "wizard/templates.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "archive/catalogue.h"
 #include "archive/uninstall_log_format.h"
 #include "tests/support/setup_driver.h"
 #include "tests/support/win32_test_files.h"
-#include "wizard/control_ids.h"
 
 namespace {
 

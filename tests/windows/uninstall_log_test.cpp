@@ -14,10 +14,10 @@
 #include "archive/script.h"
 #include "archive/uninstall_log_format.h"
 #include "common/paths.h"
-#include "engine/engine_state.h"
 #include "engine/installation.h"
 #include "engine/path_macros.h"
-#include "engine/system_integration.h"
+#include "engine/setup_state.h"
+#include "engine/uninstall_log.h"
 #include "tests/support/win32_test_files.h"
 #include "wizard/progress.h"
 

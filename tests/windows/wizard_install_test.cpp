@@ -8,14 +8,12 @@
 
 #include <string>
 
+#include "archive/catalogue.h"
 #include "tests/support/setup_driver.h"
 #include "tests/support/win32_test_files.h"
-#include "wizard/control_ids.h"
 
 namespace {
 
-const int LaunchBox = 1015;
-const int ViewButton = 1014;
 
 // Brings a setup to its progress page, installing into `folder`.
 class Installation {

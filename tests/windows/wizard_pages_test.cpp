@@ -8,10 +8,11 @@
 
 #include <string>
 
-#include "control/page_loop.h"
+#include "archive/catalogue.h"
+#include "engine/setup_state.h"
 #include "tests/support/setup_driver.h"
 #include "tests/support/win32_test_files.h"
-#include "wizard/control_ids.h"
+#include "wizard/page_loop.h"
 
 namespace {
 

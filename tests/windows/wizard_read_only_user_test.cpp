@@ -8,9 +8,9 @@
 
 #include <string>
 
+#include "archive/catalogue.h"
 #include "tests/support/setup_driver.h"
 #include "tests/support/win32_test_files.h"
-#include "wizard/control_ids.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "control/deferred_operations.h"
-#include "control/setup_state.h"
+#include "common/deferred_operations.h"
+#include "engine/setup_state.h"
 
 static DWORD PlatformId() {
     OSVERSIONINFOA version;

@@ -1,15 +1,13 @@
-#include "control/main_window.h"
+#include "wizard/main_window.h"
 
 #include "archive/script.h"
-#include "control/setup_state.h"
-#include "control/texts.h"
+#include "archive/texts.h"
+#include "engine/setup_state.h"
 #include "wizard/background_window.h"
 
 const char MainWindowClass[] = "KelvoClass";
 const WORD SetupIconResource = 800;
 
-POINT screenCentre;
-HBRUSH buttonFaceBrush;
 static bool brushCreated;
 
 void CreateButtonFaceBrush() {
@@ -38,7 +36,7 @@ bool RegisterMainWindowClass() {
 
 bool CreateMainWindow() {
     DWORD style = (setupScript.setupFlags & FullScreenBackground) ? FullScreenStyle : WindowedStyle;
-    mainWindow = CreateWindowExA(0, MainWindowClass, LookupText(MessageTexts, 0), style, 0, 0, screenWidth,
+    mainWindow = CreateWindowExA(0, MainWindowClass, LookupText(MessageTexts, SetupTitleText), style, 0, 0, screenWidth,
                                  screenHeight, nullptr, nullptr, setupInstance, nullptr);
     screenCentre.x = screenWidth / 2;
     screenCentre.y = screenHeight / 2;

@@ -1,12 +1,10 @@
-// The name of the item being installed, as the progress page shows it.
+// Paths shortened for display, as the progress page shows the item being
+// installed.
 #pragma once
 #include "common/types.h"
 
 // Longest path the progress page shows before folders give way to "...".
 const u32 ProgressItemLimit = 30;
-
-// Shows `path`, shortened, as the item being installed.
-void ShowProgressItem(const char* path);
 
 // Shortens `text` in place to about `limit` characters by putting "..." for
 // folders in the middle: the part up to the first backslash, as many

@@ -1,15 +1,10 @@
-// Message boxes and dialog templates of the setup program.
+#include "wizard/templates.h"
+
 #include <windows.h>
+
 #include <string.h>
 
 #include "archive/script.h"
-#include "control/setup_state.h"
-#include "control/texts.h"
-
-i32 ShowMessage(const char* text, u32 style) {
-    HWND owner = frameWindow != nullptr ? frameWindow : mainWindow;
-    return MessageBoxA(owner, text, LookupText(MessageTexts, 0), style);
-}
 
 void* CopyTemplate(u32 n) {
     const LoadedBody& templates = setupScript.dialogTemplates;

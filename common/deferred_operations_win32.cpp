@@ -1,4 +1,4 @@
-#include "control/deferred_operations.h"
+#include "common/deferred_operations.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 
 #include "common/file.h"
 #include "common/helpers.h"
-#include "control/setup_state.h"
+#include "common/platform.h"
 
 static const DWORD MoveReplaceAtRestart = MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT;
 static const u32 ShortPathCapacity = MAX_PATH;

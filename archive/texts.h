@@ -1,6 +1,7 @@
 // The setup's texts: every caption, page text and message comes from the
 // string tables of the current install set; the program holds none.
 #pragma once
+#include "archive/catalogue.h"
 #include "common/types.h"
 
 // Longest formatted message, terminator included.
@@ -24,31 +25,3 @@ void FormatTextWithPath(char* buffer, const char* format, const char* path);
 void FormatTextWithNumber(char* buffer, const char* format, u32 number);
 
 void SetMessagePath(const char* text);
-
-// The setup program's side (Win32):
-// Shows `text` in a message box owned by the frame dialog, else the main
-// window, with the setup title as caption; returns the MessageBoxA answer.
-i32 ShowMessage(const char* text, u32 style);
-// Dialog template n copied into a locked global block, followed by whatever
-// templates come after it in the record (at most TemplateBlockSize bytes in
-// all); null when the block cannot be had or the archive has no templates.
-void* CopyTemplate(u32 n);
-// Unlocks and frees a block from CopyTemplate; null is left alone.
-void FreeTemplate(void* block);
-
-// Message-box styles.
-const u32 QuestionStyle = 0x24;  // Yes/No with a question mark
-const u32 ReportStyle = 0x40;    // OK with an information icon
-
-// Table numbers.
-enum TextTable : u32 {
-    WelcomeTexts = 0,
-    InformationTexts = 1,
-    DestinationTexts = 2,
-    ConfirmationTexts = 3,
-    ProgressTexts = 4,
-    FinishTexts = 5,
-    MessageTexts = 6,
-    ButtonTexts = 7,
-    SetSelectionTexts = 9,
-};

@@ -8,13 +8,8 @@
 extern const char MainWindowClass[];
 
 // Window styles of the main window.
-const DWORD FullScreenStyle = 0x02CF0000;  // overlapped, sizing, clip children
-const DWORD WindowedStyle = 0x00CA0000;    // caption, system menu, minimise box
-
-// Half the screen: the point the frame dialog centres itself on.
-extern POINT screenCentre;
-// The brush dialogs and their controls paint their background with.
-extern HBRUSH buttonFaceBrush;
+const DWORD FullScreenStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+const DWORD WindowedStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 void CreateButtonFaceBrush();
 // Deletes the brush (unless it is the stock fallback).

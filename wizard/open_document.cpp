@@ -1,4 +1,4 @@
-#include "control/open_document.h"
+#include "wizard/open_document.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -6,8 +6,8 @@
 
 #include "common/file.h"
 #include "common/paths.h"
-#include "control/setup_state.h"
 #include "engine/path_macros.h"
+#include "engine/setup_state.h"
 
 const char OpenCommandKey[] = "\\shell\\open\\command";
 // A class name and its command key, then the command and a full path.

@@ -1,20 +1,15 @@
-#include "control/page_loop.h"
+#include "wizard/page_loop.h"
 
+#include "archive/catalogue.h"
 #include "archive/script.h"
+#include "archive/texts.h"
 #include "common/helpers.h"
-#include "control/setup_state.h"
-#include "control/texts.h"
+#include "engine/setup_state.h"
 #include "wizard/dialog_helpers.h"
 #include "wizard/pages.h"
-#include "wizard/control_ids.h"
+#include "wizard/templates.h"
 
-i32 currentPage;
-i32 pageResult;
-HWND pageWindow;
-u32 buttonMask;
 
-// Template index that stands for no page at all.
-const u32 NoTemplate = 11;
 const u32 TitleCapacity = 1024;
 
 struct PageEntry {
@@ -26,14 +21,14 @@ struct PageEntry {
 // Page number -> template, text table and procedure. Page 3 and the end
 // entry show nothing.
 static const PageEntry pageTable[] = {
-    {5, WelcomeTexts, WelcomePageProc},
-    {3, InformationTexts, InformationPageProc},
-    {9, SetSelectionTexts, SetSelectionPageProc},
+    {TextPageTemplate, WelcomeTexts, WelcomePageProc},
+    {InformationTemplate, InformationTexts, InformationPageProc},
+    {SetSelectionTemplate, SetSelectionTexts, SetSelectionPageProc},
     {NoTemplate, 0, nullptr},
-    {2, DestinationTexts, DestinationPageProc},
-    {5, ConfirmationTexts, ConfirmationPageProc},
-    {4, ProgressTexts, ProgressPageProc},
-    {6, FinishTexts, FinishPageProc},
+    {DestinationTemplate, DestinationTexts, DestinationPageProc},
+    {TextPageTemplate, ConfirmationTexts, ConfirmationPageProc},
+    {ProgressTemplate, ProgressTexts, ProgressPageProc},
+    {FinishTemplate, FinishTexts, FinishPageProc},
     {NoTemplate, 0, nullptr},
 };
 const i32 PageCount = sizeof pageTable / sizeof pageTable[0];
@@ -104,8 +99,8 @@ static void PlacePage(HWND page) {
 // Windowed: "setup title - page title" on the main window; full screen: the
 // page title on the frame's caption. An empty page title changes nothing.
 static void ShowTitles(u32 table) {
-    const char* setupTitle = LookupText(MessageTexts, 0);
-    const char* pageTitle = LookupText(table, 0);
+    const char* setupTitle = LookupText(MessageTexts, SetupTitleText);
+    const char* pageTitle = LookupText(table, PageTitleText);
     SetWindowTextA(mainWindow, setupTitle);
     if (pageTitle[0] == '\0') return;
     if (setupScript.setupFlags & FullScreenBackground) {

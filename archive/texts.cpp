@@ -1,4 +1,4 @@
-#include "control/texts.h"
+#include "archive/texts.h"
 
 #include <string.h>
 

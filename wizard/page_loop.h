@@ -3,10 +3,11 @@
 #pragma once
 #include <windows.h>
 
+#include "archive/catalogue.h"
 #include "common/types.h"
 
 // How the current page ends: the control ids of the frame's buttons.
-enum PageResult : i32 { PageRunning = 0, PageNext = 1, PageCancelled = 2, PageBack = 1007 };
+enum PageResult : i32 { PageRunning = 0, PageNext = IDOK, PageCancelled = IDCANCEL, PageBack = BackButton };
 
 // Page numbers.
 enum PageNumber : i32 {
@@ -27,14 +28,6 @@ const u32 NextBit = 2;
 const u32 CancelBit = 4;
 // Bit of buttonMask: Cancel ends the page without asking.
 const u32 CancelWithoutAsking = 0x100;
-
-// The frame's Back button; Next and Cancel are IDOK and IDCANCEL.
-const int BackButton = 1007;
-
-extern i32 currentPage;
-extern i32 pageResult;
-extern HWND pageWindow;
-extern u32 buttonMask;
 
 // Runs the wizard from the first page (or the fixed page) until it ends.
 void RunPageLoop();
