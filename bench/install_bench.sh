@@ -47,7 +47,6 @@ command -v makensis >/dev/null || { echo "install_bench: makensis is missing (ma
 
 # shellcheck source-path=SCRIPTDIR/../scripts source=../scripts/wine-env.sh
 . "$root/scripts/wine-env.sh"
-template=$KELVO_WINE_TEMPLATE
 mkdir -p "$work"
 exec 8>"$work/lock"
 flock 8
@@ -174,43 +173,17 @@ build_installers() {
 # one-setup-at-a-time rule meet this run.
 wine_dir=$work/wine
 log=$wine_dir/wine.log
-xvfb_pid=""
 start_wine() {
-    bash "$root/scripts/wine-session.sh" template 8>&-
-    rm -rf "$wine_dir" && mkdir -p "$wine_dir/home"
-    cp -a --reflink=auto "$template" "$wine_dir/prefix"
-    export WINEPREFIX=$wine_dir/prefix HOME=$wine_dir/home
-    export XDG_DATA_HOME=$HOME/.local/share XDG_CONFIG_HOME=$HOME/.config XDG_CACHE_HOME=$HOME/.cache
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$wine_dir/display" </dev/null >>"$log" 2>&1 8>&- &
-    xvfb_pid=$!
-    local tenths=100
-    until grep -q '^[0-9]' "$wine_dir/display" 2>/dev/null; do
-        if [ "$tenths" -le 0 ] || ! kelvo_pid_is "$xvfb_pid" ""; then
-            echo "install_bench: Xvfb did not start" >&2
-            exit 1
-        fi
-        sleep 0.1
-        tenths=$((tenths - 1))
-    done
-    DISPLAY=":$(head -n1 "$wine_dir/display")"
-    export DISPLAY
-    # Without -f the server goes to the background once it is ready.
-    wineserver -p </dev/null >>"$log" 2>&1 8>&-
+    rm -rf "$wine_dir" && mkdir -p "$wine_dir"
+    kelvo_private_wine_start "$wine_dir/prefix" "$wine_dir/home" "$log" "$wine_dir/display" ||
+        { echo "install_bench: no private Wine session" >&2; exit 1; }
     # Brings up the services and the virtual desktop before anything is timed.
     wine rundll32.exe user32.dll,GetDesktopWindow </dev/null >>"$log" 2>&1 8>&-
 }
 
-stop_wine() {
-    if [ -n "${WINEPREFIX:-}" ] && [ "$WINEPREFIX" = "$wine_dir/prefix" ]; then
-        wineserver -k </dev/null >>"$log" 2>&1 8>&- || true
-        wineserver -w </dev/null >>"$log" 2>&1 8>&- || true
-    fi
-    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
-}
-
 finish() {
     local status=$?
-    stop_wine
+    kelvo_private_wine_stop
     # The prefix of a passing run goes (it holds every installed tree);
     # a failed one stays to be looked at.
     [ "$status" -ne 0 ] || rm -rf "$wine_dir"

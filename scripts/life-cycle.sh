@@ -42,11 +42,7 @@ bin="$KELVO_BUILD_DIR/bin"
 work="$KELVO_WINE_DIR/life-cycle${windows_98:+-98}"
 setup="$work/setup.exe"
 log="$work/wine.log"
-xvfb_pid="" server_started=""
-
-export WINEPREFIX="$work/prefix"
-export HOME="$work/home"
-export XDG_DATA_HOME="$HOME/.local/share" XDG_CONFIG_HOME="$HOME/.config" XDG_CACHE_HOME="$HOME/.cache"
+prefix="$work/prefix"
 
 fail() {
     echo "life cycle FAILED: $*" >&2
@@ -56,19 +52,15 @@ fail() {
 
 finish() {
     local status=$?
-    if [ -n "$server_started" ]; then
-        wineserver -k </dev/null >>"$log" 2>&1 8>&- || true
-        wineserver -w </dev/null >>"$log" 2>&1 8>&- || true
-    fi
-    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
-    [ "$status" -ne 0 ] || rm -rf "$WINEPREFIX"  # 600 MB; a failed run keeps it
+    kelvo_private_wine_stop
+    [ "$status" -ne 0 ] || rm -rf "$prefix"  # 600 MB; a failed run keeps it
     exit "$status"
 }
 trap finish EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-mkdir -p "$work" "$HOME"
+mkdir -p "$work"
 exec 8>"$KELVO_WINE_DIR/life-cycle.lock"
 flock 8
 : >"$log"
@@ -84,18 +76,7 @@ run() {
 }
 
 start_prefix() {
-    if [ "$(cat "$KELVO_WINE_TEMPLATE/.kelvo-wine-version" 2>/dev/null)" != "$(wine --version)" ]; then
-        bash "$here/wine-session.sh" template 8>&- || fail "could not make the template prefix"
-    fi
-    rm -rf "$WINEPREFIX"
-    cp -a --reflink=auto "$KELVO_WINE_TEMPLATE" "$WINEPREFIX"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" </dev/null >>"$log" 2>&1 8>&- &
-    xvfb_pid=$!
-    for _ in $(seq 100); do grep -q '^[0-9]' "$work/display" 2>/dev/null && break; sleep 0.1; done
-    grep -q '^[0-9]' "$work/display" || fail "Xvfb did not start"
-    export DISPLAY=":$(head -n1 "$work/display")"
-    wineserver -p </dev/null >>"$log" 2>&1 8>&- || fail "wineserver did not start"
-    server_started=1
+    kelvo_private_wine_start "$prefix" "$work/home" "$log" "$work/display" || fail "no private Wine session"
     # Wine's own first-run work (services, desktop) before the first picture.
     wineboot </dev/null >>"$log" 2>&1 8>&- || fail "wineboot failed"
     if [ -n "$windows_98" ]; then
@@ -198,7 +179,7 @@ uninstall_and_compare() {
 
 echo "=== building $project"
 "$bin/kelvo" build "$project" -o "$setup" >/dev/null || fail "kelvo build failed"
-echo "=== a fresh Wine prefix: $WINEPREFIX"
+echo "=== a fresh Wine prefix: $prefix"
 start_prefix
 snapshot | wine_noise >"$work/before"
 

@@ -36,9 +36,13 @@ else
     export WINEPREFIX="$KELVO_WINE_DIR/prefix"
     export HOME="$KELVO_WINE_DIR/home"
 fi
-export XDG_DATA_HOME="$HOME/.local/share"
-export XDG_CONFIG_HOME="$HOME/.config"
-export XDG_CACHE_HOME="$HOME/.cache"
+
+# Makes `folder` the HOME Wine sees, with the XDG folders inside it.
+kelvo_wine_use_home() {
+    export HOME="$1"
+    export XDG_DATA_HOME="$HOME/.local/share" XDG_CONFIG_HOME="$HOME/.config" XDG_CACHE_HOME="$HOME/.cache"
+}
+kelvo_wine_use_home "$HOME"
 export WINEDEBUG="${KELVO_WINEDEBUG:--all}"
 export WINEARCH=win32
 # No menu entries or desktop files on the host, and no offers to install
@@ -78,4 +82,116 @@ kelvo_pid_is() {
     stat="${stat##*) }"
     [ "${stat:0:1}" != Z ] || return 1
     case "$comm" in "$2"*) return 0 ;; *) return 1 ;; esac
+}
+
+# --- The template prefix ---------------------------------------------------
+# Its stamp names Wine's version and the revision of the template's own
+# settings (raise the revision whenever wine-session.sh's make_template
+# changes them). The same function makes the stamp that is written into a
+# new template and the one a template is checked against.
+KELVO_WINE_TEMPLATE_REVISION=template-3
+KELVO_WINE_STAMP_NAME=.kelvo-wine-version  # the stamp's file in the template
+
+kelvo_wine_template_stamp() {
+    echo "$(wine --version) $KELVO_WINE_TEMPLATE_REVISION"
+}
+
+# True when the template exists and was made with this Wine and settings.
+kelvo_wine_template_is_current() {
+    [ "$(cat "$KELVO_WINE_TEMPLATE/$KELVO_WINE_STAMP_NAME" 2>/dev/null)" = "$(kelvo_wine_template_stamp)" ]
+}
+
+# Makes the template when it is missing or stale, under the session's lock.
+kelvo_wine_need_template() {
+    kelvo_wine_template_is_current || bash "$KELVO_ROOT/scripts/wine-session.sh" template 8>&- 9>&-
+}
+
+# Replaces `prefix` with a fresh copy of the template and makes it the
+# WINEPREFIX of later Wine commands.
+kelvo_wine_fresh_prefix() {
+    rm -rf "$1" && cp -a --reflink=auto "$KELVO_WINE_TEMPLATE" "$1" && export WINEPREFIX="$1"
+}
+
+# Starts an Xvfb on a free display, its output appended to `log`. -displayfd
+# lets Xvfb pick the display and write its number to `display_file` once it
+# accepts connections. Sets KELVO_XVFB_PID and KELVO_XVFB_DISPLAY (":N");
+# returns 1, with no Xvfb left running, when none is ready within ten
+# seconds. Long-lived processes are started with descriptors 8 and 9 closed,
+# where the scripts hold their locks.
+kelvo_start_xvfb() {
+    local display_file=$1 log=$2 tenths=100
+    rm -f "$display_file"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" </dev/null >>"$log" 2>&1 8>&- 9>&- &
+    KELVO_XVFB_PID=$!
+    until grep -q '^[0-9]' "$display_file" 2>/dev/null; do
+        # Any name will do here: until it has exec'd, the child is still "bash".
+        if ! kelvo_pid_is "$KELVO_XVFB_PID" "" || [ "$tenths" -le 0 ]; then
+            kill "$KELVO_XVFB_PID" 2>/dev/null || true
+            KELVO_XVFB_PID=""
+            return 1
+        fi
+        sleep 0.1
+        tenths=$((tenths - 1))
+    done
+    KELVO_XVFB_DISPLAY=":$(head -n1 "$display_file")"
+}
+
+# --- A private Wine session --------------------------------------------------
+# For scripts that need Wine to themselves, apart from the shared session: a
+# restart acts on a whole prefix, and a comparison of a prefix before and
+# after must see no other program. The session is a fresh copy of the
+# template with a HOME of its own, its own wineserver and, when windows are
+# shown, its own Xvfb; Wine's output goes to a log of the caller's.
+KELVO_PRIVATE_PREFIXES=()   # prefixes whose wineserver this script started
+KELVO_PRIVATE_LOG=/dev/null
+KELVO_XVFB_PID=""
+
+# kelvo_private_wine_start PREFIX HOME LOG [DISPLAY_FILE]
+# Makes PREFIX a fresh copy of the template (the template first, when it is
+# missing or stale), HOME its home folder, and starts the prefix's
+# wineserver. With DISPLAY_FILE it starts an Xvfb for the session (once:
+# later prefixes of the same script share it); without, no display is used.
+# Says what went wrong and returns 1 on failure. Every later Wine command of
+# the caller runs in this session; kelvo_private_wine_stop ends it.
+kelvo_private_wine_start() {
+    local prefix=$1 home=$2 display_file=${4:-}
+    KELVO_PRIVATE_LOG=$3
+    kelvo_wine_use_home "$home"
+    mkdir -p "$HOME"
+    if ! kelvo_wine_need_template; then
+        echo "could not make the template prefix (see $KELVO_WINE_LOG)" >&2
+        return 1
+    fi
+    kelvo_wine_fresh_prefix "$prefix" || return 1
+    if [ -z "$display_file" ]; then
+        unset DISPLAY
+    elif [ -z "$KELVO_XVFB_PID" ]; then
+        if ! kelvo_start_xvfb "$display_file" "$KELVO_PRIVATE_LOG"; then
+            echo "Xvfb did not start (see $KELVO_PRIVATE_LOG)" >&2
+            return 1
+        fi
+        export DISPLAY="$KELVO_XVFB_DISPLAY"
+    fi
+    # Without -f the server goes to the background once it is ready. Its
+    # output goes to the log, so it never holds a caller's pipe open.
+    if ! wineserver -p </dev/null >>"$KELVO_PRIVATE_LOG" 2>&1 8>&- 9>&-; then
+        echo "wineserver did not start for $prefix (see $KELVO_PRIVATE_LOG)" >&2
+        return 1
+    fi
+    KELVO_PRIVATE_PREFIXES+=("$prefix")
+}
+
+# Stops the wineserver of every prefix kelvo_private_wine_start started
+# (which ends every Wine process in it and writes its registry files) and
+# the session's Xvfb. Safe to call more than once, and on any exit.
+kelvo_private_wine_stop() {
+    local prefix
+    for prefix in "${KELVO_PRIVATE_PREFIXES[@]}"; do
+        # -k asks the server to end; -w waits until it has.
+        WINEPREFIX="$prefix" wineserver -k </dev/null >>"$KELVO_PRIVATE_LOG" 2>&1 8>&- 9>&- || true
+        WINEPREFIX="$prefix" wineserver -w </dev/null >>"$KELVO_PRIVATE_LOG" 2>&1 8>&- 9>&- || true
+    done
+    KELVO_PRIVATE_PREFIXES=()
+    [ -z "$KELVO_XVFB_PID" ] || kill "$KELVO_XVFB_PID" 2>/dev/null || true
+    KELVO_XVFB_PID=""
 }

@@ -77,14 +77,13 @@ prune_holders() {
     printf '%s\n' "${kept[@]}" | grep . >"$holders_file" || true
 }
 
+# Changing the settings made here means raising KELVO_WINE_TEMPLATE_REVISION
+# (wine-env.sh), so that templates made before are made again.
 make_template() {
-    local version tmp stamp="$KELVO_WINE_TEMPLATE/.kelvo-wine-version"
-    # The suffix changes whenever the template's own settings change.
-    version="$(wine --version) template-3"
-    if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$version" ]; then
-        return
-    fi
-    log "making the template prefix with $version (once per build folder)"
+    local stamp tmp
+    kelvo_wine_template_is_current && return
+    stamp="$(kelvo_wine_template_stamp)"
+    log "making the template prefix with $stamp (once per build folder)"
     tmp="$KELVO_WINE_DIR/template.new"
     rm -rf "$tmp" "$KELVO_WINE_TEMPLATE"
     mkdir -p "$HOME"
@@ -121,28 +120,17 @@ make_template() {
     ln -sfn "$KELVO_WINE_DIR/floppy" "$tmp/dosdevices/a:"
     ln -sfn "$KELVO_WINE_DIR/small" "$tmp/dosdevices/s:"
     ln -sfn "$KELVO_WINE_DIR/share" "$tmp/dosdevices/n:"
-    echo "$version" >"$tmp/.kelvo-wine-version"
+    echo "$stamp" >"$tmp/$KELVO_WINE_STAMP_NAME"
     mv "$tmp" "$KELVO_WINE_TEMPLATE"
 }
 
+# Starts the session's Xvfb; sets xvfb_pid and display.
 start_xvfb() {
-    local display_file="$KELVO_WINE_DIR/${KELVO_WINE_USER:+user-}xvfb.display" tenths=100
-    rm -f "$display_file"
-    # -displayfd lets Xvfb pick a free display and report it once it accepts
-    # connections.
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" </dev/null >>"$KELVO_WINE_LOG" 2>&1 9>&- &
-    xvfb_pid=$!
-    until grep -q '^[0-9]' "$display_file" 2>/dev/null; do
-        # Any name will do here: until it has exec'd, the child is still "bash".
-        if ! kelvo_pid_is "$xvfb_pid" "" || [ "$tenths" -le 0 ]; then
-            log "Xvfb did not start (see $KELVO_WINE_LOG)"
-            kill "$xvfb_pid" 2>/dev/null || true
-            exit 1
-        fi
-        sleep 0.1
-        tenths=$((tenths - 1))
-    done
-    display=":$(head -n1 "$display_file")"
+    if ! kelvo_start_xvfb "$KELVO_WINE_DIR/${KELVO_WINE_USER:+user-}xvfb.display" "$KELVO_WINE_LOG"; then
+        log "Xvfb did not start (see $KELVO_WINE_LOG)"
+        exit 1
+    fi
+    xvfb_pid=$KELVO_XVFB_PID display=$KELVO_XVFB_DISPLAY
 }
 
 # Drive S: gets a 2 MB file system of its own when the session may mount
@@ -180,9 +168,9 @@ do_start() {
     fi
     make_template
 
-    rm -rf "$WINEPREFIX" "$HOME"
+    rm -rf "$HOME"
     mkdir -p "$HOME"
-    cp -a --reflink=auto "$KELVO_WINE_TEMPLATE" "$WINEPREFIX"
+    kelvo_wine_fresh_prefix "$WINEPREFIX"
     mount_small_drive
 
     xvfb_pid="" display="${DISPLAY:-}"
@@ -221,9 +209,9 @@ start_user_session() {
     # The template is made under the shared session's lock.
     shared_session template || exit 1
 
-    rm -rf "$WINEPREFIX" "$HOME"
+    rm -rf "$HOME"
     mkdir -p "$HOME"
-    cp -a --reflink=auto "$KELVO_WINE_TEMPLATE" "$WINEPREFIX"
+    kelvo_wine_fresh_prefix "$WINEPREFIX"
     # This file names the template maker's server folder under /tmp, which
     # the user may not enter; without it Wine makes one for the user.
     rm -f "$WINEPREFIX/wineserver"

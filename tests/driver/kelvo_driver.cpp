@@ -43,6 +43,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/dialogs.h"
 #include "tests/support/setup_driver.h"
 
 namespace {
@@ -436,6 +437,7 @@ const char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Unins
 const DWORD UninstallLimit = 60000;  // ms for the whole uninstallation
 const char UninstallerCopyPrefix[] = "_uninst";
 const DWORD ShotDelay = 300;  // ms
+const DWORD BoxClosingLimit = 5000;  // ms for a message box to close once answered
 
 std::string RegisteredUninstaller(const std::string& name) {
     HKEY key;
@@ -447,27 +449,6 @@ std::string RegisteredUninstaller(const std::string& name) {
     command[size] = '\0';  // stored without its terminator
     RegCloseKey(key);
     return command;
-}
-
-BOOL CALLBACK TakeMessageBox(HWND window, LPARAM result) {
-    char name[16];
-    if (!IsWindowVisible(window) || !GetClassNameA(window, name, sizeof name) || strcmp(name, "#32770") != 0)
-        return TRUE;
-    *reinterpret_cast<HWND*>(result) = window;
-    return FALSE;
-}
-
-// A visible message box of any program, or null.
-HWND FindMessageBox() {
-    HWND found = nullptr;
-    EnumWindows(TakeMessageBox, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-// Presses `button` and waits until the box has gone.
-void Press(HWND box, int button) {
-    PostMessageA(box, WM_COMMAND, static_cast<WPARAM>(button), 0);
-    for (int waited = 0; IsWindow(box) && waited < 5000; waited += 20) Sleep(20);
 }
 
 bool IsUninstallerCopyRunning() {
@@ -525,13 +506,12 @@ int Uninstall(const UninstallSettings& settings) {
     int shot = 0;
     Stopwatch clock;
     while (!reported && clock.Seconds() * 1000 < UninstallLimit) {
-        HWND box = FindMessageBox();
+        HWND box = FindVisibleDialog(AnyProcess);
         if (box == nullptr) {
             Sleep(50);
             continue;
         }
-        char text[1024] = "";
-        GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+        std::string text = MessageBoxText(box);
         bool question = GetDlgItem(box, IDYES) != nullptr;
         int answer = !question ? IDOK : !asked || settings.keepShared ? IDYES : IDNO;
         printf("  \"%s\": %s\n", OneLine(text).c_str(), answer == IDOK ? "OK" : answer == IDYES ? "Yes" : "No");
@@ -543,7 +523,7 @@ int Uninstall(const UninstallSettings& settings) {
         }
         reported = !question;
         asked = asked || question;
-        Press(box, answer);
+        PressDialogButton(box, answer, BoxClosingLimit);
     }
     WaitForSingleObject(process.hProcess, UninstallLimit);
     CloseHandle(process.hProcess);

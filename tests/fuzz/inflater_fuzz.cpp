@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive/inflater.h"
+#include "tests/support/memory_source.h"
 // Fuzz targets link only the portable core, so the reference decoder is
 // compiled into this target directly.
 #include "tests/support/reference_inflate.cpp"
@@ -18,39 +19,18 @@
 namespace {
 
 const u32 OutputCapacity = 1u << 20;
-
-struct ChoppedInput {
-    const uint8_t* data;
-    u32 size;
-    u32 position;
-};
-
-i32 ReadChopped(void* context, u8* buffer, u32 want) {
-    ChoppedInput& in = *static_cast<ChoppedInput*>(context);
-    u32 count = in.size - in.position;
-    if (count > want) count = want;
-    if (count > 1000) count = 1000;
-    memcpy(buffer, in.data + in.position, count);
-    in.position += count;
-    return static_cast<i32>(count);
-}
-
-void UnreadChopped(void* context, u32 count) {
-    ChoppedInput& in = *static_cast<ChoppedInput*>(context);
-    if (count > in.position) {
-        fprintf(stderr, "decoder handed back %u bytes but only %u were read\n", count, in.position);
-        abort();
-    }
-    in.position -= count;
-}
+const u32 MostPerRead = 1000;  // bytes the source hands out a read
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0xFFFFFFFFu) return 0;
     static std::vector<uint8_t> output(OutputCapacity);
-    ChoppedInput input = {data, static_cast<u32>(size), 0};
-    InflateSource source = {ReadChopped, UnreadChopped, &input, 0, false};
+    MemoryInput input;
+    input.data = data;
+    input.size = static_cast<u32>(size);
+    input.mostPerRead = MostPerRead;
+    InflateSource source = MemoryInflateSource(input);
     MemorySink sink(output.data(), OutputCapacity);
     InflateStatus status = InflateStream(source, sink);
     u32 produced = OutputCapacity - sink.Room();

@@ -11,15 +11,11 @@
 #include "archive/loader.h"
 #include "archive/texts.h"
 #include "common/paths.h"
+#include "tests/support/fuzz_files.h"
 
 namespace {
 
 const u32 StubSize = 16;
-
-std::string ScratchFile() {
-    static std::string path = "/dev/shm/kelvo-loader-fuzz-" + std::to_string(getpid());
-    return path;
-}
 
 void WalkFileList(u32 set) {
     for (u32 i = 0;; i++) {
@@ -56,15 +52,12 @@ void ReadSomeFileData() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FILE* file = fopen(ScratchFile().c_str(), "wb");
-    if (file == nullptr) return 0;
+    static const std::string file = FuzzScratchFile("loader");
     static const u8 stub[StubSize] = {'M', 'Z'};
-    fwrite(stub, 1, StubSize, file);
-    fwrite(data, 1, size, file);
-    fclose(file);
+    if (!WriteFuzzInput(file, stub, StubSize, data, size)) return 0;
 
     if (!AllocatePathBuffers()) return 0;
-    CopyPath(SourcePath, ScratchFile().c_str(), PathCapacity);
+    CopyPath(SourcePath, file.c_str(), PathCapacity);
     SetMessagePath("C:\\Fuzz");
     LoadFault fault = ReadSetupArchive(StubSize, nullptr);
     if (fault == LoadOk || fault == FileDataIncomplete) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/paths.h"
+#include "tests/support/fuzz_files.h"
 #include "uninstall/uninstall_log.h"
 #include "uninstall/uninstall_start.h"
 #include "uninstall/uninstall_texts.h"
@@ -16,11 +17,6 @@
 namespace {
 
 const u32 TextCapacity = 1024;
-
-std::string ScratchFile() {
-    static std::string path = "/dev/shm/kelvo-uninstall-log-fuzz-" + std::to_string(getpid());
-    return path;
-}
 
 // `layout` names the fields of each record of a list: 'c' a counted text,
 // 'b' a byte, 'n' a u32.
@@ -53,12 +49,10 @@ void ReadCommandLine(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReadCommandLine(data, size);
-    FILE* file = fopen(ScratchFile().c_str(), "wb");
-    if (file == nullptr) return 0;
-    fwrite(data, 1, size, file);
-    fclose(file);
+    static const std::string file = FuzzScratchFile("uninstall-log");
+    if (!WriteFuzzInput(file, nullptr, 0, data, size)) return 0;
     UninstallData loaded;
-    if (!LoadUninstallData(ScratchFile().c_str(), &loaded)) return 0;
+    if (!LoadUninstallData(file.c_str(), &loaded)) return 0;
     for (u32 n = 0; n <= UninstallTextCount; n++) (void)strlen(UninstallTextOf(loaded, n));
     WalkList(loaded.fileList, loaded.fileListLength, "ccb");
     WalkList(loaded.shortcutList, loaded.shortcutListLength, "cc");

@@ -15,23 +15,16 @@
 #include "builder/deflate_encoder.h"
 #include "builder/record_writer.h"
 #include "common/paths.h"
+#include "tests/support/native_files.h"
 
 namespace {
 
 const uint32_t StubSize = 64;  // a stand-in for the setup program
 
+// The folder of this test process's archives.
 std::string ScratchFolder() {
-    static std::string folder = [] {
-        char name[] = "/tmp/kelvo-archive-XXXXXX";
-        REQUIRE(mkdtemp(name) != nullptr);
-        return std::string(name);
-    }();
-    return folder;
-}
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    static Scratch folder("archive");
+    return folder.path.string();
 }
 
 // Path buffers and script for one test; everything is released at the end.
@@ -45,7 +38,7 @@ struct LoadedArchive {
         path = ScratchFolder() + "/" + name;
         Bytes file(StubSize, 'S');
         PutBytes(file, records);
-        WriteFile(path, file);
+        WriteBytes(path, file);
         CopyPath(SourcePath, path.c_str(), PathCapacity);
         fault = ReadSetupArchive(StubSize, &report);
     }
@@ -369,7 +362,7 @@ TEST_CASE("the stream runs from the setup file into its continuation volume") {
     Bytes volume;
     PutU32(volume, 500);
     PutBytes(volume, second);
-    WriteFile(ScratchFolder() + "/SETUP.D01", volume);
+    WriteBytes(ScratchFolder() + "/SETUP.D01", volume);
     LoadedArchive archive(records, "SETUP.EXE");
     REQUIRE(archive.fault == LoadOk);
 
@@ -403,7 +396,7 @@ TEST_CASE("the stream runs from the setup file into its continuation volume") {
         volumeToInsert = volume;
         askForVolume = [](u32 number) {
             asked.push_back(number);
-            if (asked.size() == 2) WriteFile(ScratchFolder() + "/SETUP.D01", volumeToInsert);  // the disk arrives
+            if (asked.size() == 2) WriteBytes(ScratchFolder() + "/SETUP.D01", volumeToInsert);  // the disk arrives
             return asked.size() < 3;
         };
         REQUIRE(OpenFileData(true) == FileDataReady);
@@ -436,7 +429,7 @@ TEST_CASE("an entry decodes through the file-data stream across volumes") {
     Bytes volume;
     PutU32(volume, static_cast<uint32_t>(all.size() - split));
     volume.insert(volume.end(), all.begin() + static_cast<long>(split), all.end());
-    WriteFile(ScratchFolder() + "/split.D01", volume);
+    WriteBytes(ScratchFolder() + "/split.D01", volume);
     LoadedArchive archive(records, "split.exe");
     REQUIRE(archive.fault == LoadOk);
     REQUIRE(OpenFileData(false) == FileDataReady);

@@ -32,6 +32,9 @@
 #include "builder/source_glob.h"
 #include "builder/volume_layout.h"
 #include "common/paths.h"
+#include "tests/support/kelvo_commands.h"
+#include "tests/support/native_files.h"
+#include "tests/support/test_data.h"
 
 namespace fs = std::filesystem;
 
@@ -40,77 +43,10 @@ namespace {
 const std::string DemoFolder = std::string(KELVO_SOURCE_DIR) + "/examples/demo";
 const std::string RealStub = std::string(KELVO_SOURCE_DIR) + "/build/bin/kelvo-setup.exe";
 
-// A folder of this test process's own, removed when the process ends.
-struct ScratchRoot {
-    std::string path;
-    ScratchRoot() {
-        char pattern[] = "/tmp/kelvo-build-test-XXXXXX";
-        REQUIRE(mkdtemp(pattern) != nullptr);
-        path = pattern;
-    }
-    ~ScratchRoot() { fs::remove_all(path); }
-};
-
-std::string Scratch(const std::string& name) {
-    static ScratchRoot root;
-    std::string folder = root.path + "/" + name;
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    return folder;
-}
-
-Bytes ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    REQUIRE_MESSAGE(in.good(), "cannot read " << path);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const std::string& path, const Bytes& bytes) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-void WriteText(const std::string& path, const std::string& text) { WriteBytes(path, Bytes(text.begin(), text.end())); }
-
-Bytes RandomBytes(size_t size, uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes data(size);
-    for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
-    return data;
-}
-
-// A stand-in for the setup program: some bytes, the offset marker and its
-// empty slot, more bytes.
-std::string FakeStub(const std::string& folder, size_t size = 600) {
-    Bytes stub(size, 'S');
-    stub[0] = 'M';
-    stub[1] = 'Z';
-    std::copy(ArchiveOffsetMarker, ArchiveOffsetMarker + 6, stub.begin() + 100);
-    std::fill(stub.begin() + 106, stub.begin() + 110, 0);
-    std::string path = folder + "/stub.exe";
-    WriteBytes(path, stub);
-    return path;
-}
-
-// Keeps the messages of builds that are meant to fail off the test output.
-struct QuietErrors {
-    int saved = dup(STDERR_FILENO);
-    QuietErrors() {
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDERR_FILENO);
-        close(null);
-    }
-    ~QuietErrors() {
-        dup2(saved, STDERR_FILENO);
-        close(saved);
-    }
-};
-
-int RunBuild(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    return RunBuildCommand(static_cast<int>(argv.size()), argv.data());
+// Subfolder `name` of this test process's own folder, made anew.
+std::string ScratchFolder(const std::string& name) {
+    static Scratch root("build-test");
+    return root.Folder(name);
 }
 
 uint32_t ArchiveOffsetOf(const Bytes& setup) {
@@ -180,7 +116,7 @@ Unpacked UnpackSet(uint32_t set) {
 // Builds the demo once for the tests that look at it.
 const std::string& DemoSetup() {
     static std::string path = [] {
-        std::string folder = Scratch("demo");
+        std::string folder = ScratchFolder("demo");
         std::string output = folder + "/demo-setup.exe";
         std::string uninstaller = folder + "/uninstall-program.exe";
         WriteBytes(uninstaller, Bytes(300, 'U'));
@@ -318,7 +254,7 @@ TEST_CASE("the setup program's archive offset is patched to its own length") {
     if (!fs::exists(RealStub)) {
         MESSAGE("no " << RealStub << " (build the Windows tree) - checked with the stand-in only");
     }
-    std::string folder = Scratch("stub");
+    std::string folder = ScratchFolder("stub");
     for (const std::string& stub : {FakeStub(folder), RealStub}) {
         if (!fs::exists(stub)) continue;
         Bytes original = ReadBytes(stub);
@@ -407,7 +343,7 @@ struct SplitProject {
     std::string folder, project;
     Bytes small = RandomBytes(5600, 1), large = RandomBytes(72000, 2), medium = RandomBytes(24000, 3);
 
-    SplitProject() : folder(Scratch("split")) {
+    SplitProject() : folder(ScratchFolder("split")) {
         WriteBytes(folder + "/small.bin", small);
         WriteBytes(folder + "/large.bin", large);
         WriteBytes(folder + "/medium.bin", medium);
@@ -494,14 +430,14 @@ TEST_CASE("at any disk size every file stays within it and every set reads back"
 
 TEST_CASE("a disk too small for the setup program and its records is refused") {
     SplitProject p;
-    QuietErrors quiet;
+    Silenced quiet(STDERR_FILENO);
     CHECK(RunBuild({p.project, "-o", p.folder + "/setup.exe", "--stub", FakeStub(p.folder, 5000), "--disk-size", "4K"}) == 1);
     CHECK_FALSE(fs::exists(p.folder + "/setup.exe"));
     CHECK_FALSE(fs::exists(p.folder + "/setup.exe.partial"));
 }
 
 TEST_CASE("builds are byte-identical on one thread and on two") {
-    std::string folder = Scratch("identical");
+    std::string folder = ScratchFolder("identical");
     std::string stub = FakeStub(folder);
     std::string project = folder + "/kelvo.toml";
     std::string text = "[[set]]\n";
@@ -534,7 +470,7 @@ TEST_CASE("builds are byte-identical on one thread and on two") {
 }
 
 TEST_CASE("identical contents in different files are packed once") {
-    std::string folder = Scratch("dedupe");
+    std::string folder = ScratchFolder("dedupe");
     Bytes data = RandomBytes(5000, 7), other = data;
     other[2500] ^= 1;  // same size, one bit apart
     WriteBytes(folder + "/a.bin", data);
@@ -561,7 +497,7 @@ TEST_CASE("identical contents in different files are packed once") {
 }
 
 TEST_CASE("globs match within components, ** across folders, never hidden names, in sorted order") {
-    std::string folder = Scratch("glob");
+    std::string folder = ScratchFolder("glob");
     for (const char* name : {"a/x.txt", "a/b/y.txt", "a/b/c/z.txt", "a/.hidden/h.txt", "a/.dot.txt", "a/w.dat", "a/B.txt"})
         WriteText(folder + "/" + name, name);
     struct Case {
@@ -585,7 +521,7 @@ TEST_CASE("globs match within components, ** across folders, never hidden names,
 }
 
 TEST_CASE("project faults name the file, the line and the key") {
-    std::string folder = Scratch("faults");
+    std::string folder = ScratchFolder("faults");
     WriteText(folder + "/there.txt", "x");
     WriteText(folder + "/broken.rc", "100 DIALOG 0, 0, 10, 10\nBEGIN\nEND\n");
     struct Case {
@@ -623,7 +559,7 @@ TEST_CASE("project faults name the file, the line and the key") {
 }
 
 TEST_CASE("the command line: usage faults exit 2, build failures exit 1") {
-    std::string folder = Scratch("command");
+    std::string folder = ScratchFolder("command");
     WriteText(folder + "/kelvo.toml", "[[set]]\n");
     std::string project = folder + "/kelvo.toml", output = folder + "/setup.exe", stub = FakeStub(folder);
     struct Case {
@@ -648,13 +584,13 @@ TEST_CASE("the command line: usage faults exit 2, build failures exit 1") {
         std::string line;
         for (const std::string& a : c.args) line += a + " ";
         INFO(line);
-        QuietErrors quiet;
+        Silenced quiet(STDERR_FILENO);
         CHECK(RunBuild(c.args) == c.code);
     }
 }
 
 TEST_CASE("version rules take the file version and language from a PE version resource") {
-    std::string folder = Scratch("version");
+    std::string folder = ScratchFolder("version");
     WriteText(folder + "/version.rc",
               "1 VERSIONINFO\nFILEVERSION 1,2,3,4\nPRODUCTVERSION 1,2,0,0\nBEGIN\n"
               "  BLOCK \"StringFileInfo\"\n  BEGIN\n    BLOCK \"040704b0\"\n    BEGIN\n"
@@ -700,7 +636,7 @@ TEST_CASE("version rules take the file version and language from a PE version re
 
 TEST_CASE("a 100 MB file packs and unpacks") {
     const size_t size = 100u << 20;
-    std::string folder = Scratch("large");
+    std::string folder = ScratchFolder("large");
     {
         // Phrases cut from a small random vocabulary: it packs well, but only
         // through real matching work, unlike runs of one byte.

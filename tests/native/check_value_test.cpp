@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/check_value.h"
+#include "tests/support/native_files.h"
 
 TEST_CASE("RotateAddCheck matches the worked examples") {
     struct Case {
@@ -35,28 +36,14 @@ TEST_CASE("RotateAddCheck carried over pieces of whole words equals one pass") {
     CHECK(a == whole);
 }
 
-namespace {
-struct TempFile {
-    std::string path;
-    explicit TempFile(const std::vector<u8>& contents) {
-        char name[] = "/tmp/kelvo-check-XXXXXX";
-        int fd = mkstemp(name);
-        REQUIRE(fd >= 0);
-        REQUIRE(write(fd, contents.data(), contents.size()) == static_cast<ssize_t>(contents.size()));
-        close(fd);
-        path = name;
-    }
-    ~TempFile() { unlink(path.c_str()); }
-};
-}  // namespace
-
 TEST_CASE("CheckFile reads in blocks and gives the value of the whole contents") {
     for (u32 size : {0u, 3u, 16384u, 40000u, 65537u}) {
         CAPTURE(size);
         std::vector<u8> data(size);
         for (u32 i = 0; i < size; i++) data[i] = static_cast<u8>(i ^ (i >> 9));
-        TempFile file(data);
-        FileHandle handle = OpenExistingFile(file.path.c_str(), OpenRead);
+        Scratch scratch("check");
+        WriteBytes(scratch / "file", data);
+        FileHandle handle = OpenExistingFile((scratch / "file").c_str(), OpenRead);
         REQUIRE(handle != NoFile);
         u32 value = 1;
         CHECK(CheckFile(handle, &value));
@@ -66,10 +53,11 @@ TEST_CASE("CheckFile reads in blocks and gives the value of the whole contents")
 }
 
 TEST_CASE("CheckFile reports a file it cannot read to the end as unreadable") {
-    TempFile file(std::vector<u8>(40000, 7));
+    Scratch scratch("check");
+    WriteBytes(scratch / "file", Bytes(40000, 7));
     // A handle opened for writing only: the size can be told, every read fails.
     {
-        FileHandle handle = OpenExistingFile(file.path.c_str(), OpenWrite);
+        FileHandle handle = OpenExistingFile((scratch / "file").c_str(), OpenWrite);
         REQUIRE(handle != NoFile);
         u32 value;
         CHECK_FALSE(CheckFile(handle, &value));

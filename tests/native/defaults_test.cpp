@@ -23,6 +23,8 @@
 #include "builder/dialog_resources.h"
 #include "builder/project.h"
 #include "builder/setup_commands.h"
+#include "tests/support/kelvo_commands.h"
+#include "tests/support/native_files.h"
 
 namespace fs = std::filesystem;
 
@@ -143,29 +145,6 @@ bool Overlap(const DialogItem& a, const DialogItem& b) {
     return a.x < b.x + b.cx && b.x < a.x + a.cx && a.y < b.y + b.ShownHeight() && b.y < a.y + a.ShownHeight();
 }
 
-Bytes ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    REQUIRE_MESSAGE(in.good(), "cannot read " << path);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-// A folder of this test's own, removed at the end.
-struct Scratch {
-    fs::path path;
-    Scratch() {
-        char pattern[] = "/tmp/kelvo-defaults-test-XXXXXX";
-        REQUIRE(mkdtemp(pattern) != nullptr);
-        path = pattern;
-    }
-    ~Scratch() { fs::remove_all(path); }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
-
 // A project of the given text with one file beside it, loaded.
 Project LoadText(const Scratch& scratch, const std::string& text) {
     WriteText(scratch / "payload.txt", "payload");
@@ -179,18 +158,6 @@ const std::string& Text(const Project& project, uint32_t set, uint32_t table, ui
     static const std::string missing = "<missing>";
     const std::vector<std::string>& texts = project.sets.at(set).fields.tables.at(table);
     return number < texts.size() ? texts[number] : missing;
-}
-
-// A stand-in for the setup program: some bytes and the offset marker with its slot.
-std::string FakeStub(const Scratch& scratch) {
-    Bytes stub(600, 'S');
-    stub[0] = 'M';
-    stub[1] = 'Z';
-    std::copy(ArchiveOffsetMarker, ArchiveOffsetMarker + 6, stub.begin() + 100);
-    std::fill(stub.begin() + 106, stub.begin() + 110, 0);
-    std::string path = scratch / "stub.exe";
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(stub.data()), static_cast<long>(stub.size()));
-    return path;
 }
 
 }  // namespace
@@ -492,10 +459,7 @@ TEST_CASE("list and dump show the built-in templates, picture and texts of a set
     WriteText(scratch / "payload.txt", "payload");
     WriteText(scratch / "kelvo.toml", PlainProject);
     std::string output = scratch / "setup.exe";
-    std::vector<std::string> args = {scratch / "kelvo.toml", "-o", output, "--stub", FakeStub(scratch)};
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    REQUIRE(RunBuildCommand(static_cast<int>(argv.size()), argv.data()) == 0);
+    REQUIRE(RunBuild({scratch / "kelvo.toml", "-o", output, "--stub", FakeStub(scratch.path)}) == 0);
 
     std::ostringstream listed, errors;
     REQUIRE(ListSetup(output, listed, errors) == CommandSucceeded);

@@ -12,32 +12,9 @@
 
 #include "builder/delta_decoder.h"
 #include "builder/delta_encoder.h"
+#include "tests/support/test_data.h"
 
 namespace {
-
-Bytes Random(size_t size, uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes data(size);
-    for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
-    return data;
-}
-
-// Text-like data: words of a vocabulary of 2,000, so it compresses and
-// repeats as text does.
-Bytes Prose(size_t size, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::vector<std::string> vocabulary(2000);
-    for (std::string& word : vocabulary)
-        for (size_t n = 2 + rng() % 8; word.size() < n;) word += static_cast<char>('a' + rng() % 26);
-    Bytes data;
-    while (data.size() < size) {
-        const std::string& w = vocabulary[rng() % vocabulary.size()];
-        data.insert(data.end(), w.begin(), w.end());
-        data.push_back(rng() % 10 == 0 ? '\n' : ' ');
-    }
-    data.resize(size);
-    return data;
-}
 
 // Words from a tiny vocabulary: compresses well.
 Bytes Words(size_t size, uint32_t seed) {
@@ -140,12 +117,12 @@ TEST_CASE("a stream is framed raw or compressed, with 16- or 32-bit sizes") {
     };
     const Case cases[] = {
         {"empty", {}, 0x00},
-        {"incompressible", Random(300, 1), 0x00},
+        {"incompressible", RandomBytes(300, 1), 0x00},
         {"compressible", Words(3000, 2), 0x01},
-        {"large and incompressible", Random(70000, 3), 0x02},
+        {"large and incompressible", RandomBytes(70000, 3), 0x02},
         {"large and compressible", Words(200000, 4), 0x03},
         {"large, compressed to more than 64 KB", [] {
-             Bytes data = Random(120000, 5);
+             Bytes data = RandomBytes(120000, 5);
              for (size_t i = 0; i < data.size(); i += 2) data[i] = 'x';
              return data;
          }(), 0x07},
@@ -167,7 +144,7 @@ TEST_CASE("a stream is framed raw or compressed, with 16- or 32-bit sizes") {
 }
 
 TEST_CASE("edited data decodes back exactly and costs little") {
-    Bytes text = Prose(3 << 20, 10), noise = Random(1 << 20, 11);
+    Bytes text = MadeUpProse(3 << 20, 10, 2000, 10), noise = RandomBytes(1 << 20, 11);
     auto edited = [](Bytes data, uint32_t seed) {
         std::mt19937 rng(seed);
         for (int i = 0; i < 50; i++) {
@@ -198,13 +175,13 @@ TEST_CASE("edited data decodes back exactly and costs little") {
         {"halves swapped and a block inserted", text,
          [&] {
              Bytes t = shifted(text, text.size() / 2);
-             Bytes block = Random(5000, 3);
+             Bytes block = RandomBytes(5000, 3);
              t.insert(t.begin() + 1000, block.begin(), block.end());
              return t;
          }(),
          0.01},
         {"the first half only", noise, Bytes(noise.begin(), noise.begin() + static_cast<long>(noise.size() / 2)), 0.001},
-        {"unrelated data", noise, Random(100000, 4), 1.01},
+        {"unrelated data", noise, RandomBytes(100000, 4), 1.01},
         {"an empty target", noise, {}, 1.0},
         {"an empty base", {}, text, 0.5},
         {"a target shorter than a hash block", noise, Bytes{1, 2, 3}, 3.0},
@@ -226,7 +203,7 @@ TEST_CASE("the encoder uses every command and distance form on a file gathered f
     };
     const Piece pieces[] = {{0, 150000, 2},  {100, 30, 5},       {40, 50, 1},         {20000, 90, 40},
                             {9000, 5000, 3}, {600000, 70000, 7}, {5000000, 1000, 2}, {300, 64, 1}};
-    Bytes base = Random(6 << 20, 20), target;
+    Bytes base = RandomBytes(6 << 20, 20), target;
     std::mt19937 rng(21);
     for (const Piece& piece : pieces) {
         target.insert(target.end(), base.begin() + static_cast<long>(piece.start),

@@ -15,17 +15,11 @@
 #include "tests/support/bit_writer.h"
 #include "tests/support/memory_source.h"
 #include "tests/support/reference_inflate.h"
+#include "tests/support/test_data.h"
 
 namespace {
 
 typedef std::vector<uint8_t> Bytes;
-
-Bytes RandomBytes(size_t size, uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes data(size);
-    for (auto& b : data) b = uint8_t(rng());
-    return data;
-}
 
 // Words of skewed frequency, punctuation and line breaks: compresses like
 // prose, so the encoder picks dynamic codes for it.

@@ -25,87 +25,22 @@
 #include "builder/project.h"
 #include "builder/setup_commands.h"
 #include "builder/setup_reader.h"
+#include "tests/support/kelvo_commands.h"
 #include "tests/support/native_files.h"
+#include "tests/support/test_data.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-
-Bytes Prose(size_t size, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::vector<std::string> vocabulary(500);
-    for (std::string& word : vocabulary)
-        for (size_t n = 2 + rng() % 8; word.size() < n;) word += static_cast<char>('a' + rng() % 26);
-    Bytes data;
-    while (data.size() < size) {
-        const std::string& w = vocabulary[rng() % vocabulary.size()];
-        data.insert(data.end(), w.begin(), w.end());
-        data.push_back(' ');
-    }
-    data.resize(size);
-    return data;
-}
-
-Bytes Noise(size_t size, uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes data(size);
-    for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
-    return data;
-}
-
-struct QuietOutput {
-    int saved = dup(STDOUT_FILENO);
-    QuietOutput() {
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        close(null);
-    }
-    ~QuietOutput() {
-        dup2(saved, STDOUT_FILENO);
-        close(saved);
-    }
-};
+// Text of a vocabulary of 500 words.
+Bytes Prose(size_t size, uint32_t seed) { return MadeUpProse(size, seed, 500); }
 
 void Build(const fs::path& folder, const std::string& setup, std::vector<std::string> more = {}) {
     std::vector<std::string> args = {(folder / "kelvo.toml").string(), "-o", setup, "--stub", FakeStub(folder)};
     args.insert(args.end(), more.begin(), more.end());
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    QuietOutput quiet;
-    REQUIRE(RunBuildCommand(static_cast<int>(argv.size()), argv.data()) == 0);
-}
-
-struct Report {
-    int status;
-    std::string out, err;
-};
-
-Report Verify(const std::string& setup) {
-    std::ostringstream out, err;
-    int status = VerifySetup(setup, out, err);
-    return {status, out.str(), err.str()};
-}
-
-Report List(const std::string& setup) {
-    std::ostringstream out, err;
-    int status = ListSetup(setup, out, err);
-    return {status, out.str(), err.str()};
-}
-
-Report Extract(const std::string& setup, const fs::path& into, uint32_t set) {
-    std::ostringstream out, err;
-    int status = ExtractSetup({setup, into.string(), set}, out, err);
-    return {status, out.str(), err.str()};
-}
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::string LineWith(const std::string& text, const std::string& part) {
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);)
-        if (Contains(line, part)) return line;
-    return "";
+    Silenced quiet(STDOUT_FILENO);
+    REQUIRE(RunBuild(args) == 0);
 }
 
 uint64_t FileTimeOf(const timespec& t) { return (uint64_t(t.tv_sec) + 11644473600ull) * 10000000 + uint64_t(t.tv_nsec) / 100; }
@@ -115,7 +50,7 @@ uint64_t Ticks(const uint32_t time[2]) { return (uint64_t(time[1]) << 32) | time
 
 TEST_CASE("files beside the setup, folders, the uninstaller and file times read back as the project gives them") {
     Scratch s("entry-kinds");
-    Bytes cab = Noise(3000, 1), app = Prose(5000, 2), program = Noise(700, 3);
+    Bytes cab = RandomBytes(3000, 1), app = Prose(5000, 2), program = RandomBytes(700, 3);
     WriteBytes(s.path / "big.cab", cab);
     WriteBytes(s.path / "app.txt", app);
     WriteBytes(s.path / "uninstaller.bin", program);
@@ -195,18 +130,18 @@ name = "Data"
         CHECK(Ticks(times.lastAccess) == FileTimeOf(info.st_atim));
     }
 
-    Report listed = List(setup);
+    Outcome listed = List(setup);
     CHECK(Contains(LineWith(listed.out, "big.cab"), "file    -----C"));
     CHECK(Contains(LineWith(listed.out, "readme.txt"), "beside  ------"));
     CHECK(Contains(LineWith(listed.out, "uninst.exe"), "U-----"));
     CHECK(Contains(listed.out, "prefix data:       700 bytes"));
 
-    Report verified = Verify(setup);
+    Outcome verified = Verify(setup);
     CHECK(verified.status == CommandSucceeded);
     CHECK(Contains(verified.out, "checked 2 stored files"));
     CHECK(Contains(verified.out, "skipped 4 entries without stored data"));
 
-    Report extracted = Extract(setup, s.path / "out", 0);
+    Outcome extracted = Extract(setup, s.path / "out", 0);
     REQUIRE(extracted.status == CommandSucceeded);
     Bytes uninstaller = program;
     uninstaller.insert(uninstaller.end(), {0x7F, 0x7F, 0, 0, 0, 0, 0, 0});  // the log's first header goes here
@@ -221,7 +156,7 @@ namespace {
 // Two sets: version 1 of three files, and version 2 of them.
 struct DeltaProject {
     Scratch s{"entry-kinds"};
-    Bytes text1 = Prose(400000, 10), text2, noise1 = Noise(60000, 11), noise2 = Noise(60000, 12), same = Prose(9000, 13);
+    Bytes text1 = Prose(400000, 10), text2, noise1 = RandomBytes(60000, 11), noise2 = RandomBytes(60000, 12), same = Prose(9000, 13);
 
     explicit DeltaProject(const std::string& secondSetKeys) {
         text2 = text1;
@@ -264,10 +199,10 @@ TEST_CASE("auto deltas are taken where they are smaller, named ones always, and 
         REQUIRE(IsDeltaEntry(*two[3]));  // named: taken although it is no smaller
         CHECK(+two[3]->baseIndex == 0);
     }
-    Report listed = List(setup);
+    Outcome listed = List(setup);
     std::string deltaLine = LineWith(listed.out, "delta of set 0 file 2");
     CHECK(Contains(deltaLine, "----D-  <set>\\text.txt"));
-    Report verified = Verify(setup);
+    Outcome verified = Verify(setup);
     CHECK_MESSAGE(verified.status == CommandSucceeded, verified.err);
     CHECK(Contains(verified.out, "2 delta entries"));
     REQUIRE(Extract(setup, p.s.path / "out", 1).status == CommandSucceeded);
@@ -287,7 +222,7 @@ TEST_CASE("split over disks, a delta reads its base from the volume the setup is
     std::string setup = (p.s.path / "setup.exe").string();
     Build(p.s.path, setup, {"--disk-size", "40K", "--level", "0"});
     CHECK(fs::exists(p.s.path / "setup.D05"));
-    Report verified = Verify(setup);
+    Outcome verified = Verify(setup);
     CHECK_MESSAGE(verified.status == CommandSucceeded, verified.err);
     REQUIRE(Extract(setup, p.s.path / "out", 1).status == CommandSucceeded);
     CHECK(ReadBytes(p.s.path / "out/text.txt") == p.text2);

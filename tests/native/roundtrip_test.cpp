@@ -15,6 +15,8 @@
 
 #include "builder/build_command.h"
 #include "builder/setup_commands.h"
+#include "tests/support/kelvo_commands.h"
+#include "tests/support/native_files.h"
 
 namespace fs = std::filesystem;
 
@@ -23,16 +25,6 @@ namespace {
 const std::string Demo = std::string(KELVO_SOURCE_DIR) + "/examples/demo";
 const std::string Stub = std::string(KELVO_SOURCE_DIR) + "/build/bin/kelvo-setup.exe";
 const size_t LargeSize = 100u << 20;
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const fs::path& path, const std::string& data) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << data;
-}
 
 std::string Pseudorandom(size_t size, unsigned seed) {
     std::mt19937 rng(seed);
@@ -97,42 +89,37 @@ name = "Only\\a.txt"
 
 // The project and its sources, with where each file lands when extracted.
 struct Fixture {
-    fs::path root;
+    Scratch scratch{"roundtrip"};
+    const fs::path& root = scratch.path;
     std::map<std::string, fs::path> fullSet, smallSet;  // extracted name -> source
 
     Fixture() {
-        char pattern[] = "/tmp/kelvo-roundtrip-XXXXXX";
-        REQUIRE(mkdtemp(pattern) != nullptr);
-        root = pattern;
-        WriteAll(root / "tree/a.txt", "an old text\n");
-        WriteAll(root / "tree/empty.txt", "");
-        WriteAll(root / "tree/sub/b.bin", Pseudorandom(70000, 1));
-        WriteAll(root / "tree/sub/deeper/c.txt", std::string(5000, 'c'));
-        WriteAll(root / "large.bin", Pseudorandom(LargeSize, 2));
+        WriteText(root / "tree/a.txt", "an old text\n");
+        WriteText(root / "tree/empty.txt", "");
+        WriteText(root / "tree/sub/b.bin", Pseudorandom(70000, 1));
+        WriteText(root / "tree/sub/deeper/c.txt", std::string(5000, 'c'));
+        WriteText(root / "large.bin", Pseudorandom(LargeSize, 2));
         std::string project = Project;
         for (size_t at; (at = project.find("DEMO")) != std::string::npos;) project.replace(at, 4, Demo);
-        WriteAll(root / "kelvo.toml", project);
+        WriteText(root / "kelvo.toml", project);
         for (const char* name : {"a.txt", "empty.txt", "sub/b.bin", "sub/deeper/c.txt"})
             fullSet[std::string("App/") + name] = root / "tree" / name;
         fullSet["large.bin"] = root / "large.bin";
         smallSet["Only/a.txt"] = root / "tree/a.txt";
     }
-    ~Fixture() { fs::remove_all(root); }
 };
 
 int Build(const Fixture& f, const std::string& output, const std::string& diskSize) {
     std::vector<std::string> args = {(f.root / "kelvo.toml").string(), "-o", output, "--stub", Stub, "--level", "1"};
     if (!diskSize.empty()) args.insert(args.end(), {"--disk-size", diskSize});
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    return RunBuildCommand(static_cast<int>(argv.size()), argv.data());
+    return RunBuild(args);
 }
 
 // Every regular file under `folder`, by its path relative to it.
 std::map<std::string, std::string> FilesUnder(const fs::path& folder) {
     std::map<std::string, std::string> files;
     for (const auto& item : fs::recursive_directory_iterator(folder))
-        if (item.is_regular_file()) files[fs::relative(item.path(), folder).string()] = ReadAll(item.path());
+        if (item.is_regular_file()) files[fs::relative(item.path(), folder).string()] = ReadText(item.path());
     return files;
 }
 
@@ -145,7 +132,7 @@ void CheckExtracted(const std::string& setup, uint32_t set, const std::map<std::
     for (const auto& [name, source] : expected) {
         CAPTURE(name);
         REQUIRE(files.count(name) == 1);
-        CHECK(files[name] == ReadAll(source));
+        CHECK(files[name] == ReadText(source));
     }
 }
 

@@ -26,35 +26,16 @@
 #include "builder/extract_paths.h"
 #include "builder/record_writer.h"
 #include "builder/setup_commands.h"
+#include "tests/support/kelvo_commands.h"
+#include "tests/support/native_files.h"
+#include "tests/support/test_data.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 // ---------------------------------------------------------------------------
-// Scratch space and files
-
-struct ScratchFolder {
-    fs::path path;
-    ScratchFolder() {
-        static int counter = 0;
-        path = fs::temp_directory_path() /
-               ("kelvo-inspect-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~ScratchFolder() { fs::remove_all(path); }
-};
-
-Bytes ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const fs::path& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+// Files
 
 // Everything below `root`, as relative paths; links are listed, not followed.
 std::set<std::string> TreeOf(const fs::path& root) {
@@ -75,13 +56,6 @@ Bytes Prose(size_t size, uint32_t seed) {
     }
     text.resize(size);
     return text;
-}
-
-Bytes Noise(size_t size, uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes data(size);
-    for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
-    return data;
 }
 
 Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
@@ -249,8 +223,8 @@ void AddSetZero(SetupCrafter& c, std::vector<RichFile>& files) {
     set.fields.registryKey = "Software\\Demo";
     set.fields.registryValue = "InstallDir";
     set.fields.tables[WelcomeTexts] = {"Welcome to Demo", "Caf\xE9 edition"};
-    Bytes app = Prose(100000, 1), deep = Noise(40000, 2), readme = ReadmeWithDecoyMarker();
-    Bytes helper = Noise(5000, 3), uninstaller = Text("uninstaller body");
+    Bytes app = Prose(100000, 1), deep = RandomBytes(40000, 2), readme = ReadmeWithDecoyMarker();
+    Bytes helper = RandomBytes(5000, 3), uninstaller = Text("uninstaller body");
     Bytes patched = ToolContents();  // set 1's tool with a few words changed
     patched.insert(patched.begin() + 5000, {'n', 'e', 'w', ' '});
     patched[12000] = '!';
@@ -310,7 +284,7 @@ void AddSetOne(SetupCrafter& c, std::vector<RichFile>& files) {
     set.fields.iniFile = "tools.ini";
     set.fields.iniSection = "Install";
     set.fields.iniKey = "Dir";
-    Bytes tool = ToolContents(), font = Noise(3000, 5), config = Text("[kelvo]\n");
+    Bytes tool = ToolContents(), font = RandomBytes(3000, 5), config = Text("[kelvo]\n");
     set.entries.push_back(c.Stored("tools\\tool.exe", tool));
     FileEntryFields e = c.Stored("demo.ttf", font);
     e.destinationFolder = FontsFolder;
@@ -344,50 +318,13 @@ RichSetup CraftRichSetup() {
     return rich;
 }
 
-// ---------------------------------------------------------------------------
-// Running the commands
-
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
-Outcome Run(const std::function<int(std::ostream&, std::ostream&)>& command) {
-    std::ostringstream out, err;
-    int status = command(out, err);
-    return {status, out.str(), err.str()};
-}
-
-Outcome List(const std::string& setup) {
-    return Run([&](std::ostream& o, std::ostream& e) { return ListSetup(setup, o, e); });
-}
-Outcome Verify(const std::string& setup) {
-    return Run([&](std::ostream& o, std::ostream& e) { return VerifySetup(setup, o, e); });
-}
-Outcome Dump(const std::string& setup) {
-    return Run([&](std::ostream& o, std::ostream& e) { return DumpSetup(setup, o, e); });
-}
-Outcome Extract(const std::string& setup, const fs::path& folder, uint32_t set = 0) {
-    ExtractOptions options{setup, folder.string(), set};
-    return Run([&](std::ostream& o, std::ostream& e) { return ExtractSetup(options, o, e); });
-}
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::string LineWith(const std::string& text, const std::string& part) {
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);)
-        if (Contains(line, part)) return line;
-    return "";
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // list
 
 TEST_CASE("list shows each set, its files, folders and entries, and totals") {
-    ScratchFolder scratch;
+    Scratch scratch;
     RichSetup rich = CraftRichSetup();
     Outcome listed = List(rich.crafter.Write(scratch.path));
     REQUIRE(listed.status == CommandSucceeded);
@@ -449,7 +386,7 @@ std::string WriteInVolumes(RichSetup& rich, const VolumeLayout& layout, const fs
 TEST_CASE("verify passes a sound setup in one volume or several") {
     for (const VolumeLayout& layout : volumeLayouts) {
         CAPTURE(std::string(layout.name));
-        ScratchFolder scratch;
+        Scratch scratch;
         RichSetup rich = CraftRichSetup();
         Outcome verified = Verify(WriteInVolumes(rich, layout, scratch.path));
         CHECK(verified.status == CommandSucceeded);
@@ -464,7 +401,7 @@ TEST_CASE("verify passes a sound setup in one volume or several") {
 TEST_CASE("extract writes each set's files byte for byte, and only those") {
     for (const VolumeLayout& layout : volumeLayouts) {
         CAPTURE(std::string(layout.name));
-        ScratchFolder scratch;
+        Scratch scratch;
         RichSetup rich = CraftRichSetup();
         std::string setup = WriteInVolumes(rich, layout, scratch.path);
         for (uint32_t set = 0; set < 2; set++) {
@@ -492,7 +429,7 @@ TEST_CASE("extract writes each set's files byte for byte, and only those") {
 }
 
 TEST_CASE("extract gives a file its stored write time") {
-    ScratchFolder scratch;
+    Scratch scratch;
     RichSetup rich = CraftRichSetup();
     fs::path folder = scratch.path / "out";
     REQUIRE(Extract(rich.crafter.Write(scratch.path), folder).status == CommandSucceeded);
@@ -502,7 +439,7 @@ TEST_CASE("extract gives a file its stored write time") {
 }
 
 TEST_CASE("extract refuses a set that does not exist") {
-    ScratchFolder scratch;
+    Scratch scratch;
     RichSetup rich = CraftRichSetup();
     Outcome extracted = Extract(rich.crafter.Write(scratch.path), scratch.path / "out", 2);
     CHECK(extracted.status == CommandFailed);
@@ -545,7 +482,7 @@ TEST_CASE("extract refuses a set with any unsafe name and writes nothing") {
     };
     for (const Case& c : cases) {
         CAPTURE(std::string(c.name));
-        ScratchFolder scratch;
+        Scratch scratch;
         fs::create_directories(scratch.path / "a/b");
         SetupCrafter crafter;
         CraftedSet set;
@@ -580,7 +517,7 @@ TEST_CASE("extract never follows a symbolic link already in the folder") {
     };
     for (const Case& c : cases) {
         CAPTURE(std::string(c.what));
-        ScratchFolder scratch;
+        Scratch scratch;
         RichSetup rich = CraftRichSetup();
         std::string setup = rich.crafter.Write(scratch.path);
         fs::path outside = scratch.path / "outside", folder = scratch.path / "out";
@@ -653,7 +590,7 @@ TEST_CASE("verify names the damaged file and what is wrong with it") {
     };
     for (const Damage& damage : damages) {
         CAPTURE(std::string(damage.what));
-        ScratchFolder scratch;
+        Scratch scratch;
         RichSetup rich = CraftRichSetup();
         damage.craft(rich.crafter);
         std::string setup = rich.crafter.Write(scratch.path);
@@ -671,7 +608,7 @@ TEST_CASE("verify names the damaged file and what is wrong with it") {
 }
 
 TEST_CASE("a wrong check value is reported with both values") {
-    ScratchFolder scratch;
+    Scratch scratch;
     RichSetup rich = CraftRichSetup();
     FileEntryFields& readme = rich.crafter.sets[0].entries[2];
     uint32_t real = readme.checkValue;
@@ -681,7 +618,7 @@ TEST_CASE("a wrong check value is reported with both values") {
 }
 
 TEST_CASE("extract leaves no file behind for data that fails its check") {
-    ScratchFolder scratch;
+    Scratch scratch;
     RichSetup rich = CraftRichSetup();
     rich.crafter.sets[0].entries[9].checkValue ^= 1;
     fs::path folder = scratch.path / "out";
@@ -758,7 +695,7 @@ TEST_CASE("a setup the loader refuses is named with what is wrong and where") {
     };
     for (const LoadDamage& damage : damages) {
         CAPTURE(std::string(damage.what));
-        ScratchFolder scratch;
+        Scratch scratch;
         SetupCrafter crafter;
         crafter.sets.resize(1);
         crafter.sets[0].entries.push_back(crafter.Stored("a.txt", Text("a")));
@@ -782,7 +719,7 @@ TEST_CASE("a setup the loader refuses is named with what is wrong and where") {
 TEST_CASE("a setup without its file contents can be listed and dumped but not verified or extracted") {
     for (bool fixedPage : {false, true}) {
         CAPTURE(fixedPage);
-        ScratchFolder scratch;
+        Scratch scratch;
         RichSetup rich = CraftRichSetup();
         if (fixedPage) rich.crafter.leadingRecords.push_back({FixedPageRecord, EncodeFixedPage(3, 1)});
         Bytes setup = rich.crafter.Build();
@@ -817,7 +754,7 @@ TEST_CASE("a setup without its file contents can be listed and dumped but not ve
 // dump
 
 TEST_CASE("dump prints every record as JSON") {
-    ScratchFolder scratch;
+    Scratch scratch;
     RichSetup rich = CraftRichSetup();
     Outcome dumped = Dump(rich.crafter.Write(scratch.path));
     REQUIRE(dumped.status == CommandSucceeded);
@@ -875,7 +812,7 @@ TEST_CASE("kelvo parses its command line and reports usage errors") {
         MESSAGE("build/bin/kelvo is not built; command line not checked");
         return;
     }
-    ScratchFolder scratch;
+    Scratch scratch;
     RichSetup rich = CraftRichSetup();
     std::string setup = rich.crafter.Write(scratch.path);
     struct Case {

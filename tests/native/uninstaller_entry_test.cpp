@@ -20,6 +20,7 @@
 #include "builder/build_command.h"
 #include "builder/project.h"
 #include "builder/setup_commands.h"
+#include "tests/support/kelvo_commands.h"
 #include "tests/support/native_files.h"
 #include "uninstall/settings_record.h"
 #include "uninstall/uninstall_texts.h"
@@ -98,31 +99,11 @@ std::vector<std::string> SettingsOf(const Bytes& data) {
     return lines;
 }
 
-struct Quiet {
-    int savedOut = dup(STDOUT_FILENO), savedErr = dup(STDERR_FILENO);
-    Quiet() {
-        fflush(stdout);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-        close(null);
-    }
-    ~Quiet() {
-        fflush(stdout);
-        dup2(savedOut, STDOUT_FILENO);
-        dup2(savedErr, STDERR_FILENO);
-        close(savedOut);
-        close(savedErr);
-    }
-};
-
 int Build(const fs::path& folder, const std::string& uninstaller) {
     std::vector<std::string> args = {(folder / "kelvo.toml").string(), "-o", (folder / "setup.exe").string(),
                                      "--stub", FakeStub(folder), "--uninstaller", uninstaller};
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    Quiet quiet;
-    return RunBuildCommand(static_cast<int>(argv.size()), argv.data());
+    Silenced quietOutput(STDOUT_FILENO), quietErrors(STDERR_FILENO);
+    return RunBuild(args);
 }
 
 const char* const setWithUninstaller = "[[set]]\nname = \"App\"\nuninstaller = \"uninst.exe\"\n";

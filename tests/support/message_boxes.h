@@ -3,12 +3,12 @@
 #pragma once
 #include <windows.h>
 
-#include <string.h>
-
 #include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "tests/support/dialogs.h"
 
 struct SeenMessageBox {
     std::string text;
@@ -40,31 +40,9 @@ public:
     }
 
 private:
-    static BOOL CALLBACK FindOwnDialog(HWND window, LPARAM found) {
-        char name[16];
-        DWORD owner = 0;
-        GetClassNameA(window, name, sizeof name);
-        GetWindowThreadProcessId(window, &owner);
-        if (lstrcmpA(name, "#32770") != 0 || owner != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
-        *reinterpret_cast<HWND*>(found) = window;
-        return FALSE;
-    }
-
-    // The box's message: its longest static text (the icon's is empty).
-    static BOOL CALLBACK CollectText(HWND child, LPARAM text) {
-        char name[16], buffer[1024] = "";
-        GetClassNameA(child, name, sizeof name);
-        if (lstrcmpiA(name, "Static") == 0) {
-            GetWindowTextA(child, buffer, sizeof buffer);
-            std::string& longest = *reinterpret_cast<std::string*>(text);
-            if (strlen(buffer) > longest.size()) longest = buffer;
-        }
-        return TRUE;
-    }
-
     SeenMessageBox Read(HWND box) {
         SeenMessageBox result;
-        EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(&result.text));
+        result.text = MessageBoxText(box);
         for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO}) {
             HWND button = GetDlgItem(box, id);
             if (button != nullptr && IsWindowVisible(button)) result.buttons.push_back(id);
@@ -77,8 +55,7 @@ private:
     static DWORD WINAPI Run(void* self) {
         MessageBoxAnswerer& me = *static_cast<MessageBoxAnswerer*>(self);
         while (!me.stopping) {
-            HWND box = nullptr;
-            EnumWindows(FindOwnDialog, reinterpret_cast<LPARAM>(&box));
+            HWND box = FindOwnDialog();
             if (box == nullptr) {
                 Sleep(20);
                 continue;
@@ -88,11 +65,12 @@ private:
             size_t n = me.seen.size() - 1;
             int answer = me.answers.empty() ? IDCANCEL : me.answers[n < me.answers.size() ? n : me.answers.size() - 1];
             if (me.beforeAnswer) me.beforeAnswer(answer);
-            PostMessageA(box, WM_COMMAND, answer, 0);
-            for (int tries = 0; tries < 200 && IsWindow(box); tries++) Sleep(10);
+            PressDialogButton(box, answer, BoxClosingLimit);
         }
         return 0;
     }
+
+    static const DWORD BoxClosingLimit = 2000;  // ms
 
     std::vector<int> answers;
     std::function<void(int)> beforeAnswer;

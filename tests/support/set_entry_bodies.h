@@ -1,8 +1,6 @@
 // An install set's INI, registry and file patch lists and its InstallSet
 // record, laid out as the loader leaves them in memory (the build tool's
-// encoders cannot be linked into the Windows tests), and a block that ends
-// right before an inaccessible page, so a read past a body faults at once.
-// Windows tests only.
+// encoders cannot be linked into the Windows tests). Windows tests only.
 #pragma once
 #include <windows.h>
 
@@ -129,33 +127,3 @@ inline std::vector<u8> InstallSetBody(const DestinationRecordShape& set) {
     text(IniKeyField, set.iniKey);
     return body;
 }
-
-// A copy of `bytes` whose last byte is the last readable byte before a
-// PAGE_NOACCESS page.
-class GuardedBytes {
-public:
-    explicit GuardedBytes(const std::vector<u8>& bytes) : size(static_cast<u32>(bytes.size())) {
-        SYSTEM_INFO system;
-        GetSystemInfo(&system);
-        const u32 page = system.dwPageSize;
-        readable = (size + page - 1) / page * page;
-        if (readable == 0) readable = page;
-        base = static_cast<u8*>(VirtualAlloc(nullptr, readable + page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-        DWORD old;
-        if (base == nullptr || !VirtualProtect(base + readable, page, PAGE_NOACCESS, &old)) return;
-        data = base + readable - size;
-        if (size != 0) memcpy(data, bytes.data(), size);
-    }
-    ~GuardedBytes() {
-        if (base != nullptr) VirtualFree(base, 0, MEM_RELEASE);
-    }
-    GuardedBytes(const GuardedBytes&) = delete;
-    GuardedBytes& operator=(const GuardedBytes&) = delete;
-
-    u8* data = nullptr;  // null when the pages could not be had
-    u32 size;
-
-private:
-    u8* base = nullptr;
-    u32 readable = 0;
-};

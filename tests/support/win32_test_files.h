@@ -62,6 +62,15 @@ private:
 // Removes `path` with everything below it; read-only files too.
 void RemoveTree(const std::string& path);
 
+// True when a file or folder `path` exists.
+bool FileExists(const std::string& path);
+// True when `path` exists and has the read-only attribute.
+bool IsReadOnly(const std::string& path);
+// The Windows folder, without a trailing backslash.
+std::string WindowsFolderPath();
+// A shell folder by its CSIDL number (CSIDL_FONTS, CSIDL_PROGRAMS, ...).
+std::string ShellFolder(int csidl);
+
 // The strings of PendingFileRenameOperations, the operations the system
 // carries out at the next restart: source, target pairs.
 std::vector<std::string> PendingOperations();

@@ -16,6 +16,7 @@
 
 #include "common/deferred_operations.h"
 #include "engine/setup_state.h"
+#include "tests/support/guarded_bytes.h"
 #include "tests/support/win32_test_files.h"
 
 namespace {
@@ -121,20 +122,12 @@ TEST_CASE("the placeholder scan finds the first xyz= line followed by the short 
 TEST_CASE("the placeholder scan reads no byte past the spare bytes, however long the source") {
     // The readable area ends where an inaccessible page starts: a read past
     // it is an access violation, not a wrong answer.
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
-    const u32 page = system.dwPageSize;
-    char* pages = static_cast<char*>(VirtualAlloc(nullptr, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    REQUIRE(pages != nullptr);
-    DWORD old;
-    REQUIRE(VirtualProtect(pages + page, page, PAGE_NOACCESS, &old));
-
     // A file of placeholders, and spare bytes that match too, so only the
     // bound stops the comparison. The last placeholder's value starts at 60
     // and may run to the end of the spare bytes: 516 bytes.
     const u32 length = 64;
-    char* data = pages + page - length - PlaceholderSpare;
-    memset(data, 'A', length + PlaceholderSpare);
+    GuardedBytes file(std::vector<u8>(length + PlaceholderSpare, 'A'));
+    char* data = reinterpret_cast<char*>(file.data);
     for (u32 i = 0; i + 4 <= length; i += 8) memcpy(data + i, "xyz=", 4);
     struct Case {
         size_t sourceLength;
@@ -152,7 +145,6 @@ TEST_CASE("the placeholder scan reads no byte past the spare bytes, however long
         std::string source(c.sourceLength, 'A');
         CHECK(FindPlaceholder(data, length, source.c_str()) == c.expected);
     }
-    VirtualFree(pages, 0, MEM_RELEASE);
 }
 
 TEST_CASE("Windows 95/98: each deletion gets its own NUL line with the short name") {

@@ -40,8 +40,6 @@ public:
 
 void SetWorkPath(const std::string& path) { CopyPath(WorkPath, path.c_str(), WorkPathCapacity); }
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 // Names of the temporary files (".$" in their extension) left in `folder`.
 std::vector<std::string> TemporaryFiles(const std::string& folder) {
     std::vector<std::string> names;
@@ -204,7 +202,7 @@ TEST_CASE("the temporary file takes the destination's name with .$$A, counting u
         CHECK(std::string(ScratchPath) == scratch.Path(c.expected));
         CHECK(ReadWholeFile(ScratchPath) == "new contents");
         for (const char* name : c.taken) CHECK(ReadWholeFile(scratch.Path(name)) == "someone else's");
-        CHECK_FALSE(Exists(scratch.Path(c.destination)));  // the destination is not written here
+        CHECK_FALSE(FileExists(scratch.Path(c.destination)));  // the destination is not written here
     }
 }
 
@@ -796,7 +794,7 @@ TEST_CASE("a new file is moved into place as new, an existing one as replaced") 
         r.Replace();
         CHECK(r.Entry()->outcome == (existing ? FileReplaced : FileNew));
         CHECK(ReadWholeFile(r.destination) == "new contents");
-        CHECK_FALSE(Exists(r.temporary));
+        CHECK_FALSE(FileExists(r.temporary));
     }
 }
 
@@ -831,7 +829,7 @@ TEST_CASE("a locked destination asks Abort, Retry or Ignore") {
 
         CHECK(r.Entry()->outcome == c.outcome);
         CHECK(ReadWholeFile(r.destination) == c.contents);
-        CHECK_FALSE(Exists(r.temporary));  // moved, or deleted
+        CHECK_FALSE(FileExists(r.temporary));  // moved, or deleted
         REQUIRE(seen.size() == c.answers.size());
         CHECK(seen[0].text == "Cannot replace " + r.destination);
         CHECK(seen[0].buttons == std::vector<int>{IDABORT, IDRETRY, IDIGNORE});
@@ -851,7 +849,7 @@ TEST_CASE("a library in use counts as locked, though deleting it reports access 
     FreeLibrary(library);
     CHECK(r.Entry()->outcome == FileNotReplaced);
     CHECK(ReadWholeFileBytes(r.destination) == ReadWholeFileBytes(VersionedLibrary(1)));
-    CHECK_FALSE(Exists(r.temporary));
+    CHECK_FALSE(FileExists(r.temporary));
 }
 
 TEST_CASE("a locked file in the Windows or system folder is replaced at the next restart, without a question") {
@@ -902,7 +900,7 @@ TEST_CASE("a locked font or a locked file that is already the same stays without
         CloseHandle(holder);
         CHECK(r.Entry()->outcome == FileReplaced);
         CHECK(ReadWholeFile(r.destination) == c.oldContents);
-        CHECK_FALSE(Exists(r.temporary));
+        CHECK_FALSE(FileExists(r.temporary));
         CHECK_FALSE(restartNeeded);
     }
 }
@@ -915,7 +913,7 @@ TEST_CASE("a move into place that fails is not counted as installed") {
         SetWorkPath(destination);
         r.Replace();
         CHECK(r.Entry()->outcome == FileNotReplaced);
-        CHECK_FALSE(Exists(r.temporary));
+        CHECK_FALSE(FileExists(r.temporary));
     }
     SUBCASE("the temporary file is held open") {
         Replacement r;

@@ -22,11 +22,6 @@ namespace {
 
 const char ScratchLabel[] = "kelvo-extraction-user-test";
 
-bool IsReadOnly(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-}
-
 // A read-only destination and a finished temporary file beside it.
 class ReadOnlyReplacement {
 public:

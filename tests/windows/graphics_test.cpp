@@ -15,6 +15,8 @@
 #include "archive/texts.h"
 #include "common/helpers.h"
 #include "engine/setup_state.h"
+#include "tests/support/dialogs.h"
+#include "tests/support/guarded_bytes.h"
 #include "wizard/background_window.h"
 #include "wizard/dialog_helpers.h"
 #include "wizard/frame_dialog.h"
@@ -83,33 +85,6 @@ std::string Describe(COLORREF colour) {
     return "(" + std::to_string(GetRValue(colour)) + "," + std::to_string(GetGValue(colour)) + "," +
            std::to_string(GetBValue(colour)) + ")";
 }
-
-// A record whose last byte is the last readable one: the next page may not
-// be touched at all.
-class GuardedRecord {
-public:
-    explicit GuardedRecord(const std::vector<u8>& bytes) {
-        SYSTEM_INFO system;
-        GetSystemInfo(&system);
-        u32 page = system.dwPageSize;
-        u32 pages = static_cast<u32>((bytes.size() + page - 1) / page) + 1;
-        base = static_cast<u8*>(VirtualAlloc(nullptr, pages * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-        REQUIRE(base != nullptr);
-        DWORD old;
-        REQUIRE(VirtualProtect(base + (pages - 1) * page, page, PAGE_NOACCESS, &old));
-        u8* start = base + (pages - 1) * page - bytes.size();
-        memcpy(start, bytes.data(), bytes.size());
-        body = {start, static_cast<u32>(bytes.size())};
-    }
-    ~GuardedRecord() { VirtualFree(base, 0, MEM_RELEASE); }
-    GuardedRecord(const GuardedRecord&) = delete;
-    GuardedRecord& operator=(const GuardedRecord&) = delete;
-
-    LoadedBody body;
-
-private:
-    u8* base;
-};
 
 // A test picture: colour-table colours and direct colours are easy to tell apart.
 struct Shape {
@@ -279,10 +254,10 @@ TEST_CASE("DrawPictureInControl centres a picture and its frame carries the oute
     for (const Shape& shape : shapes) {
         CAPTURE(shape.bits);
         CAPTURE(shape.colours);
-        GuardedRecord picture(Picture(shape));
+        GuardedBytes picture(Picture(shape));
         ControlHost host(1011, control);
         Canvas canvas(80, 70);
-        DrawPictureInControl(host.window, canvas.dc, 1011, picture.body);
+        DrawPictureInControl(host.window, canvas.dc, 1011, picture.Body());
         CHECK(PictureMismatch(canvas, shape, origin, {36, 40, 43, 43}) == "");
         CHECK(canvas.At(35, 39) == GetSysColor(COLOR_BTNSHADOW));
         CHECK(canvas.At(43, 43) == GetSysColor(COLOR_BTNHIGHLIGHT));
@@ -295,10 +270,10 @@ TEST_CASE("DrawPictureInControl centres a picture and its frame carries the oute
 
 TEST_CASE("a picture larger than its control shows its middle part, cut at the control's edges") {
     const Shape shape = {60, 40, 24, 0};
-    GuardedRecord picture(Picture(shape));
+    GuardedBytes picture(Picture(shape));
     ControlHost host(1011, {20, 30, 60, 54});
     Canvas canvas(80, 70);
-    DrawPictureInControl(host.window, canvas.dc, 1011, picture.body);
+    DrawPictureInControl(host.window, canvas.dc, 1011, picture.Body());
     // Centred at (40 - 60) / 2 + 20, (24 - 40) / 2 + 30; the frame falls outside the clip.
     CHECK(PictureMismatch(canvas, shape, {10, 22}, {20, 30, 60, 54}) == "");
     for (POINT outside : {POINT{19, 40}, POINT{60, 40}, POINT{30, 29}, POINT{30, 54}, POINT{10, 22}})
@@ -349,16 +324,16 @@ TEST_CASE("damaged pictures are neither drawn nor read beyond their record") {
         std::vector<u8> bytes = Picture(good);
         if (damage.at != 0) Put(bytes, damage.at, damage.value, damage.size);
         if (damage.keep != 0) bytes.resize(damage.keep);
-        GuardedRecord picture(bytes);
+        GuardedBytes picture(bytes);
         PictureParts parts;
-        CHECK_FALSE(LocatePicture(picture.body, &parts));
+        CHECK_FALSE(LocatePicture(picture.Body(), &parts));
 
         ControlHost host(1011, {20, 30, 60, 54});
         Canvas canvas(80, 70);
-        DrawPictureInControl(host.window, canvas.dc, 1011, picture.body);
-        CHECK(CreatePicturePalette(canvas.dc, picture.body) == nullptr);
+        DrawPictureInControl(host.window, canvas.dc, 1011, picture.Body());
+        CHECK(CreatePicturePalette(canvas.dc, picture.Body()) == nullptr);
         // Not tiled, and no gradient in its place either.
-        setupScript.backgroundPicture = picture.body;
+        setupScript.backgroundPicture = picture.Body();
         DrawWholeBackground(canvas, canvas.height);
         CHECK(canvas.Untouched());
     }
@@ -368,8 +343,8 @@ TEST_CASE("CreatePicturePalette: 256 entries for 8-bit pictures only, black beyo
     Canvas canvas(1, 1);
     for (u32 colours : {16u, 0u}) {
         CAPTURE(colours);
-        GuardedRecord picture(Picture({9, 5, 8, colours}));
-        HPALETTE palette = CreatePicturePalette(canvas.dc, picture.body);
+        GuardedBytes picture(Picture({9, 5, 8, colours}));
+        HPALETTE palette = CreatePicturePalette(canvas.dc, picture.Body());
         REQUIRE(palette != nullptr);
         PALETTEENTRY entries[256] = {};
         CHECK(GetPaletteEntries(palette, 0, 256, entries) == 256);
@@ -383,8 +358,8 @@ TEST_CASE("CreatePicturePalette: 256 entries for 8-bit pictures only, black beyo
     }
     for (Shape shape : {Shape{9, 5, 24, 0}, Shape{9, 5, 4, 0}, Shape{9, 5, 1, 0}, Shape{9, 5, 24, 256}}) {
         CAPTURE(shape.bits);
-        GuardedRecord picture(Picture(shape));
-        CHECK(CreatePicturePalette(canvas.dc, picture.body) == nullptr);
+        GuardedBytes picture(Picture(shape));
+        CHECK(CreatePicturePalette(canvas.dc, picture.Body()) == nullptr);
     }
 }
 
@@ -446,8 +421,8 @@ TEST_CASE("a background picture tiles the client area from the top-left corner, 
     BackgroundScope scope;
     for (Shape shape : {Shape{5, 3, 24, 0}, Shape{5, 3, 8, 16}}) {
         CAPTURE(shape.bits);
-        GuardedRecord picture(Picture(shape));
-        setupScript.backgroundPicture = picture.body;
+        GuardedBytes picture(Picture(shape));
+        setupScript.backgroundPicture = picture.Body();
         Canvas canvas(12, 7);
         DrawWholeBackground(canvas, canvas.height);
         int wrong = 0;
@@ -503,10 +478,10 @@ TEST_CASE("the title is drawn at (10, 10) in its colour over a shadow 4 pixels r
     const char* faces[] = {"Tahoma", "A face name that never ends...."};  // the second fills all 32 bytes
     for (const char* face : faces) {
         CAPTURE(face);
-        GuardedRecord title(Text("Kelvo Setup"));
-        GuardedRecord style(TitleStyle(face));
-        setupScript.backgroundTitle = title.body;
-        setupScript.backgroundStyle = style.body;
+        GuardedBytes title(Text("Kelvo Setup"));
+        GuardedBytes style(TitleStyle(face));
+        setupScript.backgroundTitle = title.Body();
+        setupScript.backgroundStyle = style.Body();
         Canvas canvas(260, 60);
         DrawWholeBackground(canvas, canvas.height);
         Box text = PixelsOf(canvas, TextColour), shadow = PixelsOf(canvas, ShadowColour);
@@ -524,11 +499,11 @@ TEST_CASE("without a title, with an empty one or without a style nothing is draw
     BackgroundScope scope;
     Canvas plain(120, 40);
     DrawWholeBackground(plain, plain.height);
-    GuardedRecord title(Text("Kelvo Setup")), empty(Text("")), style(TitleStyle("Tahoma"));
+    GuardedBytes title(Text("Kelvo Setup")), empty(Text("")), style(TitleStyle("Tahoma"));
     const std::pair<const char*, std::pair<LoadedBody, LoadedBody>> cases[] = {
-        {"title without a style", {title.body, LoadedBody{}}},
-        {"style without a title", {LoadedBody{}, style.body}},
-        {"empty title", {empty.body, style.body}},
+        {"title without a style", {title.Body(), LoadedBody{}}},
+        {"style without a title", {LoadedBody{}, style.Body()}},
+        {"empty title", {empty.Body(), style.Body()}},
     };
     for (const auto& titleCase : cases) {
         CAPTURE(titleCase.first);
@@ -608,8 +583,8 @@ TEST_CASE("the main window: close cancels the page, restore shows the frame, act
 TEST_CASE("the main window paints the tiled background in full-screen mode") {
     BackgroundScope scope;
     const Shape shape = {5, 3, 24, 0};
-    GuardedRecord picture(Picture(shape));
-    setupScript.backgroundPicture = picture.body;
+    GuardedBytes picture(Picture(shape));
+    setupScript.backgroundPicture = picture.Body();
     setupScript.setupFlags = FullScreenBackground;
     // Topmost, so other windows on the shared desktop do not cover it.
     HWND window = CreateTestMainWindow(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, WS_POPUP | WS_VISIBLE, 40, 30);
@@ -796,39 +771,19 @@ struct RestartRun {
     RECT place = {}, client = {};
 };
 
-BOOL CALLBACK FindOwnDialog(HWND window, LPARAM found) {
-    char name[16];
-    DWORD owner = 0;
-    GetClassNameA(window, name, sizeof name);
-    GetWindowThreadProcessId(window, &owner);
-    if (lstrcmpA(name, "#32770") != 0 || owner != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-}
-
-std::string ItemText(HWND dialog, int id) {
-    char text[256] = "";
-    GetDlgItemTextA(dialog, id, text, sizeof text);
-    return text;
-}
-
 // Runs on its own thread while the dialog is modal: notes what it shows,
 // then answers it as a user would.
 DWORD WINAPI DriveRestartDialog(void* data) {
     RestartRun* run = static_cast<RestartRun*>(data);
-    HWND dialog = nullptr;
-    for (int tries = 0; tries < 400 && dialog == nullptr; tries++) {
-        EnumWindows(FindOwnDialog, reinterpret_cast<LPARAM>(&dialog));
-        if (dialog == nullptr) Sleep(50);
-    }
+    HWND dialog = WaitForOwnDialog(DialogWaitLimit);
     if (dialog == nullptr) return 1;
     run->found = true;
     char caption[256] = "";
     GetWindowTextA(dialog, caption, sizeof caption);
     run->caption = caption;
-    run->restartButton = ItemText(dialog, IDOK);
-    run->cancelButton = ItemText(dialog, IDCANCEL);
-    run->text = ItemText(dialog, 1000);
+    run->restartButton = DialogItemText(dialog, IDOK);
+    run->cancelButton = DialogItemText(dialog, IDCANCEL);
+    run->text = DialogItemText(dialog, 1000);
     GetWindowRect(dialog, &run->place);
     GetClientRect(dialog, &run->client);
     switch (run->action) {
@@ -900,8 +855,8 @@ RECT ControlArea(HWND dialog, int id) {
 
 TEST_CASE("the frame paints its separator as a sunken line and the side picture centred in its area") {
     const Shape shape = {30, 40, 24, 0};
-    GuardedRecord picture(Picture(shape));
-    setupScript.wizardPicture = picture.body;
+    GuardedBytes picture(Picture(shape));
+    setupScript.wizardPicture = picture.Body();
     mainWindow = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 800, 600, nullptr, nullptr, nullptr, nullptr);
     REQUIRE(mainWindow != nullptr);
     // Hidden marker controls, as in the frame's templates.

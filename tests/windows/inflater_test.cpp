@@ -10,18 +10,10 @@
 
 #include "archive/check_value.h"
 #include "archive/inflater.h"
+#include "tests/support/win32_test_files.h"
 
 static std::string FixturePath(const char* name) {
     return std::string(KELVO_SOURCE_DIR) + "/tests/fixtures/streams/" + name;
-}
-
-static std::vector<u8> ReadFixture(const char* name) {
-    FileHandle file = OpenExistingFile(FixturePath(name).c_str(), OpenRead);
-    REQUIRE(file != NoFile);
-    std::vector<u8> data(FileSize(file));
-    REQUIRE(ReadExactly(file, data.data(), static_cast<u32>(data.size())));
-    CloseFile(file);
-    return data;
 }
 
 TEST_CASE("streams of every block kind decode to their originals") {
@@ -37,7 +29,7 @@ TEST_CASE("streams of every block kind decode to their originals") {
     };
     for (const Case& c : cases) {
         CAPTURE(c.stream);
-        std::vector<u8> original = ReadFixture(c.original);
+        std::vector<u8> original = ReadWholeFileBytes(FixturePath(c.original));
         FileHandle input = OpenExistingFile(FixturePath(c.stream).c_str(), OpenRead);
         REQUIRE(input != NoFile);
 
@@ -54,7 +46,7 @@ TEST_CASE("streams of every block kind decode to their originals") {
 }
 
 TEST_CASE("InflateToFile writes the decoded contents from a limited input") {
-    std::vector<u8> original = ReadFixture("mixed.bin");
+    std::vector<u8> original = ReadWholeFileBytes(FixturePath("mixed.bin"));
     char folder[MAX_PATH];
     GetTempPathA(MAX_PATH, folder);
     std::string outputPath = std::string(folder) + "kelvo-inflated.tmp";

@@ -144,17 +144,11 @@ std::string Upper(std::string text) {
     return text;
 }
 
-std::string WindowsDirectory() {
-    char folder[MAX_PATH];
-    GetWindowsDirectoryA(folder, sizeof folder);
-    return folder;
-}
-
 }  // namespace
 
 TEST_CASE("a set proposes an earlier installation or its expanded default") {
     EarlierInstallation earlier;
-    std::string fallback = WindowsDirectory() + "\\Kelvo Default";
+    std::string fallback = WindowsFolderPath() + "\\Kelvo Default";
     SetRegistryText(HKEY_LOCAL_MACHINE, "Typed", Upper(earlier.folder) + "\\");
     SetRegistryText(HKEY_LOCAL_MACHINE, "Program", earlier.file);
     SetRegistryText(HKEY_LOCAL_MACHINE, "Empty", "");
@@ -204,7 +198,7 @@ TEST_CASE("a set without a default proposes what the set before it proposed") {
     fixed.destination = "C:\\Fixed";
     SetFields macro;
     macro.destination = "#Windows#";
-    std::vector<std::string> expected = {"", "", "C:\\Fixed", "C:\\Fixed", WindowsDirectory(), WindowsDirectory()};
+    std::vector<std::string> expected = {"", "", "C:\\Fixed", "C:\\Fixed", WindowsFolderPath(), WindowsFolderPath()};
     CHECK(LoadDestinations({none, none, fixed, none, macro, none}) == expected);
 }
 

@@ -11,32 +11,22 @@
 #include "archive/loader.h"
 #include "archive/texts.h"
 #include "common/paths.h"
+#include "tests/support/win32_test_files.h"
 
 namespace {
 
 const u32 StubSize = 16;
 
 std::vector<u8> ReadFixture(const char* name) {
-    std::string path = std::string(KELVO_SOURCE_DIR) + "/tests/fuzz/corpus/loader/" + name;
-    FileHandle file = OpenExistingFile(path.c_str(), OpenRead);
-    REQUIRE(file != NoFile);
-    std::vector<u8> data(FileSize(file));
-    REQUIRE(ReadExactly(file, data.data(), static_cast<u32>(data.size())));
-    CloseFile(file);
-    return data;
+    return ReadWholeFileBytes(std::string(KELVO_SOURCE_DIR) + "/tests/fuzz/corpus/loader/" + name);
 }
 
 // Writes the stand-in program and the archive behind it; returns its path.
 std::string WriteSetup(const std::vector<u8>& archive) {
-    char folder[MAX_PATH];
-    GetTempPathA(MAX_PATH, folder);
-    std::string path = std::string(folder) + "kelvo-loader-test.exe";
-    FileHandle file = CreateNewFile(path.c_str());
-    REQUIRE(file != NoFile);
-    std::vector<u8> stub(StubSize, 'S');
-    CHECK(WriteToFile(file, stub.data(), StubSize) == WriteDone);
-    CHECK(WriteToFile(file, archive.data(), static_cast<u32>(archive.size())) == WriteDone);
-    CloseFile(file);
+    std::vector<u8> setup(StubSize, 'S');
+    setup.insert(setup.end(), archive.begin(), archive.end());
+    std::string path = TempFolder() + "kelvo-loader-test.exe";
+    WriteWholeFile(path, setup);
     return path;
 }
 

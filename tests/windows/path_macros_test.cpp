@@ -32,21 +32,9 @@ void SetPaths(const std::string& destination, const std::string& source) {
     CopyPath(SourcePath, source.c_str(), PathCapacity);
 }
 
-std::string RealWindowsFolder() {
-    char folder[MAX_PATH];
-    REQUIRE(GetWindowsDirectoryA(folder, MAX_PATH) != 0);
-    return folder;
-}
-
 std::string RealSystemFolder() {
     char folder[MAX_PATH];
     REQUIRE(GetSystemDirectoryA(folder, MAX_PATH) != 0);
-    return folder;
-}
-
-std::string RealFontsFolder() {
-    char folder[MAX_PATH];
-    REQUIRE(SHGetFolderPathA(nullptr, CSIDL_FONTS, nullptr, 0, folder) == S_OK);
     return folder;
 }
 
@@ -163,7 +151,7 @@ std::string Upper(std::string text) {
 
 TEST_CASE("macros expand in any case; unknown names vanish and a lone # stays") {
     PathBuffers buffers;
-    const std::string windows = WithoutTrailingBackslash(RealWindowsFolder());
+    const std::string windows = WithoutTrailingBackslash(WindowsFolderPath());
     const std::string system = WithoutTrailingBackslash(RealSystemFolder());
     const std::string programFiles = WithoutTrailingBackslash(RealProgramFilesFolder());
     const char* const app = "C:\\Program Files\\App\\";
@@ -232,7 +220,7 @@ TEST_CASE("#Program Files# stays as written when the registry does not name the 
         ProgramFilesValueRemoved removed;
         REQUIRE(removed.removed);
         CHECK(Expand("#Program Files#\\App") == "#Program Files#\\App");
-        CHECK(Expand("x#program files#y#Windows#") == "x#program files#y" + WithoutTrailingBackslash(RealWindowsFolder()));
+        CHECK(Expand("x#program files#y#Windows#") == "x#program files#y" + WithoutTrailingBackslash(WindowsFolderPath()));
     }
     CHECK(RealProgramFilesFolder() == programFiles);
     CHECK(Expand("#Program Files#") == WithoutTrailingBackslash(programFiles));
@@ -274,7 +262,7 @@ TEST_CASE("a short output buffer gets a cut, terminated text and the full length
 TEST_CASE("an expansion longer than the work buffer is cut at its end") {
     PathBuffers buffers;
     const u32 longest = MacroExpansionLimit - 1;
-    const std::string windows = WithoutTrailingBackslash(RealWindowsFolder());
+    const std::string windows = WithoutTrailingBackslash(WindowsFolderPath());
     std::string repeated;
     for (int i = 0; i < 10000; i++) repeated += "#Windows#";
     std::string fullRepeat;
@@ -307,8 +295,8 @@ TEST_CASE("an expansion longer than the work buffer is cut at its end") {
 TEST_CASE("an entry's installed path follows its kind and destination folder") {
     PathBuffers buffers;
     FakeSearchInstalled search;  // counts calls: none of these entries may search
-    const std::string windows = RealWindowsFolder();
-    const std::string fonts = RealFontsFolder();
+    const std::string windows = WindowsFolderPath();
+    const std::string fonts = ShellFolder(CSIDL_FONTS);
 
     struct Case {
         const char* destination;
@@ -405,7 +393,7 @@ TEST_CASE("a shared system file goes where the search says; in use only if that 
         CHECK(fake.calls == 1);
         CHECK(fake.flags == VFFF_ISSHAREDFILE);
         CHECK(fake.fileName == fileName);
-        CHECK(fake.windowsFolder == RealWindowsFolder());
+        CHECK(fake.windowsFolder == WindowsFolderPath());
         CHECK(fake.appFolder == "C:\\Apps\\Tool");
         CHECK(fake.currentSize == PathCapacity);
         CHECK(fake.destinationSize == PathCapacity);
@@ -444,7 +432,7 @@ TEST_CASE("with the real search a shared file goes to the system folder, not in 
 TEST_CASE("a file reference names an entry, ignoring case, or else a path with macros") {
     PathBuffers buffers;
     SetPaths("C:\\App\\", "D:\\setup.exe");
-    const std::string windows = RealWindowsFolder();
+    const std::string windows = WindowsFolderPath();
     CurrentEntries entries{
         {"readme.txt", KeptFile, SetFolder},
         {"Lib\\Core.DLL", KeptFile, WindowsFolder},

@@ -17,11 +17,6 @@ namespace {
 
 const char ScratchLabel[] = "kelvo-read-only-test";
 
-bool IsReadOnly(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-}
-
 void MakeReadOnly(const std::string& path) {
     REQUIRE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
     REQUIRE(IsReadOnly(path));

@@ -41,8 +41,6 @@ void Register(u32 set) {
     RegCloseKey(key);
 }
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 }  // namespace
 
 TEST_CASE("the other sets' registered uninstallers run with /X and are deleted, others are left alone") {
@@ -76,10 +74,10 @@ TEST_CASE("the other sets' registered uninstallers run with /X and are deleted, 
 
         if (c.runs) {
             CHECK(ReadWholeFile(Arguments) == "\"" + std::string(Uninstaller) + "\" /X\r\n");
-            CHECK_FALSE(Exists(Uninstaller));
+            CHECK_FALSE(FileExists(Uninstaller));
         } else {
-            CHECK_FALSE(Exists(Arguments));
-            CHECK(Exists(Uninstaller) == c.present);
+            CHECK_FALSE(FileExists(Arguments));
+            CHECK(FileExists(Uninstaller) == c.present);
         }
         RemoveTraces();
     }

@@ -15,6 +15,7 @@
 #include "control/install_sets.h"
 #include "engine/set_entries.h"
 #include "tests/support/current_entries.h"
+#include "tests/support/guarded_bytes.h"
 #include "tests/support/set_entry_bodies.h"
 #include "tests/support/win32_test_files.h"
 
@@ -92,12 +93,9 @@ std::string ProfileValue(const std::string& file, const std::string& section, co
     return value;
 }
 
-bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 LoadedBody BodyOf(std::vector<u8>& bytes) {
     return {bytes.empty() ? nullptr : bytes.data(), static_cast<u32>(bytes.size())};
 }
-LoadedBody BodyOf(GuardedBytes& bytes) { return {bytes.data, bytes.size}; }
 
 // The set under test made the current one, with its InstallSet record and
 // its three lists, for as long as it lives; the script as it was comes back
@@ -601,11 +599,8 @@ TEST_CASE("damaged lists end at their damage and are never read past their bodie
         RemoveTestKeys();
         // Empty bodies too lie at the page's end: present, but with no byte to read.
         GuardedBytes iniBody(c.ini), registryBody(c.registry), patchBody(c.patches);
-        REQUIRE(iniBody.data != nullptr);
-        REQUIRE(registryBody.data != nullptr);
-        REQUIRE(patchBody.data != nullptr);
         {
-            CurrentSet set({}, BodyOf(iniBody), BodyOf(registryBody), BodyOf(patchBody));
+            CurrentSet set({}, iniBody.Body(), registryBody.Body(), patchBody.Body());
             CopyPath(DestinationPath, "C:\\D", PathCapacity);
             WriteSetEntries();
         }

@@ -13,7 +13,7 @@
 
 #include "common/paths.h"
 #include "engine/shared_files.h"
-
+#include "tests/support/guarded_bytes.h"
 #include "tests/support/shaped_entries.h"
 #include "tests/support/win32_test_files.h"
 
@@ -73,39 +73,14 @@ std::vector<u8> MadeFont(const std::vector<NameRecord>& names, u32 tableCount = 
     return font;
 }
 
-// Two pages with the second made inaccessible: `bytes` are placed to end
-// right before it, so any read past them faults.
-class GuardedBytes {
-public:
-    explicit GuardedBytes(const std::vector<u8>& bytes) {
-        SYSTEM_INFO system;
-        GetSystemInfo(&system);
-        u32 page = system.dwPageSize;
-        REQUIRE(bytes.size() <= page);
-        base = static_cast<u8*>(VirtualAlloc(nullptr, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-        REQUIRE(base != nullptr);
-        DWORD old;
-        REQUIRE(VirtualProtect(base + page, page, PAGE_NOACCESS, &old));
-        data = base + page - bytes.size();
-        if (!bytes.empty()) memcpy(data, bytes.data(), bytes.size());
-        size = static_cast<u32>(bytes.size());
-    }
-    ~GuardedBytes() { VirtualFree(base, 0, MEM_RELEASE); }
-    GuardedBytes(const GuardedBytes&) = delete;
-    GuardedBytes& operator=(const GuardedBytes&) = delete;
-
-    std::string FullName() const {
-        char name[FontNameLimit + 1];
-        memset(name, 'x', sizeof name);
-        FindMacintoshFullName(data, size, name);
-        return name;
-    }
-
-private:
-    u8* base;
-    u8* data;
-    u32 size;
-};
+// The Macintosh full name FindMacintoshFullName finds in `font`, which
+// ends right before an inaccessible page.
+std::string FullName(const GuardedBytes& font) {
+    char name[FontNameLimit + 1];
+    memset(name, 'x', sizeof name);
+    FindMacintoshFullName(font.data, font.size, name);
+    return name;
+}
 
 void Set16(std::vector<u8>& bytes, u32 at, u32 value) {
     bytes[at] = static_cast<u8>(value >> 8);
@@ -235,14 +210,14 @@ TEST_CASE("the Macintosh full name is read from the name table") {
     for (const Case& test : cases) {
         CAPTURE(test.what);
         GuardedBytes font(test.font);
-        CHECK(font.FullName() == test.name);
+        CHECK(FullName(font) == test.name);
     }
 
     // numTables says 2: the name table in the third record is never looked at.
     std::vector<u8> counted = MadeFont({{1, 4, "Hidden"}}, 3, 2);
     Set16(counted, 4, 2);
     GuardedBytes font(counted);
-    CHECK(font.FullName().empty());
+    CHECK(FullName(font).empty());
 }
 
 TEST_CASE("a damaged or hostile font is never read beyond its end") {
@@ -253,7 +228,7 @@ TEST_CASE("a damaged or hostile font is never read beyond its end") {
         for (u32 size = 0; size <= good.size(); size++) {
             CAPTURE(size);
             GuardedBytes font(std::vector<u8>(good.begin(), good.begin() + size));
-            CHECK(font.FullName() == (size == good.size() ? "Kelvo Sans" : ""));
+            CHECK(FullName(font) == (size == good.size() ? "Kelvo Sans" : ""));
         }
     }
     SUBCASE("offsets and counts that point outside") {
@@ -281,11 +256,11 @@ TEST_CASE("a damaged or hostile font is never read beyond its end") {
             else
                 Set16(hostile, patch.at, patch.value);
             GuardedBytes font(hostile);
-            CHECK(font.FullName() == (patch.named ? "Kelvo Sans" : ""));
+            CHECK(FullName(font) == (patch.named ? "Kelvo Sans" : ""));
         }
         // The string may end exactly at the end of the file.
         GuardedBytes font(good);
-        CHECK(font.FullName() == "Kelvo Sans");
+        CHECK(FullName(font) == "Kelvo Sans");
     }
 }
 

@@ -45,16 +45,8 @@ private:
     std::vector<std::string> madeFolders;
 };
 
-std::string ShellFolder(int csidl) {
-    char folder[MAX_PATH] = "";
-    REQUIRE(SHGetFolderPathA(nullptr, csidl, nullptr, 0, folder) == S_OK);
-    return folder;
-}
-
 // A name no other test program running beside this one uses.
 std::string Unique(const std::string& name) { return name + " " + std::to_string(GetCurrentProcessId()); }
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 struct LinkFields {
     std::string target;
@@ -217,7 +209,7 @@ TEST_CASE("only entries with a shortcut name get shortcuts, in list order, and w
     // Without a recorder the same links are made again, over the old ones.
     DeleteFileA((folder + "\\" + first + ".lnk").c_str());
     CreateProgramShortcuts();
-    CHECK(Exists(folder + "\\" + first + ".lnk"));
+    CHECK(FileExists(folder + "\\" + first + ".lnk"));
 }
 
 TEST_CASE("a folder that cannot be made gets no shortcut and no record") {
@@ -233,7 +225,7 @@ TEST_CASE("a folder that cannot be made gets no shortcut and no record") {
     CreateProgramShortcuts(RecordShortcut);
 
     CHECK(recorded.empty());
-    CHECK_FALSE(Exists(blocker + "\\Sub"));
+    CHECK_FALSE(FileExists(blocker + "\\Sub"));
 }
 
 TEST_CASE("a single shortcut: no working folder without a backslash, no icon for 0, a link path too long is refused") {

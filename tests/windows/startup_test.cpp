@@ -13,6 +13,7 @@
 #include "common/paths.h"
 #include "control/command_line.h"
 #include "control/relocation.h"
+#include "tests/support/dialogs.h"
 #include "tests/support/win32_test_files.h"
 
 namespace {
@@ -23,11 +24,9 @@ const DWORD WaitLimit = 20000;  // ms; only reached when something is wrong
 
 std::string CopyName(u32 n) { return TempFolder() + "_inst" + std::to_string(n) + ".exe"; }
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 u32 FirstFreeCopyNumber() {
     u32 n = 1;
-    while (Exists(CopyName(n))) n++;
+    while (FileExists(CopyName(n))) n++;
     return n;
 }
 
@@ -62,14 +61,7 @@ DWORD Run(const std::string& commandLine) {
     return code;
 }
 
-HWND WaitForSetupWindow() {
-    for (DWORD waited = 0; waited < WaitLimit; waited += 50) {
-        HWND window = FindWindowA("KelvoClass", SetupTitle);
-        if (window != nullptr && IsWindowVisible(window)) return window;
-        Sleep(50);
-    }
-    return nullptr;
-}
+HWND WaitForSetupWindow() { return WaitForVisibleWindow("KelvoClass", SetupTitle, WaitLimit); }
 
 DWORD WindowProcessId(HWND window) {
     DWORD id = 0;
@@ -104,45 +96,15 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// Every path the system will rename or delete at the next restart.
+// Every path the system will rename or delete at the next restart, one a line.
 std::string PendingRestartOperations() {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
-                      &key) != 0)
-        return "";
-    std::vector<char> data(65536);
-    DWORD size = static_cast<DWORD>(data.size());
-    LONG status = RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr,
-                                   reinterpret_cast<BYTE*>(data.data()), &size);
-    RegCloseKey(key);
-    if (status != 0) return "";
-    std::replace(data.begin(), data.begin() + size, '\0', '\n');
-    return std::string(data.data(), size);
+    std::string lines;
+    for (const std::string& path : PendingOperations()) lines += path + "\n";
+    return lines;
 }
 
 // A message box of the setup, found by its caption.
-HWND WaitForMessageBox() {
-    for (DWORD waited = 0; waited < WaitLimit; waited += 50) {
-        HWND box = FindWindowA("#32770", SetupTitle);
-        if (box != nullptr && IsWindowVisible(box)) return box;
-        Sleep(50);
-    }
-    return nullptr;
-}
-
-BOOL CALLBACK CollectStaticText(HWND child, LPARAM found) {
-    char name[16], content[512];
-    GetClassNameA(child, name, sizeof name);
-    if (lstrcmpiA(name, "Static") == 0 && GetWindowTextA(child, content, sizeof content) > 0)
-        *reinterpret_cast<std::string*>(found) += content;
-    return TRUE;
-}
-
-std::string MessageBoxText(HWND box) {
-    std::string text;
-    EnumChildWindows(box, CollectStaticText, reinterpret_cast<LPARAM>(&text));
-    return text;
-}
+HWND WaitForMessageBox() { return WaitForVisibleWindow(DialogWindowClass, SetupTitle, WaitLimit); }
 
 }  // namespace
 
@@ -170,7 +132,7 @@ TEST_CASE("a setup on a removable disk hands over to a copy in the temporary fol
     CHECK(Lower(ProcessImage(WindowProcessId(window))) == Lower(copy));
     CHECK(Lower(PendingRestartOperations()).find(Lower(copy)) != std::string::npos);
     // Started from A: with the DEL option, the copy did not relocate again.
-    CHECK_FALSE(Exists(CopyName(taken + 2)));
+    CHECK_FALSE(FileExists(CopyName(taken + 2)));
 
     CHECK(CloseSetup(window) == 0);
     DeleteFileA(copy.c_str());
@@ -186,7 +148,7 @@ TEST_CASE("a setup on a network drive runs in place") {
     HWND window = WaitForSetupWindow();
     REQUIRE(window != nullptr);
     CHECK(WindowProcessId(window) == started.id);
-    CHECK_FALSE(Exists(CopyName(free)));
+    CHECK_FALSE(FileExists(CopyName(free)));
     CHECK(CloseSetup(window) == 0);
     CloseHandle(started.process);
     DeleteFileA("N:\\startup.exe");

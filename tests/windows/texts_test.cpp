@@ -12,6 +12,7 @@
 #include "archive/texts.h"
 #include "common/helpers.h"
 #include "engine/messages.h"
+#include "tests/support/dialogs.h"
 #include "wizard/templates.h"
 
 namespace {
@@ -41,33 +42,16 @@ struct SeenBox {
     std::string caption;
 };
 
-// A visible dialog window of this process, if there is one.
-BOOL CALLBACK FindOwnDialog(HWND window, LPARAM found) {
-    char name[16];
-    DWORD owner = 0;
-    GetClassNameA(window, name, sizeof name);
-    GetWindowThreadProcessId(window, &owner);
-    if (lstrcmpA(name, "#32770") != 0 || owner != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-}
-
 // Answers the message box with No after noting its caption; runs on its own
 // thread while the box is modal.
 DWORD WINAPI AnswerMessageBox(void* seen) {
-    for (int tries = 0; tries < 400; tries++) {
-        HWND box = nullptr;
-        EnumWindows(FindOwnDialog, reinterpret_cast<LPARAM>(&box));
-        if (box != nullptr) {
-            char text[256] = "";
-            GetWindowTextA(box, text, sizeof text);
-            static_cast<SeenBox*>(seen)->caption = text;
-            PostMessageA(box, WM_COMMAND, IDNO, 0);
-            return 0;
-        }
-        Sleep(50);
-    }
-    return 1;
+    HWND box = WaitForOwnDialog(DialogWaitLimit);
+    if (box == nullptr) return 1;
+    char text[256] = "";
+    GetWindowTextA(box, text, sizeof text);
+    static_cast<SeenBox*>(seen)->caption = text;
+    PostMessageA(box, WM_COMMAND, IDNO, 0);
+    return 0;
 }
 
 i32 ShowAndAnswer(const char* text, SeenBox* seen) {

@@ -13,6 +13,7 @@
 
 #include "archive/catalogue.h"
 #include "archive/uninstall_log_format.h"
+#include "tests/support/dialogs.h"
 #include "tests/support/setup_driver.h"
 #include "tests/support/win32_test_files.h"
 
@@ -31,8 +32,6 @@ struct Product {
 };
 const Product One = {"shared-one", "Kelvo Shared One", "C:\\Kelvo Shared One", "one.txt"};
 const Product Two = {"shared-two", "Kelvo Shared Two", "C:\\Kelvo Shared Two", "two.txt"};
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::string SharedPath() {
     char folder[MAX_PATH] = "";
@@ -194,11 +193,8 @@ std::vector<std::string> Uninstall(const Product& product, int keep) {
     std::vector<std::string> texts;
     HANDLE copy = nullptr;  // the process that showed the report
     for (DWORD start = GetTickCount(); copy == nullptr && GetTickCount() - start < UninstallPatience;) {
-        HWND box = FindWindowA("#32770", caption.c_str());
-        if (box == nullptr || !IsWindowVisible(box)) {
-            Sleep(50);
-            continue;
-        }
+        HWND box = WaitForVisibleWindow(DialogWindowClass, caption.c_str(), DialogPollInterval);
+        if (box == nullptr) continue;
         texts.push_back(SetupDriver::MessageBoxText(box));
         // The original asks first, then its copy takes over: both are waited for.
         DWORD id = 0;
@@ -226,16 +222,16 @@ std::string Report(const Product& product) { return product.name + " was removed
 // The product as its setup left it.
 void CheckInstalled(const Product& product) {
     CAPTURE(product.name);
-    CHECK(Exists(InFolder(product, product.ownFile)));
-    CHECK(Exists(InFolder(product, "uninst.exe")));
+    CHECK(FileExists(InFolder(product, product.ownFile)));
+    CHECK(FileExists(InFolder(product, "uninst.exe")));
     CHECK(UninstallCommand(product) == InFolder(product, "uninst.exe"));
 }
 
 void CheckRemoved(const Product& product) {
     CAPTURE(product.name);
-    CHECK_FALSE(Exists(InFolder(product, product.ownFile)));
-    CHECK_FALSE(Exists(InFolder(product, "uninst.exe")));
-    CHECK_FALSE(Exists(product.folder));
+    CHECK_FALSE(FileExists(InFolder(product, product.ownFile)));
+    CHECK_FALSE(FileExists(InFolder(product, "uninst.exe")));
+    CHECK_FALSE(FileExists(product.folder));
     CHECK_FALSE(KeyExists(UninstallKey(product)));
 }
 
@@ -249,14 +245,14 @@ TEST_CASE("two products count one shared file; the first uninstalled leaves it, 
     Install(Two);
     CheckInstalled(One);
     CheckInstalled(Two);
-    CHECK(Exists(SharedPath()));
+    CHECK(FileExists(SharedPath()));
     CHECK(SharedCount() == 2);
 
     // The second still counts the file: no question, the count goes down.
     std::vector<std::string> boxes = Uninstall(One, IDNO);
     CHECK(Joined(boxes) == Joined({Confirmation(One), Report(One)}));
     CheckRemoved(One);
-    CHECK(Exists(SharedPath()));
+    CHECK(FileExists(SharedPath()));
     CHECK(SharedCount() == 1);
     CheckInstalled(Two);
 
@@ -270,6 +266,6 @@ TEST_CASE("two products count one shared file; the first uninstalled leaves it, 
     CHECK(boxes[1].find("Do you want to keep it?") != std::string::npos);
     CHECK(boxes[2] == Report(Two));
     CheckRemoved(Two);
-    CHECK_FALSE(Exists(SharedPath()));
+    CHECK_FALSE(FileExists(SharedPath()));
     CHECK(SharedCount() == -1);
 }

@@ -32,18 +32,6 @@ const std::string UninstallKeys = UNINSTALL_KEY_PREFIX;
 const char* const DisplayNames[] = {"Kelvo Log Test", "Kelvo Log Other"};
 const u32 MainSet = 0, OtherSet = 1, NamelessSet = 3;
 
-std::string ShellFolder(int csidl) {
-    char path[MAX_PATH] = "";
-    SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE);
-    return path;
-}
-
-std::string WindowsFolderPath() {
-    char path[MAX_PATH] = "";
-    GetWindowsDirectoryA(path, MAX_PATH);
-    return path;
-}
-
 // The uninstall program's image that the fixture setup writes ahead of the
 // log: the project's uninstaller-program file.
 std::string Prefix() {

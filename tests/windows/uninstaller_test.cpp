@@ -12,6 +12,7 @@
 
 #include "archive/records.h"
 #include "archive/uninstall_log_format.h"
+#include "tests/support/dialogs.h"
 #include "tests/support/win32_test_files.h"
 #include "uninstall/settings_record.h"
 #include "uninstall/uninstall_start.h"
@@ -85,8 +86,6 @@ std::string UninstallerFile(const std::vector<FileRecord>& files, const std::vec
     return ReadWholeFile(KELVO_UNINSTALL_PROGRAM) + Record(UninstallTextsRecord, texts) +
            Record(UninstallSettingsRecord, settingList) + Record(LogFileListRecord, list) + Record(LogUninstallKeyRecord, key) + Record(LogEndRecord, "");
 }
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void SetSharedCount(const std::string& path, DWORD count) {
     HKEY key;
@@ -180,20 +179,11 @@ DWORD WaitForExit(HANDLE process) {
 
 // Finds the uninstaller's next message box, returns its text and presses `button`.
 std::string Answer(int button) {
-    for (DWORD waited = 0; waited < ProcessPatience; waited += 50) {
-        HWND box = FindWindowA("#32770", Caption);
-        if (box != nullptr && IsWindowVisible(box)) {
-            char text[1024] = "";
-            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-            PostMessageA(box, WM_COMMAND, static_cast<WPARAM>(button), 0);
-            // The next box must not be taken for this one while it closes.
-            for (DWORD closing = 0; IsWindow(box) && closing < ProcessPatience; closing += 20) Sleep(20);
-            return text;
-        }
-        Sleep(50);
-    }
-    FAIL("no message box appeared");
-    return "";
+    HWND box = WaitForVisibleWindow(DialogWindowClass, Caption, ProcessPatience);
+    REQUIRE_MESSAGE(box != nullptr, "no message box appeared");
+    std::string text = MessageBoxText(box);
+    PressDialogButton(box, button, ProcessPatience);
+    return text;
 }
 
 }  // namespace
@@ -246,10 +236,10 @@ TEST_CASE("started with /X it removes what the log lists below its folder and no
     CHECK(code == UninstallLeftForRestart);
     for (const Expect& e : expected) {
         CAPTURE(e.path);
-        CHECK(Exists(scratch.Path(e.path)) == e.remains);
+        CHECK(FileExists(scratch.Path(e.path)) == e.remains);
     }
-    CHECK(Exists(scratch.Path("App\\kept.txt")));
-    CHECK(Exists(uninstaller));  // the waiting setup deletes it
+    CHECK(FileExists(scratch.Path("App\\kept.txt")));
+    CHECK(FileExists(uninstaller));  // the waiting setup deletes it
     CHECK(SharedCount(dll2) == 1);
     CHECK(SharedCount(dll1) == -1);
     CHECK_FALSE(KeyExists(TestKey));
@@ -271,7 +261,7 @@ TEST_CASE("a normal start asks first: No removes nothing, Yes hands over to a co
     HANDLE first = Start("\"" + uninstaller + "\"");
     CHECK(Answer(IDNO) == "Remove Kelvo uninstaller test?");
     CHECK(WaitForExit(first) == UninstallCancelled);
-    CHECK(Exists(file));
+    CHECK(FileExists(file));
     CHECK(KeyExists(TestKey));
 
     HANDLE second = Start("\"" + uninstaller + "\"");
@@ -280,12 +270,12 @@ TEST_CASE("a normal start asks first: No removes nothing, Yes hands over to a co
     // The copy in the temporary folder asks about the shared file, then reports.
     CHECK(Answer(IDNO) == "Keep " + shared + "?");
     CHECK(Answer(IDOK) == "Done Kelvo uninstaller test");
-    CHECK_FALSE(Exists(file));
-    CHECK_FALSE(Exists(shared));
+    CHECK_FALSE(FileExists(file));
+    CHECK_FALSE(FileExists(shared));
     CHECK_FALSE(KeyExists(TestKey));
-    for (int i = 0; i < 100 && Exists(uninstaller); i++) Sleep(50);
-    CHECK_FALSE(Exists(uninstaller));
-    CHECK_FALSE(Exists(destination));  // emptied, so it went too
+    for (int i = 0; i < 100 && FileExists(uninstaller); i++) Sleep(50);
+    CHECK_FALSE(FileExists(uninstaller));
+    CHECK_FALSE(FileExists(destination));  // emptied, so it went too
     CHECK(IsPending("_uninst"));  // the copy goes at the restart
 }
 
@@ -304,7 +294,7 @@ TEST_CASE("a file in use is left for the restart, and the report says so") {
     CHECK(WaitForExit(started) == UninstallDone);  // handed over to the copy
     CHECK(Answer(IDOK) == "Restart Kelvo uninstaller test");
     CloseHandle(held);
-    CHECK(Exists(busy));
+    CHECK(FileExists(busy));
     CHECK(IsPending(busy));
     CHECK_FALSE(KeyExists(TestKey));
     ForgetPendingOperations(scratch.Root());
@@ -350,14 +340,14 @@ TEST_CASE("the set's registry values and profile entries go, with the keys, sect
     CHECK_FALSE(ValueExists(HKEY_CURRENT_USER, kept, "Ours"));
     CHECK(ValueExists(HKEY_CURRENT_USER, kept, "Changed"));
     CHECK_FALSE(KeyExists(type, HKEY_CLASSES_ROOT));
-    CHECK_FALSE(Exists(windowsIni));  // nothing left in it
+    CHECK_FALSE(FileExists(windowsIni));  // nothing left in it
     CHECK(ProfileText(ownIni, "App", "Key") == "(none)");
     CHECK(ProfileText(ownIni, "App", "Other") == "2");
     char sections[256] = {};
     DWORD length = GetPrivateProfileSectionNamesA(sections, sizeof sections, ownIni.c_str());
     CHECK(std::string(sections, length) == std::string("App\0Kept\0", 9));  // the emptied [Gone] went
     CHECK(ProfileText(ownIni, "Kept", "K") == "mine");  // not what setup would have written
-    CHECK_FALSE(Exists(missingIni));  // never made
+    CHECK_FALSE(FileExists(missingIni));  // never made
 
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, shared);
     RegDeleteKeyA(HKEY_CURRENT_USER, kept);
@@ -366,12 +356,6 @@ TEST_CASE("the set's registry values and profile entries go, with the keys, sect
 namespace {
 
 std::string Pid() { return std::to_string(GetCurrentProcessId()); }
-
-std::string WindowsFolderPath() {
-    char path[MAX_PATH] = "";
-    REQUIRE(GetWindowsDirectoryA(path, MAX_PATH) != 0);
-    return path;
-}
 
 }  // namespace
 
@@ -399,7 +383,7 @@ TEST_CASE("a shared library of two installations stays until the second goes, th
         CHECK(Answer(IDYES) == "Remove Kelvo uninstaller test?");
         CHECK(WaitForExit(process) == UninstallDone);
         CHECK(Answer(IDOK) == "Done Kelvo uninstaller test");
-        CHECK(Exists(shared));
+        CHECK(FileExists(shared));
         CHECK(SharedCount(shared) == 1);
 
         // Nobody else counts it now: the second asks whether to keep it.
@@ -409,7 +393,7 @@ TEST_CASE("a shared library of two installations stays until the second goes, th
         CHECK(WaitForExit(process) == UninstallDone);
         CHECK(Answer(c.keep) == "Keep " + shared + "?");
         CHECK(Answer(IDOK) == "Done Kelvo uninstaller test");
-        CHECK(Exists(shared) == c.remains);
+        CHECK(FileExists(shared) == c.remains);
         CHECK(SharedCount(shared) == -1);
         ForgetSharedCount(shared);
     }
@@ -470,11 +454,11 @@ TEST_CASE("self-registered libraries are unregistered before they are removed, u
     CHECK(WaitForExit(Start(uninstaller + " /X")) == UninstallDone);
 
     CHECK(Registrations(library) == 0);
-    CHECK_FALSE(Exists(library));
-    CHECK_FALSE(Exists(scratch.Path("App\\lib\\kelvo-selfreg-helper.dll")));
+    CHECK_FALSE(FileExists(library));
+    CHECK_FALSE(FileExists(scratch.Path("App\\lib\\kelvo-selfreg-helper.dll")));
     // Another installation still counts it: it stays, registered.
     CHECK(Registrations(counted) == 1);
-    CHECK(Exists(counted));
+    CHECK(FileExists(counted));
     CHECK(SharedCount(counted) == 1);
 
     ForgetSharedCount(counted);
@@ -491,12 +475,6 @@ TEST_CASE("self-registered libraries are unregistered before they are removed, u
 namespace {
 
 const char FontsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
-
-std::string FontsFolderPath() {
-    char path[MAX_PATH] = "";
-    REQUIRE(SHGetSpecialFolderPathA(nullptr, path, CSIDL_FONTS, FALSE));
-    return path;
-}
 
 void SetFontValue(const std::string& name, const std::string& data) {
     HKEY key;
@@ -528,7 +506,7 @@ TEST_CASE("a font leaves the system: its file and the Fonts values that name it 
     ScratchFolder scratch("uninstaller-font");
     std::string destination = scratch.Folder("App");
     std::string name = "kelvo-font-" + Pid() + ".ttf";
-    std::string font = scratch.MakeElsewhere(FontsFolderPath() + "\\" + name, ReadWholeFile(KELVO_TEST_FONT));
+    std::string font = scratch.MakeElsewhere(ShellFolder(CSIDL_FONTS) + "\\" + name, ReadWholeFile(KELVO_TEST_FONT));
     REQUIRE(AddFontResourceA(font.c_str()) != 0);
     // Setup names the file alone; a value naming its full path means it too.
     // The two follow each other (by name, as Wine lists values, and by age, as
@@ -544,11 +522,11 @@ TEST_CASE("a font leaves the system: its file and the Fonts values that name it 
     for (const auto& v : values) SetFontValue(v.value, v.data);
     MakeTestKey();
     std::string uninstaller = destination + "\\uninst.exe";
-    WriteWholeFile(uninstaller, UninstallerFile({{FontsFolderPath(), name, LogFont}}));
+    WriteWholeFile(uninstaller, UninstallerFile({{ShellFolder(CSIDL_FONTS), name, LogFont}}));
 
     CHECK(WaitForExit(Start(uninstaller + " /X")) == UninstallDone);
 
-    CHECK_FALSE(Exists(font));
+    CHECK_FALSE(FileExists(font));
     for (const auto& v : values) {
         CAPTURE(v.value);
         CHECK(FontValueExists(v.value) == v.remains);

@@ -25,15 +25,11 @@ if [ $# -ne 1 ] || [ ! -f "$1" ]; then
 fi
 tool="$1"
 
-unset DISPLAY
-export HOME="$KELVO_WINE_DIR/restart-home"
-export XDG_DATA_HOME="$HOME/.local/share" XDG_CONFIG_HOME="$HOME/.config" XDG_CACHE_HOME="$HOME/.cache"
 log="$KELVO_WINE_DIR/restart.log"
 out="$KELVO_WINE_DIR/restart.out"
 # Inside the prefix: C:\kelvo restart test\..., with long names so that the
 # short forms differ from them.
 folder_name="kelvo restart test"
-started_prefixes=()
 
 fail() {
     echo "restart test FAILED: $*" >&2
@@ -41,20 +37,9 @@ fail() {
     exit 1
 }
 
-stop_servers() {
-    local prefix
-    for prefix in "${started_prefixes[@]}"; do
-        # -k asks the server to end; -w waits until it has (and has
-        # written the prefix's registry files).
-        WINEPREFIX="$prefix" wineserver -k </dev/null >>"$log" 2>&1 8>&- || true
-        WINEPREFIX="$prefix" wineserver -w </dev/null >>"$log" 2>&1 8>&- || true
-    done
-    started_prefixes=()
-}
-
 finish() {
     local status=$?
-    stop_servers
+    kelvo_private_wine_stop
     # Prefixes of a passing run are removed (600 MB each); a failed run
     # leaves them to be looked at.
     if [ "$status" -eq 0 ]; then
@@ -66,28 +51,17 @@ trap finish EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-mkdir -p "$KELVO_WINE_DIR" "$HOME"
+mkdir -p "$KELVO_WINE_DIR"
 exec 8>"$KELVO_WINE_DIR/restart.lock"
 flock 8
 : >"$log"
 
-# The template is made by wine-session.sh start, once per build folder.
-if [ "$(cat "$KELVO_WINE_TEMPLATE/.kelvo-wine-version" 2>/dev/null)" != "$(wine --version)" ]; then
-    bash "$scripts/wine-session.sh" start $$ 8>&- || fail "could not make the template prefix"
-    bash "$scripts/wine-session.sh" stop $$ 8>&- || true
-fi
-
-# Copies the template to `prefix` and starts its wineserver; every later
-# Wine command of this script runs there.
+# Starts a private session in a fresh copy of the template at `prefix`, with
+# no display; every later Wine command of this script runs there.
 use_new_prefix() {
     prefix="$1"
-    rm -rf "$prefix"
-    cp -a --reflink=auto "$KELVO_WINE_TEMPLATE" "$prefix"
-    export WINEPREFIX="$prefix"
-    # Without -f the server goes to the background once it is ready. Its
-    # output goes to the log, so it never holds a caller's pipe open.
-    wineserver -p </dev/null >>"$log" 2>&1 8>&- || fail "wineserver did not start for $prefix"
-    started_prefixes+=("$prefix")
+    kelvo_private_wine_start "$prefix" "$KELVO_WINE_DIR/restart-home" "$log" ||
+        fail "no private Wine session in $prefix"
     mkdir -p "$prefix/drive_c/$folder_name"
 }
 
@@ -138,7 +112,7 @@ restart
 expect_contents "installed library.dll" "new library" "NT, after the restart"
 expect_gone "new library copy.tmp" "NT, after the restart"
 expect_gone "left over file.tmp" "NT, after the restart"
-stop_servers
+kelvo_private_wine_stop
 
 echo "--- Windows 98: WININIT.INI"
 use_new_prefix "$KELVO_WINE_DIR/restart-98"

@@ -2,10 +2,11 @@
 
 #include <vector>
 
+#include "tests/support/dialogs.h"
+
 namespace {
 
 const char MainWindowClass[] = "KelvoClass";
-const char DialogClass[] = "#32770";
 const DWORD PollInterval = 50;      // ms between looks at the windows
 const UINT AnswerLimit = 5000;      // ms a window may take to answer a sent message
 const DWORD ExitAfterTermination = 5000;  // ms
@@ -36,12 +37,6 @@ std::vector<HWND> Children(HWND parent) {
     for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
         children.push_back(child);
     return children;
-}
-
-bool HasClass(HWND window, const char* className) {
-    char name[64] = "";
-    GetClassNameA(window, name, sizeof name);
-    return lstrcmpiA(name, className) == 0;
 }
 
 bool IsChildWindow(HWND window) { return (GetWindowLongA(window, GWL_STYLE) & WS_CHILD) != 0; }
@@ -156,7 +151,7 @@ bool SetupDriver::WaitForMainWindow(DWORD ms) {
 
 HWND SetupDriver::MainWindow() const {
     for (HWND window : TopLevelWindows(processId))
-        if (HasClass(window, MainWindowClass)) return window;
+        if (HasWindowClass(window, MainWindowClass)) return window;
     return nullptr;
 }
 
@@ -169,9 +164,9 @@ HWND SetupDriver::Frame() const {
     if (main == nullptr) return nullptr;
     std::vector<HWND> candidates;
     for (HWND child : Children(main))
-        if (HasClass(child, DialogClass)) candidates.push_back(child);
+        if (HasWindowClass(child, DialogWindowClass)) candidates.push_back(child);
     for (HWND window : TopLevelWindows(processId))
-        if (GetWindow(window, GW_OWNER) == main && HasClass(window, DialogClass)) candidates.push_back(window);
+        if (GetWindow(window, GW_OWNER) == main && HasWindowClass(window, DialogWindowClass)) candidates.push_back(window);
     // The frame is the dialog with a Back button: the restart dialog, also
     // owned by the main window, has none.
     for (HWND candidate : candidates)
@@ -184,7 +179,7 @@ HWND SetupDriver::Page() const {
     HWND frameWindow = Frame();
     if (frameWindow == nullptr) return nullptr;
     for (HWND child : Children(frameWindow))
-        if (HasClass(child, DialogClass) && IsChildWindow(child) && IsWindowVisible(child)) return child;
+        if (HasWindowClass(child, DialogWindowClass) && IsChildWindow(child) && IsWindowVisible(child)) return child;
     return nullptr;
 }
 
@@ -258,7 +253,7 @@ bool SetupDriver::ClickPageControl(int id) {
 bool SetupDriver::SetPageText(int id, const std::string& text) {
     HWND page = Page();
     HWND edit = page == nullptr ? nullptr : GetDlgItem(page, id);
-    if (!CanBeUsed(edit) || !HasClass(edit, "Edit")) return false;
+    if (!CanBeUsed(edit) || !HasWindowClass(edit, "Edit")) return false;
     LONG style = GetWindowLongA(edit, GWL_STYLE);
     if (style & ES_READONLY) return false;
     DWORD_PTR done = 0;
@@ -274,13 +269,13 @@ bool SetupDriver::SelectListItem(int id, int index) {
     HWND list = page == nullptr ? nullptr : GetDlgItem(page, id);
     if (!CanBeUsed(list)) return false;
     DWORD_PTR selected = 0;
-    if (HasClass(list, "ListBox")) {
+    if (HasWindowClass(list, "ListBox")) {
         if (!SendWithin(list, LB_SETCURSEL, index, 0, &selected) || static_cast<LRESULT>(selected) == LB_ERR)
             return false;
         if (GetWindowLongA(list, GWL_STYLE) & LBS_NOTIFY) Notify(list, LBN_SELCHANGE);
         return true;
     }
-    if (HasClass(list, "ComboBox")) {
+    if (HasWindowClass(list, "ComboBox")) {
         if (!SendWithin(list, CB_SETCURSEL, index, 0, &selected) || static_cast<LRESULT>(selected) == CB_ERR)
             return false;
         Notify(list, CBN_SELCHANGE);
@@ -295,7 +290,7 @@ bool SetupDriver::SelectListItem(int id, int index) {
 HWND SetupDriver::OpenMessageBox() const {
     HWND frameWindow = Frame();
     for (HWND window : TopLevelWindows(processId)) {
-        if (window != frameWindow && HasClass(window, DialogClass) && IsWindowVisible(window)) return window;
+        if (window != frameWindow && HasWindowClass(window, DialogWindowClass) && IsWindowVisible(window)) return window;
     }
     return nullptr;
 }
@@ -307,7 +302,7 @@ HWND SetupDriver::WaitForMessageBox(DWORD ms) {
 std::string SetupDriver::MessageBoxText(HWND box) {
     std::string text;
     for (HWND child : Children(box)) {
-        if (!HasClass(child, "Static")) continue;
+        if (!HasWindowClass(child, "Static")) continue;
         std::string line = WindowText(child);
         if (line.empty()) continue;  // the icon
         text += (text.empty() ? "" : "\n") + line;
@@ -317,20 +312,11 @@ std::string SetupDriver::MessageBoxText(HWND box) {
 
 bool SetupDriver::HasButton(HWND box, int buttonId) {
     HWND button = GetDlgItem(box, buttonId);
-    return button != nullptr && HasClass(button, "Button");
+    return button != nullptr && HasWindowClass(button, "Button");
 }
 
-// The message box's own buttons may not take BM_CLICK before the box has
-// the focus, so the box gets the command the button would send.
 bool SetupDriver::Answer(HWND box, int buttonId) {
-    if (!HasButton(box, buttonId)) return false;
-    if (!PostMessageA(box, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
-                      reinterpret_cast<LPARAM>(GetDlgItem(box, buttonId))))
-        return false;
-    // The box is gone before the next wait for one begins, so that wait
-    // never finds this box again.
-    for (DWORD waited = 0; IsWindow(box) && waited < DriverWaitLimit; waited += 10) Sleep(10);
-    return !IsWindow(box);
+    return HasButton(box, buttonId) && PressDialogButton(box, buttonId, DriverWaitLimit);
 }
 
 std::string SetupDriver::WindowText(HWND window) {

@@ -1,5 +1,7 @@
 #include "tests/support/win32_test_files.h"
 
+#include <shlobj.h>
+
 #include "archive/loader.h"
 #include "archive/script.h"
 #include "common/paths.h"
@@ -88,6 +90,25 @@ void WriteWholeFile(const std::string& path, const std::string& bytes) { WriteDa
 
 void WriteWholeFile(const std::string& path, const std::vector<u8>& bytes) {
     WriteData(path, bytes.data(), bytes.size());
+}
+
+bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsReadOnly(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+std::string WindowsFolderPath() {
+    char folder[MAX_PATH] = "";
+    REQUIRE(GetWindowsDirectoryA(folder, sizeof folder) != 0);
+    return folder;
+}
+
+std::string ShellFolder(int csidl) {
+    char folder[MAX_PATH] = "";
+    REQUIRE(SHGetFolderPathA(nullptr, csidl, nullptr, 0, folder) == S_OK);
+    return folder;
 }
 
 void RemoveTree(const std::string& path) {
