@@ -55,7 +55,6 @@ const DWORD EndWaitLimit = 20000;   // ms for the setup to end after Cancel
 const DWORD LateBoxWait = 1000;     // ms to watch for another message box at the end
 const size_t SlugLimit = 40;
 const int DefaultInstallSeconds = 600;
-const int FinishLaunchBox = 1015;  // only the finish page has it
 const char FinishTitle[] = "Setup Complete";  // the built-in finish page title
 const int ExitFailed = 1;
 const int ExitUsage = 2;
@@ -290,8 +289,9 @@ int Tour(const TourSettings& settings) {
     return Cancel(driver);
 }
 
+// Only the finish page has the run box.
 bool IsFinishPage(const SetupDriver& driver) {
-    return driver.PageHasControl(FinishLaunchBox) || driver.PageTitle() == FinishTitle;
+    return driver.PageHasControl(LaunchBox) || driver.PageTitle() == FinishTitle;
 }
 
 // Closes the finish page and reports the end with the time since `clock`

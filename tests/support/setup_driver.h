@@ -26,7 +26,7 @@
 #include "archive/catalogue.h"
 
 // The frame's buttons.
-const int FrameBackButton = 1007;
+const int FrameBackButton = BackButton;
 const int FrameNextButton = IDOK;
 const int FrameCancelButton = IDCANCEL;
 
