@@ -81,6 +81,7 @@ enum MessageText : u32 {
     NewerFileQuestion = 29,
     OtherLanguageQuestion = 30,
     FileDataMissingMessage = 31,  // records there, file contents missing (a cut download)
+    UnknownSetMessage = 32,       // the command line names an install set the setup lacks
 };
 
 // ---------------------------------------------------------------------------

@@ -10,6 +10,8 @@
 #include "control/command_line.h"
 #include "control/install_sets.h"
 #include "control/relocation.h"
+#include "control/unattended.h"
+#include "engine/install_log.h"
 #include "engine/messages.h"
 #include "engine/path_macros.h"
 #include "engine/setup_state.h"
@@ -65,8 +67,7 @@ static void FitMainWindowToFrame() {
     SetWindowPos(frameWindow, nullptr, 0, 0, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
 }
 
-static void RunWizard() {
-    bool fullScreen = (setupScript.setupFlags & FullScreenBackground) != 0;
+void RunWizard(bool fullScreen) {
     void* frameTemplate = CopyTemplate(fullScreen ? FullScreenFrameTemplate : WindowedFrameTemplate);
     if (frameTemplate != nullptr)
         frameWindow = CreateDialogIndirectParamA(setupInstance, static_cast<LPCDLGTEMPLATEA>(frameTemplate),
@@ -114,6 +115,10 @@ static void OfferRestart() {
                                              RestartDialogProc, 0);
     FreeTemplate(restartTemplate);
     if (answer != RestartChosen || singlePageMode) return;
+    RestartSystem();
+}
+
+void RestartSystem() {
     if (isNt) EnableShutdownPrivilege();
     ExitWindowsEx(EWX_REBOOT, 0);
 }
@@ -141,8 +146,36 @@ static void ReleaseMainWindow() {
     }
 }
 
+// The end of a run: the log's last line, and its code.
+static int EndRun(int code, const char* reason) {
+    CloseInstallLog(code, reason);
+    ShutDown();
+    return code;
+}
+
+// A run by a person: the wizard and the end actions.
+static int RunInteractive() {
+    RunWizard((setupScript.setupFlags & FullScreenBackground) != 0);
+    InstallScreenSaver();
+    OfferRestart();
+    ReleaseMainWindow();
+    RunInstalledProgram();
+    CloseInstallLog(SetupEnded, "the wizard ended");
+    ShutDown();
+    return SetupEnded;
+}
+
+// After the archive is loaded: the starting values, then the wizard or the
+// installation without a person.
+static int RunLoadedSetup() {
+    const char* reason = ApplyStartingValues();
+    if (!Unattended()) return RunInteractive();
+    int code = reason != nullptr ? ExitInvalidCommandLine : RunUnattendedInstallation(&reason);
+    ReleaseMainWindow();
+    return EndRun(code, reason);
+}
+
 int RunSetup(HINSTANCE instance, const char* commandLine, int showCommand) {
-    if (BringRunningCopyForward()) return SetupEnded;
     setupInstance = instance;
     OleInitialize(nullptr);
     CreateButtonFaceBrush();
@@ -151,30 +184,33 @@ int RunSetup(HINSTANCE instance, const char* commandLine, int showCommand) {
         return SetupCannotRun;
     }
     GetOwnFileName(SourcePath);
+    ReadCommandLine(commandLine, &runOptions);
+    if (runOptions.logFile[0] != '\0') OpenInstallLog(runOptions.logFile);
+    // A second copy: a person gets the running one brought forward.
+    if (Unattended() ? FindWindowA(MainWindowClass, nullptr) != nullptr : BringRunningCopyForward())
+        return EndRun(Unattended() ? ExitSetupRunning : SetupEnded, "another copy of this setup is running");
+    if (runOptions.invalid) {
+        LogLine("invalid", commandLine, "an option needs its value: /TARGET=, /INSTALLSET= or /LOG=");
+        if (Unattended()) return EndRun(ExitInvalidCommandLine, "the command line is invalid");
+    }
     isNt = IsNtPlatform();
-    deleteSelfAtRestart = ReadCommandLine(commandLine);
+    deleteSelfAtRestart = runOptions.deleteSelf;
     GetOwnFileName(WorkPath);
     if (deleteSelfAtRestart) {
         ScheduleAtRestart(nullptr, WorkPath);
-    } else if (IsOnRemovableDisk(WorkPath) && RelocateToTemporaryFolder(showCommand)) {
+    } else if (!Unattended() && IsOnRemovableDisk(WorkPath) && RelocateToTemporaryFolder(showCommand)) {
+        // A run without a person stays where it is: its caller waits for it.
         ShutDown();
         return SetupEnded;
     }
     if (!RegisterMainWindowClass()) {
         ShutDown();
-        return SetupEnded;
+        return Unattended() ? ExitFailed : SetupEnded;
     }
     screenWidth = GetSystemMetrics(SM_CXSCREEN);
     screenHeight = GetSystemMetrics(SM_CYSCREEN);
     if (!LoadSetupScript() || !CreateMainWindow()) {
-        ShutDown();
-        return SetupCannotRun;
+        return EndRun(Unattended() ? ExitFailed : SetupCannotRun, "the setup file is damaged or incomplete");
     }
-    RunWizard();
-    InstallScreenSaver();
-    OfferRestart();
-    ReleaseMainWindow();
-    RunInstalledProgram();
-    ShutDown();
-    return SetupEnded;
+    return RunLoadedSetup();
 }

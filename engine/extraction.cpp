@@ -16,6 +16,7 @@
 #include "common/file.h"
 #include "common/helpers.h"
 #include "common/paths.h"
+#include "engine/install_log.h"
 #include "engine/messages.h"
 #include "engine/progress.h"
 #include "engine/setup_state.h"
@@ -154,6 +155,10 @@ static bool CopyFromSetupFolder(const char* name, const char* target) {
 // Asks message `n` about WorkPath; true when the user answers Yes. An empty
 // text keeps the file without asking when `silentWhenEmpty`.
 static bool AskToReplace(u32 n, char* message, bool silentWhenEmpty) {
+    if (Unattended()) {
+        LogLine("kept", WorkPath, n == NewerFileQuestion ? "the computer has a newer version" : "it is in another language");
+        return false;
+    }
     const char* text = LookupText(MessageTexts, n);
     if (silentWhenEmpty && *text == '\0') return false;
     FormatTextWithPath(message, text, WorkPath);
@@ -504,19 +509,38 @@ static i32 AskAboutLockedFile() {
     return answer == IDABORT || answer == IDRETRY ? answer : IDIGNORE;
 }
 
+// Unattended, a locked file is tried again a few times, a moment apart,
+// before it is left for the restart like a system file.
+const u32 UnattendedLockedRetries = 5;
+const DWORD UnattendedRetryPause = 400;  // ms
+static u32 lockedRetries;
+
+static i32 LeaveForRestart(FileEntry* entry, const char* temporaryFile) {
+    ScheduleAtRestart(WorkPath, temporaryFile);
+    restartNeeded = true;
+    entry->outcome = FileReplaced;
+    LogLine("left for the restart", WorkPath, "it is in use");
+    return IDIGNORE;
+}
+
 i32 HandleLockedDestination(FileEntry* entry, const char* temporaryFile) {
     u8 folder = entry->destinationFolder;
-    if (folder == WindowsFolder || folder == SystemFolder) {
-        ScheduleAtRestart(WorkPath, temporaryFile);
-        restartNeeded = true;
-        entry->outcome = FileReplaced;
-        return IDIGNORE;
+    if (folder == WindowsFolder || folder == SystemFolder) return LeaveForRestart(entry, temporaryFile);
+    if (Unattended() && folder != FontsFolder && !HoldsEntryContents(entry)) {
+        if (lockedRetries++ < UnattendedLockedRetries) {
+            Sleep(UnattendedRetryPause);
+            return IDRETRY;
+        }
+        return LeaveForRestart(entry, temporaryFile);
     }
     // A font in use, or the same file already there, stays as it is.
     i32 answer = folder == FontsFolder || HoldsEntryContents(entry) ? IDIGNORE : AskAboutLockedFile();
     if (answer == IDRETRY) return answer;
     DeleteFileA(temporaryFile);
-    if (answer == IDIGNORE) entry->outcome = FileReplaced;
+    if (answer == IDIGNORE) {
+        entry->outcome = FileReplaced;
+        LogLine("kept", WorkPath, "it is in use");
+    }
     return answer;  // after Abort the outcome stays FileNotReplaced
 }
 
@@ -526,6 +550,7 @@ void ReplaceDestination(FileEntry* entry, const char* temporaryFile) {
     // when the first attempt already cleared the attribute.
     bool readOnly = false;
     bool replaced = false;
+    lockedRetries = 0;
     for (;;) {
         if (IsReadOnlyFile(WorkPath)) {
             readOnly = true;
@@ -544,4 +569,5 @@ void ReplaceDestination(FileEntry* entry, const char* temporaryFile) {
     }
     if (readOnly) SetFileAttributesA(WorkPath, FILE_ATTRIBUTE_READONLY);
     entry->outcome = replaced ? FileReplaced : FileNew;
+    LogLine(replaced ? "replaced" : "installed", WorkPath);
 }

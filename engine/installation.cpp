@@ -13,6 +13,7 @@
 #include "common/paths.h"
 #include "engine/extraction.h"
 #include "engine/folders.h"
+#include "engine/install_log.h"
 #include "engine/messages.h"
 #include "engine/path_macros.h"
 #include "engine/progress.h"
@@ -29,6 +30,15 @@ static void ForgetAfterSetupEntries() { documentEntry = launchEntry = screenSave
 
 bool AskForVolume(u32 volume) {
     char text[MessageCapacity];
+    if (Unattended()) {
+        // Nobody can insert it: a failure of the installation, not a cancel.
+        wsprintfA(text, "disk %lu", static_cast<unsigned long>(volume + 1));
+        LogLine("failed", text, "it is not there");
+        progressListener->cancel();
+        engineState = CannotOpenFile;
+        ForgetAfterSetupEntries();
+        return false;
+    }
     FormatTextWithNumber(text, LookupText(MessageTexts, InsertDiskMessage), volume + 1);
     if (ShowMessage(text, MB_OKCANCEL | MB_ICONINFORMATION) == IDOK) return true;
     FormatMessageText(text, ReallyStopQuestion);
@@ -72,13 +82,17 @@ static bool WriteEntry(FileEntry* entry, bool inUse, u32 startPercent, u32 endPe
     else if (entry->entryFlags & HasVersionBlock)
         install = CheckVersionRules(entry);
     engineState = NoEngineError;
-    if (!install) return true;
+    if (!install) {
+        if (inUse) LogLine("kept", WorkPath, "the same file is there, in use");
+        return true;
+    }
     CreateFolderPath(WorkPath);
     if (!ProduceEntryContents(entry, startPercent, endPercent)) return false;
     if (inUse) {
         ScheduleAtRestart(WorkPath, ScratchPath);
         restartNeeded = true;
         ScratchPath[0] = '\0';  // the restart owns the temporary file now
+        LogLine("left for the restart", WorkPath, "it is in use");
     } else {
         ReplaceDestination(entry, ScratchPath);
         ScratchPath[0] = '\0';
@@ -119,6 +133,18 @@ static void CreateDesktopShortcut(const FileEntry* entry) {
     CreateShortcut(WorkPath, link, EntryString(entry, EntryDesktopArguments), 0);
 }
 
+// The log's line for an entry that failed: the message the user would read.
+static void LogFailure() {
+    if (installLog == NoFile) return;
+    char text[MessageCapacity];
+    if (engineState == CopyFromSourceFailed) {
+        LogSystemError("failed", WorkPath, systemError);
+        return;
+    }
+    FormatMessageText(text, static_cast<u32>(engineState));
+    LogLine("failed", WorkPath, text);
+}
+
 static u32 PercentAfter(i32 entries, u32 count) {
     return count != 0 ? static_cast<u32>(entries) * 100 / count : 0;
 }
@@ -140,6 +166,7 @@ bool InstallNextEntry() {
         CreateFolderPath(WorkPath);
     } else if (entry->entryKind != SetupFolderFile) {
         done = WriteEntry(entry, inUse, startPercent, endPercent);
+        if (!done) LogFailure();
         if (done) {
             if (entry->entryFlags & UninstallerEntry) entry->outcome = NotInstalled;  // never logged as a file
             RegisterFile(entry);

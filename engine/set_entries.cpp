@@ -14,6 +14,7 @@
 #include "common/helpers.h"
 #include "common/paths.h"
 #include "common/registry.h"
+#include "engine/install_log.h"
 #include "engine/path_macros.h"
 
 
@@ -90,6 +91,7 @@ static char* ExpandedText(const char* text, u32* length) {
 }
 
 static void WriteProfileValue(const char* section, const char* key, const char* value, const char* file) {
+    LogLine("INI entry", file, key);
     WritePrivateProfileStringA(section, key, value, file);
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, file);  // the system writes its cached copy out now
 }
@@ -97,6 +99,7 @@ static void WriteProfileValue(const char* section, const char* key, const char* 
 // A string value with its terminator counted, as REG_SZ readers expect.
 static void SetRegistryText(HKEY root, const char* key, const char* name, const char* text) {
     HKEY opened;
+    LogLine("registry value", key, name);
     if (RegCreateKeyA(root, key, &opened) != ERROR_SUCCESS) return;
     RegSetValueExA(opened, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(strlen(text) + 1));
     RegCloseKey(opened);

@@ -1,6 +1,9 @@
 #include "engine/setup_state.h"
 
+#include <string.h>
+
 HINSTANCE setupInstance;
+RunOptions runOptions;
 bool deleteSelfAtRestart;
 int screenWidth, screenHeight;
 
@@ -24,6 +27,8 @@ FileEntry* nextEntry;
 bool engineRunning;
 const ProgressListener* progressListener;
 
+FileHandle installLog = NoFile;
+
 bool restartNeeded;
 bool launchChecked = true;
 FileEntry* documentEntry;
@@ -32,6 +37,7 @@ FileEntry* screenSaverEntry;
 
 void ResetSetupState() {
     setupInstance = nullptr;
+    memset(&runOptions, 0, sizeof runOptions);
     deleteSelfAtRestart = false;
     screenWidth = screenHeight = 0;
     mainWindow = frameWindow = nullptr;
@@ -49,6 +55,7 @@ void ResetSetupState() {
     nextEntry = nullptr;
     engineRunning = false;
     progressListener = nullptr;
+    installLog = NoFile;
     restartNeeded = false;
     launchChecked = true;
     documentEntry = launchEntry = screenSaverEntry = nullptr;

@@ -13,9 +13,11 @@
 #include "archive/records.h"
 #include "archive/script.h"
 #include "common/paths.h"
+#include "common/file.h"
 #include "common/platform.h"
 #include "common/types.h"
 #include "engine/progress.h"
+#include "engine/run_options.h"
 
 // Error states of the engine: each is also the number of the message that
 // reports it, with MessagePath for its "%s".
@@ -42,8 +44,10 @@ enum EntryOutcome : u16 {
     FileNotReplaced = NotReplacedText,
 };
 
-// Start-up (control/setup_driver.cpp).
+// Start-up (control/setup_driver.cpp): the instance, the command line's
+// options, the DEL option, the screen.
 extern HINSTANCE setupInstance;
+extern RunOptions runOptions;
 extern bool deleteSelfAtRestart;  // the DEL option: delete this copy at the next restart
 extern int screenWidth, screenHeight;
 
@@ -76,6 +80,9 @@ extern FileEntry* nextEntry;
 extern bool engineRunning;
 extern const ProgressListener* progressListener;
 
+// The log (engine/install_log.cpp): open while the run writes one.
+extern FileHandle installLog;
+
 // End actions, set by the engine and the pages: a restart is needed, the
 // finish page's run box (initially checked), the entries to open, run and
 // install as the screen saver after setup.
@@ -84,6 +91,9 @@ extern bool launchChecked;
 extern FileEntry* documentEntry;
 extern FileEntry* launchEntry;
 extern FileEntry* screenSaverEntry;
+
+// True when nobody answers questions: the QUIET and PASSIVE options.
+inline bool Unattended() { return runOptions.mode != InteractiveRun; }
 
 // Puts every variable above back as it is when the program starts (the
 // platform and the lower layers' state are left alone).

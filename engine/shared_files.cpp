@@ -8,6 +8,7 @@
 #include "archive/script.h"
 #include "common/file.h"
 #include "common/paths.h"
+#include "engine/install_log.h"
 #include "engine/path_macros.h"
 
 
@@ -33,6 +34,7 @@ void CountSharedLibrary(const char* path) {
     }
     count++;
     RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE*>(&count), size);
+    LogLine("shared library counted", path);
     RegCloseKey(key);
 }
 
@@ -115,6 +117,7 @@ void RegisterFont(const char* path) {
     char valueName[FontNameLimit + sizeof trueTypeSuffix];
     ReadFontName(path, valueName);
     if (AddFontResourceA(path) != 0) SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+    LogLine("font", path);
     if (valueName[0] == '\0') return;  // added, but not listed under a name
     strcat(valueName, trueTypeSuffix);
     HKEY key;
@@ -141,7 +144,10 @@ void SelfRegisterLibraries() {
         HMODULE library = LoadLibraryExA(WorkPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         if (library == nullptr) continue;
         FARPROC found = GetProcAddress(library, registrationEntryName);
-        if (found != nullptr) reinterpret_cast<RegistrationEntry>(reinterpret_cast<void*>(found))();
+        if (found != nullptr) {
+            reinterpret_cast<RegistrationEntry>(reinterpret_cast<void*>(found))();
+            LogLine("registered", WorkPath);
+        }
         FreeLibrary(library);
     }
 }

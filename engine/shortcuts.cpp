@@ -10,6 +10,7 @@
 #include "common/helpers.h"
 #include "common/paths.h"
 #include "engine/folders.h"
+#include "engine/install_log.h"
 #include "engine/path_macros.h"
 
 
@@ -45,6 +46,7 @@ bool CreateShortcut(const char* target, const char* link, const char* arguments,
         file->Release();
     }
     shellLink->Release();
+    LogLine("shortcut", link, SUCCEEDED(result) ? nullptr : "it could not be written");
     return SUCCEEDED(result);
 }
 

@@ -11,6 +11,7 @@
 #include "archive/uninstall_log_format.h"
 #include "common/file.h"
 #include "common/helpers.h"
+#include "engine/install_log.h"
 #include "engine/path_macros.h"
 #include "engine/setup_state.h"
 #include "engine/shortcuts.h"
@@ -177,6 +178,7 @@ static bool RegisterUninstaller(char* key) {
         SetTextValue(handle, "DisplayName", InstallSetText(static_cast<u32>(currentSet), DisplayNameField));
         SetTextValue(handle, "UninstallString", UninstallerPath);
         RegCloseKey(handle);
+        LogLine("uninstaller registered", key);
     }
     return true;
 }

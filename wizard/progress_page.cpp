@@ -24,7 +24,10 @@ static void ShowItem(const char* text) { SetDlgItemTextA(progressWindow, Progres
 static bool PageCancelledByUser() { return pageResult == PageCancelled; }
 static void CancelPage() { pageResult = PageCancelled; }
 static void ShowFinishPage() {
-    if (fixedPageNumber == NoFixedPage) GoToPage(FinishPage);
+    if (fixedPageNumber == NoFixedPage)
+        GoToPage(FinishPage);
+    else if (Unattended())
+        EndPage(NextBit);  // the progress window alone closes when it is done
 }
 // Writable data: the read-only section of the program has no room to spare.
 static ProgressListener progressPageListener = {SetProgressPercent, ShowItem, PageCancelledByUser, CancelPage,

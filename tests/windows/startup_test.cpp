@@ -221,7 +221,9 @@ TEST_CASE("the relocated copy's command line survives the longest paths") {
         CHECK(std::string(command) == expected);
         // What the copy reads after its own name sets both options.
         REQUIRE(AllocatePathBuffers());
-        CHECK(ReadCommandLine(command + c.program.size() + 1));
+        RunOptions options;
+        ReadCommandLine(command + c.program.size() + 1, &options);
+        CHECK(options.deleteSelf);
         CHECK(std::string(SourcePath) == c.source);
         ReleasePathBuffers();
     }
