@@ -2,12 +2,13 @@
 #pragma once
 #include "common/types.h"
 
-// Exit codes.
+// Exit codes, in the family administrators know from MSI (and from setup's
+// runs without a person).
 enum UninstallExit : u32 {
-    UninstallDone = 0,          // everything listed is gone (or handed over to the copy)
-    UninstallLeftForRestart = 1,  // some files in use go at the next restart
-    UninstallCancelled = 2,     // the user answered No: nothing was removed
-    UninstallNoLog = 3,         // the file holds no uninstall log: nothing to remove
+    UninstallDone = 0,               // everything listed is gone (or handed over to the copy)
+    UninstallLeftForRestart = 3010,  // some files in use go at the next restart
+    UninstallCancelled = 1602,       // the user answered No: nothing was removed
+    UninstallNoLog = 1603,           // the file holds no uninstall log: nothing to remove
 };
 
 enum StartMode {
