@@ -59,6 +59,7 @@ static LoadedBody* PerSetSlot(u16 id, InstallSetSlot& set) {
         case IniEntriesRecord: return &set.iniEntries;
         case RegistryEntriesRecord: return &set.registryEntries;
         case FilePatchesRecord: return &set.filePatches;
+        case RegistrationRecord: return &set.registration;
         default: return nullptr;
     }
 }
@@ -73,6 +74,7 @@ static bool IsValidBody(u16 id, const LoadedBody& body) {
         case IniEntriesRecord: return IsValidIniEntries(body.data, body.size);
         case RegistryEntriesRecord: return IsValidRegistryEntries(body.data, body.size);
         case FilePatchesRecord: return IsValidFilePatches(body.data, body.size);
+        case RegistrationRecord: return IsValidRegistration(body.data, body.size);
         default: return true;
     }
 }

@@ -42,6 +42,8 @@ enum RecordId : u16 {
     IniEntriesRecord = 0x1240,
     RegistryEntriesRecord = 0x1241,
     FilePatchesRecord = 0x1242,
+    // Extensions: records earlier setup programs pass over by their length.
+    RegistrationRecord = 0x1260,
     FileDataRecord = 0x7F7F,
 };
 
@@ -145,6 +147,17 @@ const u32 IniKeyField = 36;
 const u32 StringTableFields = 40;  // table t at 40 + 4 t
 const u32 StringTableCount = 11;
 const u32 InstallSetFixedSize = StringTableFields + 4 * StringTableCount;  // 84
+
+// Registration (a set's record, behind its InstallSet): what the system's
+// list of programs shows of the set's installation beyond its name.
+//
+//   u32 estimated size in KB | u32 flags | five NUL-terminated texts:
+//   DisplayVersion, Publisher, DisplayIcon (with folder macros),
+//   URLInfoAbout, HelpLink (an empty text writes no value)
+const u32 RegistrationFixedSize = 8;
+const u32 RegistrationTextCount = 5;
+const u32 RegistrationNoModify = 0x01;
+const u32 RegistrationNoRepair = 0x02;
 
 // InstallSet SetFlags.
 const u16 DestinationChangeable = 0x02;

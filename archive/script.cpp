@@ -101,7 +101,7 @@ void ReleaseSetupScript() {
     for (LoadedBody* body : singletons) ReleaseBody(*body);
     for (InstallSetSlot& slot : setupScript.sets) {
         LoadedBody* bodies[] = {&slot.record, &slot.fileList, &slot.iniEntries, &slot.registryEntries,
-                                &slot.filePatches};
+                                &slot.filePatches, &slot.registration};
         for (LoadedBody* body : bodies) ReleaseBody(*body);
         ReleaseBlock(&slot.destination);
     }

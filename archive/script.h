@@ -14,6 +14,7 @@ struct InstallSetSlot {
     LoadedBody iniEntries;
     LoadedBody registryEntries;
     LoadedBody filePatches;
+    LoadedBody registration;  // an extension: absent in older archives
     char* destination;  // PathCapacity bytes: the set's destination folder
 };
 

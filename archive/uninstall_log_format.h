@@ -54,3 +54,8 @@ const char LogDestinationFolder = '.';
 
 // Where the uninstall key lives under the root; the set's display name follows.
 #define UNINSTALL_KEY_PREFIX "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+
+// The argument that starts an uninstaller without questions, in place, for
+// its caller to wait on: setup gives it to earlier installations' uninstallers
+// and registers it as the quiet uninstall command. It ends the command line.
+constexpr char UninstallerSilentArgument[] = "/X";

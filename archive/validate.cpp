@@ -154,3 +154,11 @@ bool IsValidDialogTemplates(const u8* body, u32 size) {
 }
 
 bool IsValidText(const u8* body, u32 size) { return IsValidTextAt(body, size, 0); }
+
+bool IsValidRegistration(const u8* body, u32 size) {
+    if (size < RegistrationFixedSize) return false;
+    Cursor c = MakeCursor(body + RegistrationFixedSize, size - RegistrationFixedSize);
+    for (u32 i = 0; i < RegistrationTextCount; i++)
+        if (!SkipString(c)) return false;
+    return true;
+}

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "archive/script.h"
+#include "archive/uninstall_log_format.h"
 #include "common/file.h"
 #include "common/helpers.h"
 
@@ -16,7 +17,6 @@ const DWORD DeleteRetryMilliseconds = 3000;
 // How long one wait lasts before the queue is peeked again; messages sent to
 // our windows (a broadcast from the uninstaller) end a wait at once.
 const DWORD PollMilliseconds = 50;
-static const char uninstallArgument[] = "/X";
 
 bool RunProgram(const char* program, const char* arguments, HANDLE* process) {
     *process = nullptr;
@@ -93,7 +93,7 @@ static bool FileExists(const char* path) {
 // process has ended.
 static void RunUninstaller(const char* path) {
     HANDLE process;
-    if (!RunProgram(path, uninstallArgument, &process)) return;
+    if (!RunProgram(path, UninstallerSilentArgument, &process)) return;
     while (IsStillRunning(process)) {
         PeekAtQueue();
         WaitBriefly(&process);

@@ -168,6 +168,39 @@ static void SetTextValue(HKEY key, const char* name, const char* text) {
     RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(strlen(text)));
 }
 
+static void SetNumberValue(HKEY key, const char* name, u32 number) {
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+}
+
+// The values administrators and package managers read, from the set's
+// Registration record: where it is installed, how to remove it without
+// questions, its version, publisher, icon, links, size, and that it can
+// be neither changed nor repaired. Nothing without the record.
+static void WriteRegistrationValues(HKEY key) {
+    const LoadedBody& body = setupScript.sets[currentSet].registration;
+    if (body.data == nullptr) return;
+    static const char* const textNames[RegistrationTextCount] = {"DisplayVersion", "Publisher", "DisplayIcon",
+                                                                 "URLInfoAbout", "HelpLink"};
+    char* value;
+    if (!AllocateBlock(MacroExpansionLimit, &value)) return;
+    RemoveTrailingBackslash(DestinationPath);
+    SetTextValue(key, "InstallLocation", DestinationPath);
+    AppendBackslash(DestinationPath);
+    wsprintfA(value, "\"%s\" %s", UninstallerPath, UninstallerSilentArgument);
+    SetTextValue(key, "QuietUninstallString", value);
+    const char* text = reinterpret_cast<const char*>(body.data + RegistrationFixedSize);
+    for (const char* name : textNames) {
+        ExpandMacros(value, text, MacroExpansionLimit);
+        if (value[0] != '\0') SetTextValue(key, name, value);
+        text += strlen(text) + 1;
+    }
+    ReleaseBlock(&value);
+    u32 flags = ReadU32(body.data + 4);
+    SetNumberValue(key, "EstimatedSize", ReadU32(body.data));
+    if (flags & RegistrationNoModify) SetNumberValue(key, "NoModify", 1);
+    if (flags & RegistrationNoRepair) SetNumberValue(key, "NoRepair", 1);
+}
+
 // Enters the uninstaller in the system's list of installed software under
 // the set's display name; false when the set has none. The key stays
 // recorded in the log even when it cannot be created.
@@ -177,6 +210,7 @@ static bool RegisterUninstaller(char* key) {
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, key, &handle) == ERROR_SUCCESS) {
         SetTextValue(handle, "DisplayName", InstallSetText(static_cast<u32>(currentSet), DisplayNameField));
         SetTextValue(handle, "UninstallString", UninstallerPath);
+        WriteRegistrationValues(handle);
         RegCloseKey(handle);
         LogLine("uninstaller registered", key);
     }

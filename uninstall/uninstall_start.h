@@ -1,5 +1,6 @@
 // How the uninstall program was started, and what it ends with.
 #pragma once
+#include "archive/uninstall_log_format.h"
 #include "common/types.h"
 
 // Exit codes, in the family administrators know from MSI (and from setup's
@@ -18,7 +19,7 @@ enum StartMode {
 };
 
 // The switch that ends a silent start, and the one that names the original.
-const char SilentSwitch = 'X';
+constexpr char SilentSwitch = UninstallerSilentArgument[1];
 const char OriginalSwitch = 'U';
 
 // Reads the whole command line (program name included). Setup starts the
