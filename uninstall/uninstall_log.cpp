@@ -95,28 +95,3 @@ const char* UninstallTextOf(const UninstallData& data, u32 n) {
     }
     return "";
 }
-
-LogCursor CursorOver(const u8* body, u32 length) { return {body, body + (body != nullptr ? length : 0)}; }
-
-bool ReadLogCount(LogCursor* cursor, u32* count) {
-    if (cursor->end - cursor->at < 4) return false;
-    *count = ReadU32(cursor->at);
-    cursor->at += 4;
-    return true;
-}
-
-bool ReadLogByte(LogCursor* cursor, u8* value) {
-    if (cursor->at == cursor->end) return false;
-    *value = *cursor->at++;
-    return true;
-}
-
-bool ReadCountedText(LogCursor* cursor, char* text, u32 capacity) {
-    if (cursor->end - cursor->at < 2) return false;
-    u32 length = ReadU16(cursor->at);
-    if (length >= capacity || static_cast<u32>(cursor->end - cursor->at - 2) < length) return false;
-    memcpy(text, cursor->at + 2, length);
-    text[length] = '\0';
-    cursor->at += 2 + length;
-    return strlen(text) == length;
-}

@@ -11,6 +11,7 @@
 
 #include <string.h>
 
+#include "archive/cursor.h"
 #include "common/file.h"
 #include "common/helpers.h"
 #include "common/paths.h"
@@ -46,11 +47,11 @@ static void ShowReport(const UninstallData& data, HWND owner, u32 text, const ch
 
 // The program's name, from the uninstall key of the log; empty without one.
 static void ReadDisplayName(const UninstallData& data, char* name) {
-    LogCursor cursor = CursorOver(data.uninstallKey, data.uninstallKeyLength);
+    Cursor cursor = MakeCursor(data.uninstallKey, data.uninstallKeyLength);
     u32 root;
     char keyPath[ResolvedCapacity];
     name[0] = '\0';
-    if (ReadLogCount(&cursor, &root) && ReadCountedText(&cursor, keyPath, ResolvedCapacity))
+    if (TakeU32(cursor, &root) && TakeCountedText(cursor, keyPath, ResolvedCapacity))
         CopyPath(name, DisplayNameOf(keyPath), PathCapacity);
 }
 
