@@ -1,29 +1,12 @@
 #include "builder/delta_decoder.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "archive/delta_reader.h"
 #include "archive/inflater.h"
+#include "builder/memory_source.h"
 
 namespace {
-
-// The compressed part of a stream, handed to the decoder from memory.
-struct MemoryInput {
-    const uint8_t* data;
-    uint32_t size;
-    uint32_t position;
-};
-
-i32 ReadMemory(void* context, u8* buffer, u32 want) {
-    MemoryInput& input = *static_cast<MemoryInput*>(context);
-    uint32_t count = std::min<uint32_t>(want, input.size - input.position);
-    std::memcpy(buffer, input.data + input.position, count);
-    input.position += count;
-    return static_cast<i32>(count);
-}
-
-void UnreadMemory(void* context, u32 count) { static_cast<MemoryInput*>(context)->position -= count; }
 
 Cursor CursorOver(const Bytes& bytes) { return MakeCursor(bytes.data(), static_cast<u32>(bytes.size())); }
 
@@ -49,8 +32,10 @@ std::string ReadStream(Cursor& data, const char* name, Bytes* stream) {
     const u8* packed = TakeBytes(data, header.storedSize);
     if (packed == nullptr)
         return fault + "ends before its " + std::to_string(header.storedSize) + " compressed bytes";
-    MemoryInput input = {packed, header.storedSize, 0};
-    InflateSource source = {ReadMemory, UnreadMemory, &input, header.storedSize, true};
+    MemoryInput input;
+    input.data = packed;
+    input.size = header.storedSize;
+    InflateSource source = MemoryInflateSource(input, header.storedSize);
     stream->resize(header.size);
     u32 produced = 0;
     if (!InflateToMemory(stream->data(), header.size, source, &produced) || produced != header.size)

@@ -19,7 +19,9 @@
 #include "archive/records.h"
 #include "builder/build_command.h"
 #include "builder/deflate_encoder.h"
+#include "builder/memory_source.h"
 #include "builder/setup_commands.h"
+#include "builder/whole_file.h"
 
 namespace {
 
@@ -140,19 +142,6 @@ long ParseNumber(const std::string& text, long lowest, long highest, const char*
 // ---------------------------------------------------------------------------
 // encode and decode
 
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr) Fail(ExitFailed, "cannot open " + path + ": " + strerror(errno));
-    std::vector<uint8_t> data;
-    uint8_t buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) data.insert(data.end(), buffer, buffer + n);
-    bool failed = ferror(file) != 0;
-    fclose(file);
-    if (failed) Fail(ExitFailed, "cannot read " + path);
-    return data;
-}
-
 void WriteWholeFile(const std::string& path, const std::vector<uint8_t>& data) {
     FILE* file = fopen(path.c_str(), "wb");
     if (file == nullptr) Fail(ExitFailed, "cannot create " + path + ": " + strerror(errno));
@@ -182,26 +171,14 @@ public:
     void Write(const u8* data, u32 count) override { bytes.insert(bytes.end(), data, data + count); }
 };
 
-struct MemoryInput {
-    const std::vector<uint8_t>* data;
-    size_t position;
-};
-
-i32 ReadMemory(void* context, u8* buffer, u32 want) {
-    MemoryInput& input = *static_cast<MemoryInput*>(context);
-    size_t left = input.data->size() - input.position;
-    u32 n = left < want ? static_cast<u32>(left) : want;
-    memcpy(buffer, input.data->data() + input.position, n);
-    input.position += n;
-    return static_cast<i32>(n);
-}
-
 int Decode(const Arguments& arguments) {
     ExpectOperands(arguments, 2, "decode", "INPUT and OUTPUT");
     const std::string& input = arguments.operands[0];
     std::vector<uint8_t> stream = ReadWholeFile(input);
-    MemoryInput memory = {&stream, 0};
-    InflateSource source = {ReadMemory, nullptr, &memory, 0, false};
+    MemoryInput memory;
+    memory.data = stream.data();
+    memory.size = static_cast<u32>(stream.size());
+    InflateSource source = MemoryInflateSource(memory);
     VectorSink sink;
     InflateStatus status = InflateStream(source, sink);
     if (status != InflateOk)

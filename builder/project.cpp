@@ -7,8 +7,6 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <toml++/toml.h>
@@ -16,11 +14,11 @@
 #include "builder/uninstaller_data.h"
 
 #include "archive/check_value.h"
-#include "builder/content_pool.h"
 #include "builder/default_resources.h"
 #include "builder/dialog_resources.h"
 #include "builder/pe_version.h"
 #include "builder/source_glob.h"
+#include "builder/whole_file.h"
 #include "control/texts.h"
 
 namespace {
@@ -167,9 +165,11 @@ std::string SourcePath(const Context& context, const std::string& relative) {
 
 Bytes ReadProjectFile(const TableReader& reader, const char* key, const std::string& relative) {
     std::string path = SourcePath(reader.Where(), relative);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) reader.FailAt(key, "cannot read " + path + ": " + strerror(errno));
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    try {
+        return ReadWholeFile(path);
+    } catch (const FileReadError& e) {
+        reader.FailAt(key, "cannot read " + path + ": " + strerror(e.error));
+    }
 }
 
 Bytes ReadBitmap(const TableReader& reader, const char* key) {
@@ -556,7 +556,7 @@ void AddSourceDetails(const TableReader& file, ProjectEntry& entry) {
     }
     if (fields.entryFlags & HasFileTimes) fields.times = SourceTimes(file, entry.sourcePath);
     if (IsBesideSetup(fields)) {
-        Bytes contents = ReadSourceFile(entry.sourcePath);
+        Bytes contents = ReadWholeFile(entry.sourcePath);
         fields.size = static_cast<uint32_t>(contents.size());
         fields.checkValue = RotateAddCheck(contents.data(), fields.size, 0);
         entry.sourcePath.clear();  // nothing of it is packed
@@ -897,9 +897,12 @@ bool SameName(const std::string& a, const std::string& b) {
 }
 
 void UseUninstallProgram(Project& project, const std::string& programPath) {
-    std::ifstream in(programPath, std::ios::binary);
-    Bytes program(std::istreambuf_iterator<char>(in), {});
-    if (!in.good() && !in.eof()) program.clear();
+    Bytes program;
+    try {
+        program = ReadWholeFile(programPath);
+    } catch (const FileReadError&) {
+        // reported below, as an empty program is
+    }
     if (program.empty())
         throw ProjectError(project.path + ": the uninstallers need kelvo's uninstall program, and " + programPath +
                            " cannot be read (build kelvo-uninstall.exe, give --uninstaller PATH or [setup] uninstaller-program)");

@@ -5,12 +5,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <algorithm>
 #include <string>
 
 #include "archive/archive_offset.h"
 #include "builder/record_writer.h"
+#include "builder/whole_file.h"
 
 // A folder of its own under /tmp, removed with everything in it at the end.
 struct Scratch {
@@ -23,10 +23,7 @@ struct Scratch {
     ~Scratch() { std::filesystem::remove_all(path); }
 };
 
-inline Bytes ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+inline Bytes ReadBytes(const std::filesystem::path& path) { return ReadWholeFile(path.string()); }
 
 inline void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
     std::filesystem::create_directories(path.parent_path());
