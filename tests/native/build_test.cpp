@@ -24,7 +24,7 @@
 #include "archive/file_data.h"
 #include "archive/loader.h"
 #include "builder/archive_builder.h"
-#include "builder/build_command.h"
+#include "builder/command_line.h"
 #include "builder/default_resources.h"
 #include "builder/project.h"
 #include "builder/setup_commands.h"
@@ -108,9 +108,10 @@ struct QuietErrors {
 };
 
 int RunBuild(std::vector<std::string> args) {
+    args.insert(args.begin(), "build");
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
-    return RunBuildCommand(static_cast<int>(argv.size()), argv.data());
+    return RunKelvo(static_cast<int>(argv.size()), argv.data());
 }
 
 uint32_t ArchiveOffsetOf(const Bytes& setup) {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "archive/archive_offset.h"
-#include "builder/build_command.h"
+#include "builder/command_line.h"
 #include "builder/default_resources.h"
 #include "builder/dialog_resources.h"
 #include "builder/project.h"
@@ -492,10 +492,10 @@ TEST_CASE("list and dump show the built-in templates, picture and texts of a set
     WriteText(scratch / "payload.txt", "payload");
     WriteText(scratch / "kelvo.toml", PlainProject);
     std::string output = scratch / "setup.exe";
-    std::vector<std::string> args = {scratch / "kelvo.toml", "-o", output, "--stub", FakeStub(scratch)};
+    std::vector<std::string> args = {"build", scratch / "kelvo.toml", "-o", output, "--stub", FakeStub(scratch)};
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
-    REQUIRE(RunBuildCommand(static_cast<int>(argv.size()), argv.data()) == 0);
+    REQUIRE(RunKelvo(static_cast<int>(argv.size()), argv.data()) == 0);
 
     std::ostringstream listed, errors;
     REQUIRE(ListSetup(output, listed, errors) == CommandSucceeded);

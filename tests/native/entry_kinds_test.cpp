@@ -20,7 +20,7 @@
 #include "archive/check_value.h"
 #include "archive/loader.h"
 #include "builder/archive_builder.h"
-#include "builder/build_command.h"
+#include "builder/command_line.h"
 #include "builder/entry_records.h"
 #include "builder/project.h"
 #include "builder/setup_commands.h"
@@ -68,12 +68,12 @@ struct QuietOutput {
 };
 
 void Build(const fs::path& folder, const std::string& setup, std::vector<std::string> more = {}) {
-    std::vector<std::string> args = {(folder / "kelvo.toml").string(), "-o", setup, "--stub", FakeStub(folder)};
+    std::vector<std::string> args = {"build", (folder / "kelvo.toml").string(), "-o", setup, "--stub", FakeStub(folder)};
     args.insert(args.end(), more.begin(), more.end());
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     QuietOutput quiet;
-    REQUIRE(RunBuildCommand(static_cast<int>(argv.size()), argv.data()) == 0);
+    REQUIRE(RunKelvo(static_cast<int>(argv.size()), argv.data()) == 0);
 }
 
 struct Report {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "builder/build_command.h"
+#include "builder/command_line.h"
 #include "builder/setup_commands.h"
 
 namespace fs = std::filesystem;
@@ -121,11 +121,11 @@ struct Fixture {
 };
 
 int Build(const Fixture& f, const std::string& output, const std::string& diskSize) {
-    std::vector<std::string> args = {(f.root / "kelvo.toml").string(), "-o", output, "--stub", Stub, "--level", "1"};
+    std::vector<std::string> args = {"build", (f.root / "kelvo.toml").string(), "-o", output, "--stub", Stub, "--level", "1"};
     if (!diskSize.empty()) args.insert(args.end(), {"--disk-size", diskSize});
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
-    return RunBuildCommand(static_cast<int>(argv.size()), argv.data());
+    return RunKelvo(static_cast<int>(argv.size()), argv.data());
 }
 
 // Every regular file under `folder`, by its path relative to it.

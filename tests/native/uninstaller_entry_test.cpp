@@ -17,7 +17,7 @@
 
 #include "archive/archive_offset.h"
 #include "archive/records.h"
-#include "builder/build_command.h"
+#include "builder/command_line.h"
 #include "builder/project.h"
 #include "builder/setup_commands.h"
 #include "tests/support/native_files.h"
@@ -117,12 +117,12 @@ struct Quiet {
 };
 
 int Build(const fs::path& folder, const std::string& uninstaller) {
-    std::vector<std::string> args = {(folder / "kelvo.toml").string(), "-o", (folder / "setup.exe").string(),
+    std::vector<std::string> args = {"build", (folder / "kelvo.toml").string(), "-o", (folder / "setup.exe").string(),
                                      "--stub", FakeStub(folder), "--uninstaller", uninstaller};
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     Quiet quiet;
-    return RunBuildCommand(static_cast<int>(argv.size()), argv.data());
+    return RunKelvo(static_cast<int>(argv.size()), argv.data());
 }
 
 const char* const setWithUninstaller = "[[set]]\nname = \"App\"\nuninstaller = \"uninst.exe\"\n";
