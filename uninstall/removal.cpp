@@ -4,13 +4,13 @@
 
 #include "archive/cursor.h"
 #include "archive/uninstall_log_format.h"
+#include "archive/uninstall_texts.h"
 #include "common/helpers.h"
 #include "common/paths.h"
 #include "control/deferred_operations.h"
 #include "uninstall/places.h"
 #include "uninstall/progress_window.h"
 #include "uninstall/settings_removal.h"
-#include "uninstall/uninstall_texts.h"
 
 static const char SharedLibrariesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 static const char FontsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";

@@ -3,12 +3,12 @@
 #include <string.h>
 
 #include "archive/cursor.h"
+#include "archive/uninstall_settings.h"
 #include "common/file.h"
 #include "common/helpers.h"
 #include "common/paths.h"
 #include "common/registry.h"
 #include "engine/path_macros.h"
-#include "uninstall/settings_record.h"
 
 // Longer than this, a profile file holds more than blank lines.
 static const u32 BlankProfileLimit = 64;

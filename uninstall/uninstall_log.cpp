@@ -4,10 +4,10 @@
 
 #include "archive/records.h"
 #include "archive/uninstall_log_format.h"
+#include "archive/uninstall_settings.h"
+#include "archive/uninstall_texts.h"
 #include "common/file.h"
 #include "common/helpers.h"
-#include "uninstall/settings_record.h"
-#include "uninstall/uninstall_texts.h"
 
 // Enough for the DOS stub, the PE headers and the section table.
 static const u32 HeaderBytes = 4096;

@@ -12,6 +12,7 @@
 #include <string.h>
 
 #include "archive/cursor.h"
+#include "archive/uninstall_texts.h"
 #include "common/file.h"
 #include "common/helpers.h"
 #include "common/paths.h"
@@ -22,7 +23,6 @@
 #include "uninstall/removal.h"
 #include "uninstall/uninstall_log.h"
 #include "uninstall/uninstall_start.h"
-#include "uninstall/uninstall_texts.h"
 
 static const u32 LastCopyNumber = 998;
 static const u32 CommandCapacity = 2 * PathCapacity + 16;

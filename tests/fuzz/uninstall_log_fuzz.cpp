@@ -9,10 +9,10 @@
 #include <string>
 
 #include "archive/cursor.h"
+#include "archive/uninstall_texts.h"
 #include "common/paths.h"
 #include "uninstall/uninstall_log.h"
 #include "uninstall/uninstall_start.h"
-#include "uninstall/uninstall_texts.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 
 #include "archive/cursor.h"
 #include "archive/uninstall_log_format.h"
+#include "archive/uninstall_settings.h"
+#include "archive/uninstall_texts.h"
 #include "builder/record_writer.h"
 #include "tests/support/native_files.h"
-#include "uninstall/settings_record.h"
 #include "uninstall/uninstall_log.h"
 #include "uninstall/uninstall_start.h"
-#include "uninstall/uninstall_texts.h"
 
 namespace {
 

@@ -17,12 +17,12 @@
 
 #include "archive/archive_offset.h"
 #include "archive/records.h"
+#include "archive/uninstall_settings.h"
+#include "archive/uninstall_texts.h"
 #include "builder/command_line.h"
 #include "builder/project.h"
 #include "builder/setup_commands.h"
 #include "tests/support/native_files.h"
-#include "uninstall/settings_record.h"
-#include "uninstall/uninstall_texts.h"
 
 namespace fs = std::filesystem;
 
