@@ -48,12 +48,10 @@ struct DeltaCommand {
     u32 distance;  // the copy's distance, as a 32-bit two's complement number
 };
 
-// The command byte and the counts it gives, with a long copy's count; the
-// distance stays behind. False when the stream ends inside them.
-static inline bool TakeDeltaCounts(Cursor& commands, DeltaCommand* command) {
-    const u8* p = TakeBytes(commands, 1);
-    if (p == nullptr) return false;
-    u32 code = p[0];
+// The counts that command byte `code` gives, with a long copy's count
+// behind it; the distance stays behind. False when the stream ends inside
+// the long copy's count.
+static inline bool TakeDeltaCounts(Cursor& commands, u32 code, DeltaCommand* command) {
     u32 count = code & CommandCountMask;
     command->literals = 0;
     command->copy = 0;
@@ -67,7 +65,8 @@ static inline bool TakeDeltaCounts(Cursor& commands, DeltaCommand* command) {
         command->copy = code + 1u;
         return true;
     }
-    if ((p = TakeBytes(commands, 2)) == nullptr) return false;
+    const u8* p = TakeBytes(commands, 2);
+    if (p == nullptr) return false;
     command->copy = ReadU16(p) + MaxShortCopy + 1;
     return true;
 }
@@ -105,8 +104,9 @@ static inline bool TakeDeltaDistance(Cursor& commands, u32* distance) {
 
 // Reads one whole command; false when the stream ends inside it.
 static inline bool ReadDeltaCommand(Cursor& commands, DeltaCommand* command) {
+    u8 code = 0;
     command->distance = 0;
-    return TakeDeltaCounts(commands, command) &&
+    return TakeU8(commands, &code) && TakeDeltaCounts(commands, code, command) &&
            (command->copy == 0 || TakeDeltaDistance(commands, &command->distance));
 }
 
@@ -133,7 +133,8 @@ static DeltaRunStatus RunDeltaCommands(Cursor commands, Cursor literals, Output&
     while (commands.next < commands.end) {
         *failedAt = static_cast<u32>(commands.next - start);
         DeltaCommand command;
-        if (!TakeDeltaCounts(commands, &command)) return DeltaCommandCutShort;
+        u32 code = *commands.next++;  // there is one: the loop's condition
+        if (!TakeDeltaCounts(commands, code, &command)) return DeltaCommandCutShort;
         if (command.literals != 0) {
             const u8* bytes = TakeBytes(literals, command.literals);
             if (bytes == nullptr) return DeltaLiteralsCutShort;
