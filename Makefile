@@ -101,15 +101,17 @@ demo-tours:
 	@echo "=== screenshots in $(CURDIR)/$(DEMO_SHOTS):"; cd $(DEMO_SHOTS) && ls */
 
 # bench/install_bench.sh installs under Wine against NSIS (makensis comes
-# with deps); its payloads are a quarter size unless BENCH_FULL=1.
+# with deps); its payloads are a quarter size unless BENCH_FULL=1. Where only
+# 64-bit Wine runs, it runs the 64-bit build against NSIS's amd64 installers.
 bench:
 	@$(MAKE) --no-print-directory deps
 	@$(MAKE) --no-print-directory all
-	@wine=yes; bash scripts/wine-probe.sh || wine=no; \
+	@$(MAKE) --no-print-directory wine-build
+	@arch=$$(bash scripts/wine-probe.sh --arch) || arch=none; \
 	for b in $(NATIVE)/bench/*_bench bench/*_bench.sh; do \
 	  [ -x "$$b" ] || continue; \
-	  case "$$b" in *.sh) [ $$wine = yes ] || { echo "=== $$b SKIPPED: no Wine for 32-bit programs here"; continue; };; esac; \
-	  echo "=== $$b"; "$$b" || exit 1; \
+	  case "$$b" in *.sh) [ $$arch != none ] || { echo "=== $$b SKIPPED: this machine runs neither Wine's 32-bit nor its 64-bit programs"; continue; };; esac; \
+	  echo "=== $$b"; KELVO_WINE_ARCH=$$arch "$$b" || exit 1; \
 	done
 	@echo "setup program size: $$(stat -c %s $(SETUP_EXE)) bytes"
 	@echo "uninstall program size: $$(stat -c %s build/bin/kelvo-uninstall.exe) bytes"
