@@ -138,5 +138,5 @@ fuzz:
 	fi
 
 clean:
-	@bash scripts/wine-session.sh stop --all || true
+	@for arch in win32 win64; do KELVO_WINE_ARCH=$$arch bash scripts/wine-session.sh stop --all || true; done
 	rm -rf build
