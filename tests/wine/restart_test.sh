@@ -12,8 +12,8 @@
 # platform gets a private copy of the template prefix (build/wine/restart-nt,
 # build/wine/restart-98; under build/wine64 with KELVO_WINE_ARCH=win64, which
 # the 64-bit build's tool needs) with a wineserver of its own, which is
-# stopped on any exit. Runs of this script are serialised by a lock. Nothing here opens
-# a window, so no display is used.
+# stopped on any exit. Runs of this script are serialised by a lock. Nothing
+# here opens a window, so no display is used.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 scripts="$here/../../scripts"
