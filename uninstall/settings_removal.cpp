@@ -9,8 +9,6 @@
 #include "common/macros.h"
 #include "common/paths.h"
 #include "common/registry.h"
-#include "engine/path_macros.h"
-#include "uninstall/settings_record.h"
 
 // Longer than this, a profile file holds more than blank lines.
 static const u32 BlankProfileLimit = 64;
