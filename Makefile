@@ -1,17 +1,22 @@
 # Entry points for building and testing Kelvo. Two CMake build trees:
 # build/native (kelvo, native tests, benchmarks) and build/windows
 # (kelvo-setup.exe, Windows tests run under Wine); build/fuzz on request.
+# On a machine whose kernel runs no 32-bit programs, Wine cannot run the
+# i686 programs: there test, demo and bench also build build/windows64, the
+# same sources for x86-64 (programs in build/bin64, for the tests only), and
+# run the Windows parts under 64-bit Wine (scripts/wine-probe.sh --arch).
 
 JOBS ?= 2
 FUZZ_SECONDS ?= 0
 NATIVE := build/native
 WINDOWS := build/windows
+WINDOWS64 := build/windows64
 FUZZ := build/fuzz
 SETUP_EXE := build/bin/kelvo-setup.exe
 
 # The sub-builds already use $(JOBS) cores each; keep make itself serial.
 .NOTPARALLEL:
-.PHONY: all deps native windows test demo bench fuzz clean
+.PHONY: all deps native windows windows64 wine-build test demo bench fuzz clean
 
 all: native windows
 
@@ -27,9 +32,19 @@ windows:
 	@test -f $(WINDOWS)/build.ninja || cmake -S . -B $(WINDOWS) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 	@cmake --build $(WINDOWS) -j $(JOBS)
 
+# The shipped programs are i686; this build is for the tests only.
+windows64:
+	@test -f $(WINDOWS64)/build.ninja || cmake -S . -B $(WINDOWS64) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+	@cmake --build $(WINDOWS64) -j $(JOBS)
+
+# The 64-bit build, when only 64-bit Wine runs here.
+wine-build:
+	@[ "$$(bash scripts/wine-probe.sh --arch 2>/dev/null)" != win64 ] || $(MAKE) --no-print-directory windows64
+
 test:
 	@$(MAKE) --no-print-directory deps
 	@$(MAKE) --no-print-directory all
+	@$(MAKE) --no-print-directory wine-build
 	@JOBS=$(JOBS) bash scripts/run-tests.sh
 
 # The main job: build the example project into a setup, check it, and tour
@@ -40,28 +55,43 @@ test:
 # left (scripts/life-cycle.sh).
 DEMO_SETUP := build/demo/kelvo-demo-setup.exe
 DEMO_SHOTS := build/demo/shots
-TOUR := bash scripts/wine-run.sh build/bin/kelvo-driver.exe tour
 demo:
 	@$(MAKE) --no-print-directory deps
 	@$(MAKE) --no-print-directory all
+	@$(MAKE) --no-print-directory wine-build
 	@mkdir -p build/demo
 	@echo "=== kelvo build examples/demo/kelvo.toml"
 	@build/bin/kelvo build examples/demo/kelvo.toml -o $(DEMO_SETUP)
 	@build/bin/kelvo list $(DEMO_SETUP)
 	@build/bin/kelvo verify $(DEMO_SETUP)
-	@bash scripts/wine-probe.sh || { echo "=== the tours under Wine are SKIPPED: this machine cannot run Wine's 32-bit programs"; exit 0; }; \
-	  $(MAKE) --no-print-directory demo-tours
+	@arch=$$(bash scripts/wine-probe.sh --arch) || { echo "=== the tours under Wine are SKIPPED: this machine can run neither Wine's 32-bit nor its 64-bit programs"; exit 0; }; \
+	  [ $$arch = win32 ] || echo "=== the tours run the 64-bit build of the same sources under 64-bit Wine: this machine runs no 32-bit programs"; \
+	  $(MAKE) --no-print-directory demo-tours KELVO_WINE_ARCH=$$arch
 
-# The part of the main job that runs under Wine.
+# The part of the main job that runs under Wine. With KELVO_WINE_ARCH=win64
+# it runs the 64-bit programs of build/bin64, and the toured setups are
+# built from the 64-bit setup and uninstall programs.
 .PHONY: demo-tours
+KELVO_WINE_ARCH ?= win32
+export KELVO_WINE_ARCH
+ifeq ($(KELVO_WINE_ARCH),win64)
+WINDOWS_BIN := build/bin64
+TOUR_SETUP := build/demo/kelvo-demo-setup64.exe
+else
+WINDOWS_BIN := build/bin
+TOUR_SETUP := $(DEMO_SETUP)
+endif
+STUBS = --stub $(WINDOWS_BIN)/kelvo-setup.exe --uninstaller $(WINDOWS_BIN)/kelvo-uninstall.exe
+TOUR = bash scripts/wine-run.sh $(WINDOWS_BIN)/kelvo-driver.exe tour
 demo-tours:
 	@rm -rf $(DEMO_SHOTS) && mkdir -p $(DEMO_SHOTS)/demo $(DEMO_SHOTS)/classic $(DEMO_SHOTS)/gradient
-	@echo "=== touring $(DEMO_SETUP) under Wine"
-	@$(TOUR) "Z:$(CURDIR)/$(DEMO_SETUP)" --shots "Z:$(CURDIR)/$(DEMO_SHOTS)/demo"
+	@[ "$(TOUR_SETUP)" = "$(DEMO_SETUP)" ] || build/bin/kelvo build examples/demo/kelvo.toml -o $(TOUR_SETUP) $(STUBS) >/dev/null
+	@echo "=== touring $(TOUR_SETUP) under Wine"
+	@$(TOUR) "Z:$(CURDIR)/$(TOUR_SETUP)" --shots "Z:$(CURDIR)/$(DEMO_SHOTS)/demo"
 	@for tour in classic:6 gradient:5; do \
 	  example=$${tour%:*}; pages=$${tour#*:}; \
 	  echo "=== kelvo build examples/$$example/kelvo.toml, and its tour through the installation"; \
-	  build/bin/kelvo build examples/$$example/kelvo.toml -o build/demo/$$example-setup.exe >/dev/null || exit 1; \
+	  build/bin/kelvo build examples/$$example/kelvo.toml -o build/demo/$$example-setup.exe $(STUBS) >/dev/null || exit 1; \
 	  $(TOUR) "Z:$(CURDIR)/build/demo/$$example-setup.exe" --shots "Z:$(CURDIR)/$(DEMO_SHOTS)/$$example" --pages $$pages || exit 1; \
 	done
 	@echo "=== the demo's life: install, look, uninstall"
@@ -71,15 +101,17 @@ demo-tours:
 	@echo "=== screenshots in $(CURDIR)/$(DEMO_SHOTS):"; cd $(DEMO_SHOTS) && ls */
 
 # bench/install_bench.sh installs under Wine against NSIS (makensis comes
-# with deps); its payloads are a quarter size unless BENCH_FULL=1.
+# with deps); its payloads are a quarter size unless BENCH_FULL=1. Where only
+# 64-bit Wine runs, it runs the 64-bit build against NSIS's amd64 installers.
 bench:
 	@$(MAKE) --no-print-directory deps
 	@$(MAKE) --no-print-directory all
-	@wine=yes; bash scripts/wine-probe.sh || wine=no; \
+	@$(MAKE) --no-print-directory wine-build
+	@arch=$$(bash scripts/wine-probe.sh --arch) || arch=none; \
 	for b in $(NATIVE)/bench/*_bench bench/*_bench.sh; do \
 	  [ -x "$$b" ] || continue; \
-	  case "$$b" in *.sh) [ $$wine = yes ] || { echo "=== $$b SKIPPED: no Wine for 32-bit programs here"; continue; };; esac; \
-	  echo "=== $$b"; "$$b" || exit 1; \
+	  case "$$b" in *.sh) [ $$arch != none ] || { echo "=== $$b SKIPPED: this machine runs neither Wine's 32-bit nor its 64-bit programs"; continue; };; esac; \
+	  echo "=== $$b"; KELVO_WINE_ARCH=$$arch "$$b" || exit 1; \
 	done
 	@echo "setup program size: $$(stat -c %s $(SETUP_EXE)) bytes"
 	@echo "uninstall program size: $$(stat -c %s build/bin/kelvo-uninstall.exe) bytes"
@@ -106,5 +138,5 @@ fuzz:
 	fi
 
 clean:
-	@bash scripts/wine-session.sh stop --all || true
+	@for arch in win32 win64; do KELVO_WINE_ARCH=$$arch bash scripts/wine-session.sh stop --all || true; done
 	rm -rf build

@@ -1,42 +1,5 @@
 #include "archive/validate.h"
 
-Cursor MakeCursor(const u8* data, u32 size) { return Cursor{data, data + size, data != nullptr}; }
-
-static bool Fail(Cursor& c) {
-    c.ok = false;
-    return false;
-}
-
-bool SkipBytes(Cursor& c, u32 count) {
-    if (!c.ok || static_cast<u32>(c.end - c.next) < count) return Fail(c);
-    c.next += count;
-    return true;
-}
-
-bool TakeU8(Cursor& c, u8* value) {
-    if (!SkipBytes(c, 1)) return false;
-    *value = c.next[-1];
-    return true;
-}
-
-bool TakeU16(Cursor& c, u16* value) {
-    if (!SkipBytes(c, 2)) return false;
-    *value = ReadU16(c.next - 2);
-    return true;
-}
-
-bool TakeU32(Cursor& c, u32* value) {
-    if (!SkipBytes(c, 4)) return false;
-    *value = ReadU32(c.next - 4);
-    return true;
-}
-
-bool SkipString(Cursor& c) {
-    while (c.ok && c.next < c.end)
-        if (*c.next++ == '\0') return true;
-    return Fail(c);
-}
-
 // A string table: u16 count, then that many NUL-terminated texts.
 static bool IsValidStringTable(const u8* record, u32 size, u32 offset) {
     if (offset >= size) return false;

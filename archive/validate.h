@@ -3,23 +3,8 @@
 // them is checked once against the body's decoded size when it is loaded; a
 // body that fails is a damaged archive.
 #pragma once
+#include "archive/cursor.h"
 #include "archive/records.h"
-
-// A bounded cursor over untrusted bytes: reads past the end fail and leave
-// the cursor failed.
-struct Cursor {
-    const u8* next;
-    const u8* end;
-    bool ok;
-};
-
-Cursor MakeCursor(const u8* data, u32 size);
-bool TakeU8(Cursor& c, u8* value);
-bool TakeU16(Cursor& c, u16* value);
-bool TakeU32(Cursor& c, u32* value);
-bool SkipBytes(Cursor& c, u32 count);
-// Steps over a NUL-terminated string that must end inside the cursor.
-bool SkipString(Cursor& c);
 
 bool IsValidInstallSet(const u8* record, u32 size);
 bool IsValidFileList(const u8* body, u32 size);

@@ -19,13 +19,23 @@
 # BENCH_FULL=1 runs 100 MB, 600 files of 65 MB and 3,000 small files.
 #
 # KELVO (native tool, default build/bin/kelvo) and KELVO_WINDOWS_BIN (the
-# folder with kelvo-setup.exe, kelvo-driver.exe and engine_bench.exe, default
-# build/bin) choose the programs.
+# folder with kelvo-setup.exe, kelvo-uninstall.exe, kelvo-driver.exe and
+# engine_bench.exe, default build/bin) choose the programs. With
+# KELVO_WINE_ARCH=win64 (where the kernel runs no 32-bit programs) the
+# 64-bit test build's programs (build/bin64) run under 64-bit Wine, against
+# NSIS installers made for amd64 (NSIS makes those Unicode only).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 kelvo=${KELVO:-$root/build/bin/kelvo}
-windows_bin=${KELVO_WINDOWS_BIN:-$root/build/bin}
+if [ "${KELVO_WINE_ARCH:-win32}" = win64 ]; then
+    windows_bin=${KELVO_WINDOWS_BIN:-$root/build/bin64}
+    nsis_target=amd64-unicode nsis_charset="Target amd64-unicode"
+else
+    windows_bin=${KELVO_WINDOWS_BIN:-$root/build/bin}
+    nsis_target=x86-ansi nsis_charset="Unicode false"
+fi
 stub=$windows_bin/kelvo-setup.exe
+uninstaller=$windows_bin/kelvo-uninstall.exe
 driver=$windows_bin/kelvo-driver.exe
 engine=$windows_bin/engine_bench.exe
 nsis_stubs=/usr/share/nsis/Stubs
@@ -40,7 +50,7 @@ else
     work=$root/build/bench/install
 fi
 
-for program in "$kelvo" "$stub" "$driver" "$engine"; do
+for program in "$kelvo" "$stub" "$uninstaller" "$driver" "$engine"; do
     [ -f "$program" ] || { echo "install_bench: $program is missing (build first)" >&2; exit 1; }
 done
 command -v makensis >/dev/null || { echo "install_bench: makensis is missing (make deps)" >&2; exit 1; }
@@ -134,7 +144,7 @@ EOF
     local compressor
     for compressor in zlib lzma; do
         cat >"$folder/nsis-$compressor.nsi" <<EOF
-Unicode false
+$nsis_charset
 SetCompressor $([ "$compressor" = lzma ] && echo "/SOLID lzma" || echo zlib)
 Name "Bench $shape"
 OutFile "$folder/nsis-$compressor.exe"
@@ -157,7 +167,7 @@ EOF
 # Installers, NSIS ones made again only when their script or payload changed.
 build_installers() {
     local shape=$1 folder=$work/$1 compressor
-    "$kelvo" build "$folder/kelvo.toml" -o "$folder/kelvo-setup.exe" --stub "$stub" >/dev/null
+    "$kelvo" build "$folder/kelvo.toml" -o "$folder/kelvo-setup.exe" --stub "$stub" --uninstaller "$uninstaller" >/dev/null
     for compressor in zlib lzma; do
         local exe=$folder/nsis-$compressor.exe script=$folder/nsis-$compressor.nsi
         if [ ! -f "$exe" ] || [ "$folder/stamp" -nt "$exe" ] || ! cmp -s "$script" "$exe.nsi"; then
@@ -237,6 +247,8 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 # ---------------------------------------------------------------------------
 shapes=(single mixed small)
 echo "payloads: $scale_note"
+[ "$nsis_target" = x86-ansi ] ||
+    echo "programs: the 64-bit build of ours (this machine runs no 32-bit programs) against NSIS $nsis_target"
 for shape in "${shapes[@]}"; do
     make_payload "$shape"
     write_projects "$shape"
@@ -270,7 +282,7 @@ for shape in "${shapes[@]}"; do
         check_tree "nsis-$compressor" "$expected"
         u=$(timed "$work/uninstall.out" wine "C:\\bench\\nsis-$compressor\\uninst.exe" /S "_?=C:\\bench\\nsis-$compressor")
         check_removed "nsis-$compressor"
-        stub_file=$nsis_stubs/$([ "$compressor" = lzma ] && echo lzma_solid || echo zlib)-x86-ansi
+        stub_file=$nsis_stubs/$([ "$compressor" = lzma ] && echo lzma_solid || echo zlib)-$nsis_target
         rows+=("$shape nsis-$compressor $(stat -c %s "$exe") $(stat -c %s "$stub_file") $t $u")
     done
 

@@ -18,6 +18,7 @@
 #include "builder/delta_encoder.h"
 #include "builder/progress.h"
 #include "builder/volume_layout.h"
+#include "builder/whole_file.h"
 
 namespace {
 
@@ -336,8 +337,8 @@ DeltaResult PackDeltas(const Project& project, ContentPool& pool, int level, std
             if (entry.deltaWhenSmaller && (plainlyUsed[target] || base == target)) continue;
             auto found = encoded.find({base, target});
             if (found == encoded.end()) {
-                Bytes baseBytes = ReadSourceFile(project.sets[place.set].entries[place.index].sourcePath);
-                Bytes targetBytes = ReadSourceFile(entry.sourcePath);
+                Bytes baseBytes = ReadWholeFile(project.sets[place.set].entries[place.index].sourcePath);
+                Bytes targetBytes = ReadWholeFile(entry.sourcePath);
                 Bytes delta = EncodeDelta(baseBytes.data(), baseBytes.size(), targetBytes.data(), targetBytes.size(), level);
                 if (entry.deltaWhenSmaller && delta.size() >= plain.storedSize) continue;
                 found = encoded.emplace(std::make_pair(base, target), pool.AddContent(delta, plain.size, plain.checkValue)).first;
@@ -406,7 +407,7 @@ Bytes FileDataHead(uint32_t volumeLength) {
 BuildSummary BuildSetup(const Project& project, const BuildOptions& options) {
     if (options.diskSize != 0 && options.diskSize <= VolumeHeadSize + FileDataHeadSize)
         throw Failure("a disk size of " + std::to_string(options.diskSize) + " bytes leaves no room for data");
-    Bytes stub = PrepareStub(ReadSourceFile(options.stub));
+    Bytes stub = PrepareStub(ReadWholeFile(options.stub));
     SourceIndex sources = IndexSources(project);
     std::string folder = std::filesystem::path(options.output).parent_path().string();
     if (!std::filesystem::is_directory(folder.empty() ? "." : folder))

@@ -1,6 +1,8 @@
-// `kelvo build`: turns a project description into a setup program.
+// `kelvo build`: turns a project description into a setup program. Its
+// options are in kelvo's command table (builder/kelvo_commands.cpp).
 #pragma once
+#include "builder/command_line.h"
 
-// Runs the build command. argv holds the arguments after "build".
-// Returns the process exit code: 0 success, 1 failure, 2 usage error.
-int RunBuildCommand(int argc, char** argv);
+// Runs the build with the parsed arguments. Returns the exit status
+// (builder/exit_status.h); throws UsageError for a wrong command line.
+int BuildCommand(const Arguments& arguments);

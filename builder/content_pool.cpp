@@ -17,6 +17,7 @@
 #include "archive/check_value.h"
 #include "builder/deflate_encoder.h"
 #include "builder/progress.h"
+#include "builder/whole_file.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ struct PackJob {
 
 void PackOne(PackJob& job, int level) {
     try {
-        std::vector<uint8_t> data = ReadSourceFile(job.path);
+        std::vector<uint8_t> data = ReadWholeFile(job.path);
         if (data.size() > MaxSourceSize) throw std::runtime_error(job.path + " is 4 GB or larger");
         job.size = static_cast<uint32_t>(data.size());
         job.checkValue = RotateAddCheck(data.data(), job.size, 0);
@@ -109,32 +110,6 @@ private:
 };
 
 }  // namespace
-
-std::vector<uint8_t> ReadSourceFile(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME);
-    if (fd < 0 && errno == EPERM) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);  // O_NOATIME needs ownership
-    if (fd < 0) throw SystemError("cannot open " + path);
-    struct stat info;
-    std::vector<uint8_t> data;
-    if (fstat(fd, &info) == 0) {
-        if (static_cast<uint64_t>(info.st_size) > MaxSourceSize) {
-            close(fd);
-            throw std::runtime_error(path + " is 4 GB or larger");
-        }
-        data.reserve(static_cast<size_t>(info.st_size));
-    }
-    uint8_t block[65536];
-    ssize_t n;
-    while ((n = read(fd, block, sizeof block)) > 0 || (n < 0 && errno == EINTR))
-        if (n > 0) data.insert(data.end(), block, block + n);
-    int readError = n < 0 ? errno : 0;
-    close(fd);
-    if (readError != 0) {
-        errno = readError;
-        throw SystemError("cannot read " + path);
-    }
-    return data;
-}
 
 ContentPool::ContentPool(const std::string& folder) {
     std::string name = (folder.empty() ? std::string(".") : folder) + "/.kelvo-pool-XXXXXX";

@@ -55,7 +55,3 @@ private:
     std::vector<uint32_t> sourceContent;
     uint64_t bytesRead = 0;
 };
-
-// The whole contents of a file, read without touching its access time where
-// the system allows, so a build never changes the times it may record.
-std::vector<uint8_t> ReadSourceFile(const std::string& path);

@@ -1,166 +1,108 @@
 #include "builder/delta_decoder.h"
 
-#include <algorithm>
 #include <cstring>
 
+#include "archive/delta_reader.h"
 #include "archive/inflater.h"
-#include "archive/records.h"
+#include "builder/memory_source.h"
 
 namespace {
 
-const uint8_t StreamCompressed = 0x01, StreamSize32 = 0x02, StreamStoredSize32 = 0x04;
-const uint32_t SevenByteEscape = 0x100000;
-const int64_t TwoByteOffset = 32, ThreeByteOffset = 16416;
+Cursor CursorOver(const Bytes& bytes) { return MakeCursor(bytes.data(), static_cast<u32>(bytes.size())); }
 
-// The compressed part of a stream, handed to the decoder from memory.
-struct MemoryInput {
-    const uint8_t* data;
-    uint32_t size;
-    uint32_t position;
-};
-
-i32 ReadMemory(void* context, u8* buffer, u32 want) {
-    MemoryInput& input = *static_cast<MemoryInput*>(context);
-    uint32_t count = std::min<uint32_t>(want, input.size - input.position);
-    std::memcpy(buffer, input.data + input.position, count);
-    input.position += count;
-    return static_cast<i32>(count);
-}
-
-void UnreadMemory(void* context, u32 count) { static_cast<MemoryInput*>(context)->position -= count; }
-
-struct Reader {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-
-    bool Take(size_t count, const uint8_t** bytes) {
-        if (size - at < count) return false;
-        *bytes = data + at;
-        at += count;
-        return true;
-    }
-    bool Number(bool wide, uint32_t* value) {
-        const uint8_t* p;
-        if (!Take(wide ? 4 : 2, &p)) return false;
-        *value = wide ? ReadU32(p) : ReadU16(p);
-        return true;
-    }
-};
-
-std::string ReadStream(Reader& reader, const char* name, Bytes* stream) {
-    const uint8_t* p;
-    uint32_t size = 0, stored = 0;
+std::string ReadStream(Cursor& data, const char* name, Bytes* stream) {
     std::string fault = std::string("the ") + name + " stream ";
-    if (!reader.Take(1, &p)) return fault + "is missing";
-    uint8_t flags = *p;
-    if (!reader.Number(flags & StreamSize32, &size)) return fault + "ends inside its header";
+    auto read = [&data](u8* buffer, u32 count) {
+        const u8* bytes = TakeBytes(data, count);
+        if (bytes != nullptr) std::memcpy(buffer, bytes, count);
+        return bytes != nullptr;
+    };
+    DeltaStreamHeader header;
+    DeltaHeaderStatus status = ReadDeltaStreamHeader(read, &header);
+    if (status == DeltaHeaderMissing) return fault + "is missing";
+    if (status == DeltaHeaderCutShort) return fault + "ends inside its header";
     stream->clear();
-    if (size == 0) return "";
-    if (!(flags & StreamCompressed)) {
-        if (!reader.Take(size, &p)) return fault + "ends before its " + std::to_string(size) + " bytes";
-        stream->assign(p, p + size);
+    if (header.size == 0) return "";
+    if (!(header.flags & DeltaStreamCompressed)) {
+        const u8* bytes = TakeBytes(data, header.size);
+        if (bytes == nullptr) return fault + "ends before its " + std::to_string(header.size) + " bytes";
+        stream->assign(bytes, bytes + header.size);
         return "";
     }
-    if (!reader.Number(flags & StreamStoredSize32, &stored)) return fault + "ends inside its header";
-    if (!reader.Take(stored, &p)) return fault + "ends before its " + std::to_string(stored) + " compressed bytes";
-    MemoryInput input = {p, stored, 0};
-    InflateSource source = {ReadMemory, UnreadMemory, &input, stored, true};
-    stream->resize(size);
+    const u8* packed = TakeBytes(data, header.storedSize);
+    if (packed == nullptr)
+        return fault + "ends before its " + std::to_string(header.storedSize) + " compressed bytes";
+    MemoryInput input;
+    input.data = packed;
+    input.size = header.storedSize;
+    InflateSource source = MemoryInflateSource(input, header.storedSize);
+    stream->resize(header.size);
     u32 produced = 0;
-    if (!InflateToMemory(stream->data(), size, source, &produced) || produced != size)
-        return fault + "does not decode to its " + std::to_string(size) + " bytes";
+    if (!InflateToMemory(stream->data(), header.size, source, &produced) || produced != header.size)
+        return fault + "does not decode to its " + std::to_string(header.size) + " bytes";
     return "";
 }
 
-int64_t Signed(int64_t t, int64_t by) { return t >= 0 ? t + by : t - by; }
+// The commands' output in memory. A copy it refuses is kept for the message.
+struct MemoryOutput {
+    const uint8_t* base;
+    size_t baseSize;
+    Bytes* output;
+    u32 refusedFrom = 0;
+    u32 refusedCount = 0;
+
+    bool WriteLiterals(const u8* bytes, u32 count) {
+        output->insert(output->end(), bytes, bytes + count);
+        return true;
+    }
+    // The setup program's rule, in the same 32-bit positions.
+    bool CopyFromBase(u32 from, u32 count) {
+        if (baseSize > MaxDeltaBaseSize || from > baseSize || count > baseSize - from) {
+            refusedFrom = from;
+            refusedCount = count;
+            return false;
+        }
+        output->insert(output->end(), base + from, base + from + count);
+        return true;
+    }
+    void CommandDone() {}
+};
+
+std::string RefusedCopy(const MemoryOutput& output, const std::string& where) {
+    if (output.baseSize > MaxDeltaBaseSize)
+        return where + " copies from a base of " + std::to_string(output.baseSize) + " bytes, more than " +
+               std::to_string(MaxDeltaBaseSize) + " (the setup program copies from no larger base)";
+    // A start before the base shows as the negative position it stands for.
+    int64_t from = static_cast<int32_t>(output.refusedFrom);
+    return where + " copies bytes " + std::to_string(from) + ".." + std::to_string(from + output.refusedCount) +
+           ", outside the base's " + std::to_string(output.baseSize);
+}
 
 }  // namespace
 
-uint32_t ReadDeltaOp(const uint8_t* commands, size_t available, DeltaOp* op) {
-    size_t at = 0;
-    auto next = [&](uint32_t* byte) {
-        if (at >= available) return false;
-        *byte = commands[at++];
-        return true;
-    };
-    uint32_t b, o, b1, b2;
-    *op = DeltaOp();
-    if (!next(&b)) return 0;
-    if (b >= 0x80) {
-        uint32_t k = (b >> 5) & 3;
-        op->literals = k == 0 ? (b & 0x1F) + 1 : k;
-        op->copy = k == 0 ? 0 : (b & 0x1F) + 2;
-    } else if (b != 0) {
-        op->copy = b + 1;
-    } else {
-        if (!next(&b1) || !next(&b2)) return 0;
-        op->copy = (b1 | (b2 << 8)) + 129;
-    }
-    if (op->copy > 0) {
-        size_t start = at;
-        if (!next(&o)) return 0;
-        if (o < 0x80) {
-            if (!next(&b1)) return 0;
-            int64_t t = ((o & 0x7F) << 8) | b1;
-            if (t & 0x4000) t -= 32768;
-            op->distance = Signed(t, TwoByteOffset);
-        } else if (o < 0xC0) {
-            op->distance = static_cast<int64_t>(o & 0x3F) - ((o & 0x20) ? 64 : 0);
-        } else {
-            if (!next(&b1) || !next(&b2)) return 0;
-            int64_t t = ((o & 0x3F) << 16) | (b1 << 8) | b2;
-            if (t == SevenByteEscape) {
-                uint32_t word = 0, byte;
-                for (int i = 0; i < 4; i++) {
-                    if (!next(&byte)) return 0;
-                    word = (word << 8) | byte;
-                }
-                t = static_cast<int32_t>(word);
-            } else if (t & 0x200000) {
-                t -= 4194304;
-            }
-            op->distance = Signed(t, ThreeByteOffset);
-        }
-        op->distanceSize = static_cast<uint32_t>(at - start);
-    }
-    op->size = static_cast<uint32_t>(at);
-    return op->size;
-}
-
 std::string ReadDeltaStreams(const uint8_t* data, size_t size, DeltaStreams* streams) {
-    Reader reader{data, size};
-    std::string fault = ReadStream(reader, "command", &streams->commands);
-    if (fault.empty()) fault = ReadStream(reader, "literal", &streams->literals);
-    if (fault.empty() && reader.at != size)
-        fault = std::to_string(size - reader.at) + " bytes follow the delta's two streams";
+    if (size > UINT32_MAX) return "the delta is 4 GB or larger";
+    Cursor cursor = MakeCursor(data, static_cast<u32>(size));
+    std::string fault = ReadStream(cursor, "command", &streams->commands);
+    if (fault.empty()) fault = ReadStream(cursor, "literal", &streams->literals);
+    size_t left = static_cast<size_t>(cursor.end - cursor.next);
+    if (fault.empty() && left != 0) fault = std::to_string(left) + " bytes follow the delta's two streams";
     return fault;
 }
 
 std::string ApplyDeltaStreams(const uint8_t* base, size_t baseSize, const DeltaStreams& streams, Bytes* output) {
-    const Bytes& commands = streams.commands;
-    const Bytes& literals = streams.literals;
-    size_t literalAt = 0;
-    int64_t basePos = 0;
-    for (size_t at = 0; at < commands.size();) {
-        DeltaOp op;
-        std::string where = "command at byte " + std::to_string(at);
-        uint32_t size = ReadDeltaOp(commands.data() + at, commands.size() - at, &op);
-        if (size == 0) return "the command stream ends inside the " + where;
-        at += size;
-        if (literals.size() - literalAt < op.literals) return where + " takes literals beyond the literal stream";
-        output->insert(output->end(), literals.begin() + static_cast<long>(literalAt),
-                       literals.begin() + static_cast<long>(literalAt + op.literals));
-        literalAt += op.literals;
-        if (op.copy == 0) continue;
-        int64_t from = basePos + op.distance;
-        if (from < 0 || from + op.copy > static_cast<int64_t>(baseSize))
-            return where + " copies bytes " + std::to_string(from) + ".." + std::to_string(from + op.copy) +
-                   ", outside the base's " + std::to_string(baseSize);
-        output->insert(output->end(), base + from, base + from + op.copy);
-        basePos = from + op.copy;
+    MemoryOutput memory{base, baseSize, output};
+    u32 failedAt = 0;
+    DeltaRunStatus status =
+        RunDeltaCommands(CursorOver(streams.commands), CursorOver(streams.literals), memory, &failedAt);
+    std::string where = "command at byte " + std::to_string(failedAt);
+    switch (status) {
+        case DeltaRunDone: return "";
+        case DeltaCommandCutShort: return "the command stream ends inside the " + where;
+        case DeltaLiteralsCutShort: return where + " takes literals beyond the literal stream";
+        case DeltaOutputStopped: break;
     }
-    return "";
+    return RefusedCopy(memory, where);
 }
 
 std::string ApplyDelta(const uint8_t* base, size_t baseSize, const uint8_t* data, size_t size, Bytes* output) {

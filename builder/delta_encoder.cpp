@@ -9,16 +9,12 @@
 
 namespace {
 
-// Distance ranges of the one-, two- and three-byte forms.
-const int64_t OneByteLow = -32, OneByteHigh = 31;
-const int64_t TwoByteOffset = 32, TwoByteReach = 16384;           // |t| of the 15-bit form
-const int64_t ThreeByteOffset = 16416, ThreeByteReach = 0x200000;  // |t| of the 22-bit form
-const uint32_t SevenByteEscape = 0x100000;                          // this 22-bit t announces a 32-bit one
-
-const uint8_t LiteralRunBase = 0x80;
-const uint8_t LongCopyCommand = 0x00;
-
-const uint8_t StreamCompressed = 0x01, StreamSize32 = 0x02, StreamStoredSize32 = 0x04;
+// Distance ranges of the one-, two- and three-byte forms: t of the
+// two- and three-byte forms is the distance less its offset when positive,
+// plus the offset when negative.
+const int64_t OneByteLow = -static_cast<int64_t>(OneByteDistanceSign), OneByteHigh = OneByteDistanceSign - 1;
+const int64_t TwoByteOffset = TwoByteDistanceOffset, TwoByteReach = TwoByteDistanceSign;
+const int64_t ThreeByteOffset = ThreeByteDistanceOffset, ThreeByteReach = ThreeByteDistanceSign;
 
 // The base is indexed by 4-byte blocks at every BlockStep-th position; each
 // hash bucket keeps the latest BucketWays of them.
@@ -149,7 +145,7 @@ private:
 void PutLiteralRuns(Bytes& commands, uint32_t count) {
     while (count > 0) {
         uint32_t run = std::min(count, MaxLiteralRun);
-        commands.push_back(static_cast<uint8_t>(LiteralRunBase | (run - 1)));
+        commands.push_back(static_cast<uint8_t>(LiteralCommandBit | (run - 1)));
         count -= run;
     }
 }
@@ -177,30 +173,30 @@ uint32_t DistanceSize(int64_t distance) {
     int64_t t = Offset(distance, TwoByteOffset);
     if (t >= -TwoByteReach && t < TwoByteReach) return 2;
     t = Offset(distance, ThreeByteOffset);
-    if (t >= -ThreeByteReach && t < ThreeByteReach && t != SevenByteEscape) return 3;
+    if (t >= -ThreeByteReach && t < ThreeByteReach && t != SevenByteDistanceEscape) return 3;
     return 7;
 }
 
 void PutDistance(Bytes& commands, int64_t distance) {
     switch (DistanceSize(distance)) {
         case 1:
-            commands.push_back(static_cast<uint8_t>(0x80 | (distance & 0x3F)));
+            commands.push_back(static_cast<uint8_t>(OneByteDistanceMark | (distance & FirstDistanceBits)));
             return;
         case 2: {
-            uint32_t t = static_cast<uint32_t>(Offset(distance, TwoByteOffset)) & 0x7FFF;
+            uint32_t t = static_cast<uint32_t>(Offset(distance, TwoByteOffset)) & (2 * TwoByteDistanceSign - 1);
             commands.push_back(static_cast<uint8_t>(t >> 8));
             commands.push_back(static_cast<uint8_t>(t));
             return;
         }
         case 3: {
-            uint32_t t = static_cast<uint32_t>(Offset(distance, ThreeByteOffset)) & 0x3FFFFF;
-            commands.push_back(static_cast<uint8_t>(0xC0 | (t >> 16)));
+            uint32_t t = static_cast<uint32_t>(Offset(distance, ThreeByteOffset)) & (2 * ThreeByteDistanceSign - 1);
+            commands.push_back(static_cast<uint8_t>(ThreeByteDistanceMark | (t >> 16)));
             commands.push_back(static_cast<uint8_t>(t >> 8));
             commands.push_back(static_cast<uint8_t>(t));
             return;
         }
         default: {
-            commands.push_back(static_cast<uint8_t>(0xC0 | (SevenByteEscape >> 16)));
+            commands.push_back(static_cast<uint8_t>(ThreeByteDistanceMark | (SevenByteDistanceEscape >> 16)));
             commands.push_back(0);
             commands.push_back(0);
             uint32_t t = static_cast<uint32_t>(Offset(distance, ThreeByteOffset));
@@ -227,7 +223,8 @@ void PutDeltaOp(Bytes& commands, uint32_t literalCount, uint32_t copyLength, int
         uint32_t piece;
         if (first && combined > 0) {
             piece = CopyPiece(remaining, MaxCombinedCopy);
-            commands.push_back(static_cast<uint8_t>(0x80 | (combined << 5) | (piece - MinCopy)));
+            uint32_t code = LiteralCommandBit | combined << CombinedLiteralsShift | (piece - MinCopy);
+            commands.push_back(static_cast<uint8_t>(code));
         } else {
             piece = CopyPiece(remaining, MaxCopy);
             PutCopyCommand(commands, piece);
@@ -249,8 +246,8 @@ Bytes FrameDeltaStream(const Bytes& raw, int level) {
     Bytes packed = raw.empty() ? Bytes() : EncodeStream(raw.data(), raw.size(), level);
     bool stored32 = packed.size() > 0xFFFF;
     bool compress = !raw.empty() && packed.size() + (stored32 ? 4 : 2) < raw.size();
-    framed.push_back(static_cast<uint8_t>((compress ? StreamCompressed : 0) | (size32 ? StreamSize32 : 0) |
-                                          (compress && stored32 ? StreamStoredSize32 : 0)));
+    framed.push_back(static_cast<uint8_t>((compress ? DeltaStreamCompressed : 0) | (size32 ? DeltaSizeWide : 0) |
+                                          (compress && stored32 ? DeltaStoredSizeWide : 0)));
     auto putSize = [&framed](size_t size, bool wide) {
         if (wide) PutU32(framed, static_cast<uint32_t>(size));
         else PutU16(framed, static_cast<uint16_t>(size));

@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
+
+#include "builder/whole_file.h"
 
 extern char** environ;
 
@@ -43,12 +43,6 @@ struct ResReader {
         return at + 2;
     }
 };
-
-Bytes ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot open " + path + ": " + strerror(errno));
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Runs `args` and waits; returns its exit status (or -1 when it could not start).
 int RunProgram(const std::vector<std::string>& args) {

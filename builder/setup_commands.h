@@ -8,8 +8,7 @@
 #include <iosfwd>
 #include <string>
 
-const int CommandSucceeded = 0;
-const int CommandFailed = 1;
+#include "builder/exit_status.h"
 
 // A readable table of the setup: its sets, their files and folders, INI,
 // registry and patch entries, and totals.

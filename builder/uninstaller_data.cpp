@@ -6,9 +6,9 @@
 
 #include "archive/records.h"
 #include "archive/script.h"
+#include "archive/uninstall_settings.h"
+#include "archive/uninstall_texts.h"
 #include "builder/project.h"
-#include "uninstall/settings_record.h"
-#include "uninstall/uninstall_texts.h"
 
 namespace {
 

@@ -9,14 +9,14 @@
 
 #include "builder/record_writer.h"
 
-// The texts' names, in the order of UninstallText (uninstall/uninstall_texts.h).
+// The texts' names, in the order of UninstallText (archive/uninstall_texts.h).
 const std::vector<std::string>& UninstallTextNames();
 // The built-in English texts (resources/uninstall_texts.inc), by name.
 std::map<std::string, std::string> DefaultUninstallTexts();
 struct ProjectSet;
 
 // The settings record's body for `set`: its destination records, registry
-// values and INI entries (uninstall/settings_record.h).
+// values and INI entries (archive/uninstall_settings.h).
 Bytes UninstallSettings(const ProjectSet& set);
 
 // The texts record with `texts` (names not given are empty), the settings

@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "archive/check_value.h"
+#include "archive/delta_reader.h"
 #include "archive/file_data.h"
 #include "archive/script.h"
 #include "archive/texts.h"
@@ -28,8 +29,6 @@ void (*showDeltaProgress)(u32 percent) = ShowProgressPercent;
 // Questions about an existing file: Yes/No, question icon, No as the default button.
 const u32 KeepFileQuestionStyle = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
 
-// The longest copy a delta command asks for: a 16-bit count plus 129.
-const u32 DeltaCopyCapacity = 0xFFFF + 129;
 // Delta progress moves in steps of this many output bytes.
 const u32 DeltaProgressStep = 10000;
 
@@ -205,25 +204,13 @@ bool CheckVersionRules(const FileEntry* entry) {
 }
 
 // ---------------------------------------------------------------------------
-// Delta entries
-//
-// A delta is two streams: commands and literal bytes. Each command writes a
-// run of literal bytes, copies a run of the base file, or both; a copy's
-// distance counts from the end of the previous copy in the base file.
+// Delta entries (archive/delta_format.h): both streams are read into memory,
+// then the commands build the file beside the base, which it replaces.
 
 struct DeltaStream {
     u8* data;
     u32 size;
-    u32 next;
 };
-
-// The next `count` bytes of a stream; null when fewer are left.
-static const u8* TakeBytes(DeltaStream& stream, u32 count) {
-    if (stream.size - stream.next < count) return nullptr;
-    const u8* bytes = stream.data + stream.next;
-    stream.next += count;
-    return bytes;
-}
 
 // Reads `count` bytes of the file-data stream, across volume changes.
 static bool ReadStreamBytes(u8* buffer, u32 count) {
@@ -236,188 +223,106 @@ static bool ReadStreamBytes(u8* buffer, u32 count) {
     return true;
 }
 
-// A 16-bit or (wide) 32-bit little-endian number of the file-data stream.
-static bool ReadStreamNumber(bool wide, u32* value) {
-    u8 bytes[4] = {0, 0, 0, 0};
-    if (!ReadStreamBytes(bytes, wide ? 4 : 2)) return false;
-    *value = ReadU32(bytes);
-    return true;
-}
-
-// Delta stream flags.
-const u8 DeltaStreamCompressed = 0x01;
-const u8 DeltaSizeWide = 0x02;
-const u8 DeltaStoredSizeWide = 0x04;
-
-// Reads one delta stream at the file-data stream's position: a flags byte,
-// its size, and its bytes, raw or compressed. A size of 0 takes no memory.
+// Reads one delta stream at the file-data stream's position, raw or
+// compressed. A size of 0 takes no memory.
 static bool ReadDeltaStream(DeltaStream* stream) {
-    u8 flags = 0;
-    u32 size = 0;
-    if (!ReadStreamBytes(&flags, 1) || !ReadStreamNumber(flags & DeltaSizeWide, &size)) return FileDataFailure();
-    if (size == 0) return true;
-    if (!AllocateBlock(size, &stream->data)) return Fail(EngineOutOfMemory, nullptr);
-    stream->size = size;
-    if ((flags & DeltaStreamCompressed) == 0) return ReadStreamBytes(stream->data, size) || FileDataFailure();
-    u32 storedSize = 0;
+    DeltaStreamHeader header;
+    if (ReadDeltaStreamHeader(ReadStreamBytes, &header) != DeltaHeaderRead) return FileDataFailure();
+    if (header.size == 0) return true;
+    if (!AllocateBlock(header.size, &stream->data)) return Fail(EngineOutOfMemory, nullptr);
+    stream->size = header.size;
+    if ((header.flags & DeltaStreamCompressed) == 0)
+        return ReadStreamBytes(stream->data, header.size) || FileDataFailure();
     u32 produced = 0;
-    if (!ReadStreamNumber(flags & DeltaStoredSizeWide, &storedSize)) return FileDataFailure();
-    InflateSource source = FileDataInflateSource(storedSize);
+    InflateSource source = FileDataInflateSource(header.storedSize);
     // A stream that decodes to fewer bytes than its size would leave unset bytes.
-    return (InflateToMemory(stream->data, size, source, &produced) && produced == size) || FileDataFailure();
+    return (InflateToMemory(stream->data, header.size, source, &produced) && produced == header.size) ||
+           FileDataFailure();
 }
 
-// Distance forms: one byte, two bytes (offset 32) and three or seven bytes
-// (offset 16,416), each signed.
-const u32 NearDistanceOffset = 32;
-const u32 FarDistanceOffset = 16416;
-const u32 WideDistanceMark = 0x100000;
-
-// Reads a copy's distance from the command stream, as a 32-bit two's
-// complement number; false when the stream ends inside it.
-static bool TakeDistance(DeltaStream& commands, u32* distance) {
-    const u8* p = TakeBytes(commands, 1);
-    if (p == nullptr) return false;
-    u32 first = p[0];
-    u32 t;
-    u32 offset;
-    if (first >= 0x80 && first < 0xC0) {
-        *distance = (first & 0x3F) - ((first & 0x20) != 0 ? 64 : 0);
-        return true;
-    }
-    if (first < 0x80) {
-        if ((p = TakeBytes(commands, 1)) == nullptr) return false;
-        t = ((first & 0x7F) << 8) | p[0];
-        if ((t & 0x4000) != 0) t -= 0x8000;
-        offset = NearDistanceOffset;
-    } else {
-        if ((p = TakeBytes(commands, 2)) == nullptr) return false;
-        t = ((first & 0x3F) << 16) | (p[0] << 8) | p[1];
-        if (t == WideDistanceMark) {
-            if ((p = TakeBytes(commands, 4)) == nullptr) return false;
-            t = (static_cast<u32>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
-        } else if ((t & 0x200000) != 0) {
-            t -= 0x400000;
-        }
-        offset = FarDistanceOffset;
-    }
-    *distance = static_cast<i32>(t) >= 0 ? t + offset : t - offset;
-    return true;
-}
-
-struct DeltaProgress {
-    u32 start;
-    u32 end;
-    u32 units;  // of DeltaProgressStep bytes in the entry's size
-    u32 last;
-};
-
-static void ReportDeltaProgress(DeltaProgress& progress, u32 written) {
-    if (progress.start == progress.end) return;
-    u32 percent = progress.start + (written + DeltaProgressStep) / DeltaProgressStep *
-                                       (progress.end - progress.start) / progress.units;
-    // Output beyond the entry's size (a damaged delta) must not push the bar
-    // past the entry's range.
-    if (percent > progress.end) percent = progress.end;
-    if (percent == progress.last) return;
-    showDeltaProgress(percent);
-    progress.last = percent;
-}
-
-// Everything one run of the delta commands works with.
-struct DeltaRun {
-    DeltaStream commands;
-    DeltaStream literals;
+// The output of the delta commands: the new file, written beside the base.
+struct DeltaFileOutput {
     FileHandle base;
     u32 baseSize;
     FileHandle output;
     const char* outputName;
     u8* copyBuffer;
+    u32 written;
+    // Progress moves through the entry's range in steps of DeltaProgressStep
+    // output bytes.
+    u32 startPercent;
+    u32 endPercent;
+    u32 units;  // of DeltaProgressStep bytes in the entry's size
+    u32 lastPercent;
+
+    bool WriteLiterals(const u8* bytes, u32 count) {
+        written += count;
+        return WriteProduced(output, bytes, count, outputName);
+    }
+
+    // A range outside the base file is damaged data, named by the destination.
+    bool CopyFromBase(u32 from, u32 count) {
+        if (baseSize > MaxDeltaBaseSize || from > baseSize || count > baseSize - from ||
+            SeekFile(base, static_cast<i32>(from), SeekFromStart) != from || !ReadExactly(base, copyBuffer, count))
+            return Fail(FileDataDamaged, WorkPath);
+        written += count;
+        return WriteProduced(output, copyBuffer, count, outputName);
+    }
+
+    void CommandDone() {
+        if (startPercent == endPercent) return;
+        u32 percent =
+            startPercent + (written + DeltaProgressStep) / DeltaProgressStep * (endPercent - startPercent) / units;
+        // Output beyond the entry's size (a damaged delta) must not push the
+        // bar past the entry's range.
+        if (percent > endPercent) percent = endPercent;
+        if (percent == lastPercent) return;
+        showDeltaProgress(percent);
+        lastPercent = percent;
+    }
 };
 
-// Writes `count` literal bytes. The text of the archive format treats an
-// empty literal stream as a write failure; a run past the stream's end is
-// damaged data.
-static bool WriteLiterals(DeltaRun& run, u32 count) {
-    if (run.literals.size == 0) return Fail(CannotWriteFile, run.outputName);
-    const u8* bytes = TakeBytes(run.literals, count);
-    if (bytes == nullptr) return Fail(FileDataDamaged, ArchivePath);
-    return WriteProduced(run.output, bytes, count, run.outputName);
-}
-
-// Base files stay below 2 GB less the largest distance offset, so that
-// positions reckoned modulo 2^32 never wrap from outside the file back into it.
-const u32 MaxDeltaBaseSize = 0x7FFF0000;
-
-// Copies `count` bytes of the base file from `from`; a range outside the
-// base file is damaged data, named by the destination.
-static bool CopyFromBase(DeltaRun& run, u32 from, u32 count) {
-    if (run.baseSize > MaxDeltaBaseSize || from > run.baseSize || count > run.baseSize - from ||
-        SeekFile(run.base, static_cast<i32>(from), SeekFromStart) != from ||
-        !ReadExactly(run.base, run.copyBuffer, count))
-        return Fail(FileDataDamaged, WorkPath);
-    return WriteProduced(run.output, run.copyBuffer, count, run.outputName);
-}
-
-static bool RunDeltaCommands(DeltaRun& run, DeltaProgress& progress) {
-    u32 basePosition = 0;
-    u32 written = 0;
-    while (run.commands.next < run.commands.size) {
-        u32 command = run.commands.data[run.commands.next++];
-        u32 copy = 0;
-        if (command >= 0x80) {
-            u32 kind = (command >> 5) & 3;
-            u32 literal = kind == 0 ? (command & 0x1F) + 1 : kind;
-            if (kind != 0) copy = (command & 0x1F) + 2;
-            if (!WriteLiterals(run, literal)) return false;
-            written += literal;
-        } else if (command != 0) {
-            copy = command + 1;
-        } else {
-            const u8* count = TakeBytes(run.commands, 2);
-            if (count == nullptr) return Fail(FileDataDamaged, ArchivePath);
-            copy = ReadU16(count) + 129u;
-        }
-        if (copy != 0) {
-            u32 distance = 0;
-            if (!TakeDistance(run.commands, &distance)) return Fail(FileDataDamaged, ArchivePath);
-            if (!CopyFromBase(run, basePosition + distance, copy)) return false;
-            basePosition += distance + copy;
-            written += copy;
-        }
-        ReportDeltaProgress(progress, written);
-    }
-    return true;
+// Carries out the commands. The text of the archive format treats literals
+// asked of an empty literal stream as a write failure; other damage of the
+// streams is damaged data of the archive.
+static bool RunDelta(DeltaFileOutput& output, const DeltaStream& commands, const DeltaStream& literals) {
+    u32 failedAt = 0;
+    DeltaRunStatus status = RunDeltaCommands(MakeCursor(commands.data, commands.size),
+                                             MakeCursor(literals.data, literals.size), output, &failedAt);
+    if (status == DeltaRunDone || status == DeltaOutputStopped) return status == DeltaRunDone;
+    if (status == DeltaLiteralsCutShort && literals.size == 0) return Fail(CannotWriteFile, output.outputName);
+    return Fail(FileDataDamaged, ArchivePath);
 }
 
 bool ApplyDelta(const FileEntry* entry, const char* baseFile, u32 startPercent, u32 endPercent) {
     u32 state = SeekFileData(entry->dataOffset);
     if (state != FileDataReady) return Fail(static_cast<i32>(state), nullptr);
-    DeltaRun run = {{nullptr, 0, 0}, {nullptr, 0, 0}, NoFile, 0, NoFile, nullptr, nullptr};
-    run.base = OpenExistingFile(baseFile, OpenRead);
-    if (run.base == NoFile) return Fail(CannotOpenFile, baseFile);
-    run.baseSize = FileSize(run.base);
+    DeltaFileOutput output = {NoFile, 0, NoFile, nullptr, nullptr, 0, startPercent, endPercent,
+                              (entry->size + DeltaProgressStep) / DeltaProgressStep, startPercent};
+    output.base = OpenExistingFile(baseFile, OpenRead);
+    if (output.base == NoFile) return Fail(CannotOpenFile, baseFile);
+    output.baseSize = FileSize(output.base);
     char outputName[PathCapacity];
-    run.outputName = outputName;
-    if (MakeFreeName(outputName, baseFile, DeltaExtension)) run.output = CreateNewFile(outputName);
-    if (run.output == NoFile) {
-        CloseFile(run.base);
+    output.outputName = outputName;
+    if (MakeFreeName(outputName, baseFile, DeltaExtension)) output.output = CreateNewFile(outputName);
+    if (output.output == NoFile) {
+        CloseFile(output.base);
         return Fail(CannotCreateFile, outputName);
     }
-    DeltaProgress progress = {startPercent, endPercent, (entry->size + DeltaProgressStep) / DeltaProgressStep,
-                              startPercent};
-    bool done = ReadDeltaStream(&run.commands) && ReadDeltaStream(&run.literals) &&
-                (AllocateBlock(DeltaCopyCapacity, &run.copyBuffer) || Fail(EngineOutOfMemory, nullptr)) &&
-                RunDeltaCommands(run, progress);
-    CloseFile(run.base);
-    if (done) SetEntryFileTimes(entry, run.output);
-    CloseFile(run.output);
+    DeltaStream commands = {nullptr, 0};
+    DeltaStream literals = {nullptr, 0};
+    bool done = ReadDeltaStream(&commands) && ReadDeltaStream(&literals) &&
+                (AllocateBlock(MaxCopy, &output.copyBuffer) || Fail(EngineOutOfMemory, nullptr)) &&
+                RunDelta(output, commands, literals);
+    CloseFile(output.base);
+    if (done) SetEntryFileTimes(entry, output.output);
+    CloseFile(output.output);
     done = done && VerifyFile(outputName, entry->checkValue) &&
            ((DeleteFileA(baseFile) && MoveFileA(outputName, baseFile)) || Fail(CannotWriteFile, baseFile));
     if (!done) DeleteFileA(outputName);
-    ReleaseBlock(&run.commands.data);
-    ReleaseBlock(&run.literals.data);
-    ReleaseBlock(&run.copyBuffer);
+    ReleaseBlock(&commands.data);
+    ReleaseBlock(&literals.data);
+    ReleaseBlock(&output.copyBuffer);
     return done;
 }
 

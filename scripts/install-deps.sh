@@ -7,6 +7,9 @@ packages=(
   build-essential cmake ninja-build pkg-config
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32 xvfb x11-utils imagemagick
+  # The 64-bit build of the Windows programs and 64-bit Wine, which run the
+  # Windows tests where the kernel runs no 32-bit programs (Makefile).
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
   nsis
   doctest-dev libdeflate-dev zlib1g-dev
   libtomlplusplus-dev nlohmann-json3-dev

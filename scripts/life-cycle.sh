@@ -18,9 +18,10 @@
 # anything is left, or any step fails. KELVO_LIFE_SHOTS=FOLDER keeps
 # pictures of the first uninstallation's message boxes there.
 #
-# The prefix (build/wine/life-cycle/prefix, a copy of the template) gets its
-# own wineserver and Xvfb, so the comparison sees nothing of other programs
-# and the restart touches nothing else. With --windows-98 the prefix tells
+# The prefix (build/wine/life-cycle/prefix, or build/wine64/... with
+# KELVO_WINE_ARCH=win64; a copy of the template) gets its own wineserver and
+# Xvfb, so the comparison sees nothing of other programs and the restart
+# touches nothing else. With --windows-98 the prefix tells
 # programs it is Windows 98 (platform 1), where files wait for the restart
 # in WININIT.INI. Runs of this script are serialised.
 set -euo pipefail
@@ -38,7 +39,11 @@ if [ $# -lt 3 ] || [ $# -gt 4 ] || [ ! -f "$1" ]; then
     exit 2
 fi
 project="$1" folder="$2" name="$3" second_name="${4:-}"
-bin="$KELVO_BUILD_DIR/bin"
+# The native kelvo builds the setup from the setup and uninstall programs of
+# this kind of Wine (KELVO_WINE_ARCH, see wine-env.sh), which also runs the
+# driver of that kind.
+kelvo="$KELVO_NATIVE_BIN/kelvo"
+bin="$KELVO_WINDOWS_BIN"
 work="$KELVO_WINE_DIR/life-cycle${windows_98:+-98}"
 setup="$work/setup.exe"
 log="$work/wine.log"
@@ -178,7 +183,8 @@ uninstall_and_compare() {
 }
 
 echo "=== building $project"
-"$bin/kelvo" build "$project" -o "$setup" >/dev/null || fail "kelvo build failed"
+"$kelvo" build "$project" -o "$setup" --stub "$bin/kelvo-setup.exe" --uninstaller "$bin/kelvo-uninstall.exe" \
+    >/dev/null || fail "kelvo build failed"
 echo "=== a fresh Wine prefix: $prefix"
 start_prefix
 snapshot | wine_noise >"$work/before"

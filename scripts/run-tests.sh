@@ -14,14 +14,23 @@ bash scripts/check-layers.sh || status=1
 echo "=== native tests"
 ctest --test-dir build/native --output-on-failure --no-tests=error -j "$jobs" --timeout 300 || status=1
 
-echo "=== Windows tests under Wine"
-# Wine runs the 32-bit Windows programs through its i386 loader. A machine
-# whose kernel refuses 32-bit programs can run none of them: say so plainly
-# and stop here rather than fail every test the same way.
-if ! bash scripts/wine-probe.sh; then
-    echo "=== Windows tests SKIPPED: this machine cannot run Wine's 32-bit programs (see above)"
+# Wine runs the i686 Windows programs through its 32-bit loader. A machine
+# whose kernel refuses 32-bit programs can run none of them; there the
+# 64-bit build of the same sources (build/windows64, made by `make test`)
+# is tested under 64-bit Wine instead. With neither, say so plainly and stop
+# here rather than fail every test the same way.
+if ! arch="$(bash scripts/wine-probe.sh --arch)"; then
+    echo "=== Windows tests SKIPPED: this machine can run neither Wine's 32-bit nor its 64-bit programs (see above)"
     [ "$status" -ne 0 ] && echo "=== some tests FAILED" || echo "=== all native tests passed"
     exit "$status"
+fi
+export KELVO_WINE_ARCH="$arch"
+windows_build=build/windows
+if [ "$arch" = win64 ]; then
+    windows_build=build/windows64
+    echo "=== Windows tests under 64-bit Wine: this machine runs no 32-bit programs, so the 64-bit build of the same sources ($windows_build) is tested"
+else
+    echo "=== Windows tests under Wine"
 fi
 # The Wine session lives outside ctest: a wineserver or Wine service started
 # by the first test would keep ctest's output pipe open.
@@ -43,7 +52,7 @@ if compgen -G "tests/windows/*_user_test.cpp" >/dev/null; then
     KELVO_WINE_USER="$wine_user" bash scripts/wine-session.sh start $$ >"$user_start_log" 2>&1 &
     user_start=$!
 fi
-ctest --test-dir build/windows --output-on-failure --no-tests=error -j "$jobs" --timeout 120 || status=1
+ctest --test-dir "$windows_build" --output-on-failure --no-tests=error -j "$jobs" --timeout 120 || status=1
 if [ -n "$user_start" ] && ! wait "$user_start"; then
     cat "$user_start_log" >&2
     status=1

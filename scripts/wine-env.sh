@@ -11,6 +11,12 @@
 # KELVO_BUILD_DIR moves the whole thing; KELVO_WINEDEBUG replaces WINEDEBUG=-all
 # when Wine's own traces are wanted.
 #
+# KELVO_WINE_ARCH chooses the kind of Wine: win32 (the default) runs the
+# i686 programs of build/bin; win64 runs the 64-bit test build of the same
+# sources (build/bin64) with Wine's 64-bit loader, for machines whose kernel
+# runs no 32-bit programs. The two kinds never share a prefix: win64 keeps
+# everything above under build/wine64 instead of build/wine.
+#
 # User mode: with KELVO_WINE_USER set to an ordinary account (scripts/install-
 # deps.sh makes `kelvo-wine`), programs run as that user in a session of its
 # own: build/wine/user-prefix, user-home and user-session (see
@@ -20,7 +26,30 @@
 
 KELVO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 KELVO_BUILD_DIR="${KELVO_BUILD_DIR:-$KELVO_ROOT/build}"
-KELVO_WINE_DIR="$KELVO_BUILD_DIR/wine"
+# KELVO_WINDOWS_BIN: the Windows programs this kind of Wine runs.
+KELVO_WINE_ARCH="${KELVO_WINE_ARCH:-win32}"
+case "$KELVO_WINE_ARCH" in
+    win32)
+        KELVO_WINE_DIR="$KELVO_BUILD_DIR/wine"
+        KELVO_WINDOWS_BIN="$KELVO_BUILD_DIR/bin"
+        ;;
+    win64)
+        KELVO_WINE_DIR="$KELVO_BUILD_DIR/wine64"
+        KELVO_WINDOWS_BIN="$KELVO_BUILD_DIR/bin64"
+        # wine, wineboot and winepath with the 64-bit loader (see there).
+        case ":$PATH:" in
+            *":$KELVO_ROOT/scripts/wine64:"*) ;;
+            *) PATH="$KELVO_ROOT/scripts/wine64:$PATH" ;;
+        esac
+        ;;
+    *)
+        echo "wine-env.sh: KELVO_WINE_ARCH is '$KELVO_WINE_ARCH', not win32 or win64" >&2
+        return 2 2>/dev/null || exit 2
+        ;;
+esac
+export KELVO_WINE_ARCH
+# The native kelvo is in build/bin for either kind.
+KELVO_NATIVE_BIN="$KELVO_BUILD_DIR/bin"
 KELVO_WINE_TEMPLATE="$KELVO_WINE_DIR/template"
 if [ -n "${KELVO_WINE_USER:-}" ] && [ "$EUID" -eq 0 ] && [ "$KELVO_WINE_USER" != root ]; then
     KELVO_WINE_STATE="$KELVO_WINE_DIR/user-session"
@@ -44,7 +73,7 @@ kelvo_wine_use_home() {
 }
 kelvo_wine_use_home "$HOME"
 export WINEDEBUG="${KELVO_WINEDEBUG:--all}"
-export WINEARCH=win32
+export WINEARCH="$KELVO_WINE_ARCH"
 # No menu entries or desktop files on the host, and no offers to install
 # Mono or Gecko.
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="

@@ -25,6 +25,8 @@
 # so a test runner would wait on them after every test. Started here, with
 # their output going to build/wine/session.log, they are shared by all runs.
 # The working prefix is left in place after stop, to look at what a run did.
+# KELVO_WINE_ARCH=win64 manages the 64-bit session instead, under build/wine64
+# (see wine-env.sh); the two kinds are apart in every respect.
 #
 # User mode (KELVO_WINE_USER=kelvo-wine, run as root; see wine-env.sh): the
 # same commands manage the user session, with holders and a lock of its own.

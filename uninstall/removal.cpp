@@ -2,14 +2,15 @@
 
 #include <string.h>
 
+#include "archive/cursor.h"
 #include "archive/uninstall_log_format.h"
+#include "archive/uninstall_texts.h"
 #include "common/deferred_operations.h"
 #include "common/helpers.h"
 #include "common/paths.h"
 #include "uninstall/places.h"
 #include "uninstall/progress_window.h"
 #include "uninstall/settings_removal.h"
-#include "uninstall/uninstall_texts.h"
 
 static const char SharedLibrariesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 static const char FontsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
@@ -37,9 +38,9 @@ void FillText(char* buffer, u32 capacity, const char* format, const char* name) 
 }
 
 u32 RecordCount(const u8* body, u32 length) {
-    LogCursor cursor = CursorOver(body, length);
+    Cursor cursor = MakeCursor(body, length);
     u32 count = 0;
-    return ReadLogCount(&cursor, &count) ? count : 0;
+    return TakeU32(cursor, &count) ? count : 0;
 }
 
 static const char* Text(const RemovalRun* run, u32 n) { return UninstallTextOf(*run->data, n); }
@@ -168,15 +169,15 @@ static bool IsFolder(const char* path) {
 // One pass over the file list; `kept` holds a byte per record, written by
 // the decide pass and read by the remove pass.
 static void WalkFileList(RemovalRun* run, FilePass pass, u8* kept) {
-    LogCursor cursor = CursorOver(run->data->fileList, run->data->fileListLength);
+    Cursor cursor = MakeCursor(run->data->fileList, run->data->fileListLength);
     u32 count;
-    if (!ReadLogCount(&cursor, &count)) return;
+    if (!TakeU32(cursor, &count)) return;
     const u32 destinationRoot = static_cast<u32>(strlen(DestinationFolder())) - 1;
     char folder[ResolvedCapacity], name[ResolvedCapacity], path[ResolvedCapacity];
     for (u32 i = 0; i < count; i++) {
         u8 flags;
-        if (!ReadCountedText(&cursor, folder, ResolvedCapacity) || !ReadCountedText(&cursor, name, ResolvedCapacity) ||
-            !ReadLogByte(&cursor, &flags))
+        if (!TakeCountedText(cursor, folder, ResolvedCapacity) || !TakeCountedText(cursor, name, ResolvedCapacity) ||
+            !TakeU8(cursor, &flags))
             return;  // a damaged list: nothing after it can be trusted
         bool isFolder;
         if (!ResolveFileRecord(folder, name, path, &isFolder)) {
@@ -210,12 +211,12 @@ static void RemoveFiles(RemovalRun* run) {
 }
 
 static void RemoveShortcuts(RemovalRun* run) {
-    LogCursor cursor = CursorOver(run->data->shortcutList, run->data->shortcutListLength);
+    Cursor cursor = MakeCursor(run->data->shortcutList, run->data->shortcutListLength);
     u32 count;
-    if (!ReadLogCount(&cursor, &count)) return;
+    if (!TakeU32(cursor, &count)) return;
     char folder[ResolvedCapacity], name[ResolvedCapacity], path[ResolvedCapacity];
     for (u32 i = 0; i < count; i++) {
-        if (!ReadCountedText(&cursor, folder, ResolvedCapacity) || !ReadCountedText(&cursor, name, ResolvedCapacity))
+        if (!TakeCountedText(cursor, folder, ResolvedCapacity) || !TakeCountedText(cursor, name, ResolvedCapacity))
             return;
         u32 root;
         if (!ResolveShortcutRecord(folder, name, path, &root)) {
@@ -229,10 +230,10 @@ static void RemoveShortcuts(RemovalRun* run) {
 }
 
 static void RemoveUninstallKey(RemovalRun* run) {
-    LogCursor cursor = CursorOver(run->data->uninstallKey, run->data->uninstallKeyLength);
+    Cursor cursor = MakeCursor(run->data->uninstallKey, run->data->uninstallKeyLength);
     u32 root;
     char keyPath[ResolvedCapacity];
-    if (!ReadLogCount(&cursor, &root) || !ReadCountedText(&cursor, keyPath, ResolvedCapacity)) return;
+    if (!TakeU32(cursor, &root) || !TakeCountedText(cursor, keyPath, ResolvedCapacity)) return;
     if (!IsUninstallKey(root, keyPath)) {
         run->refused++;
         return;

@@ -2,12 +2,13 @@
 
 #include <string.h>
 
+#include "archive/cursor.h"
+#include "archive/uninstall_settings.h"
 #include "common/file.h"
 #include "common/helpers.h"
 #include "common/macros.h"
 #include "common/paths.h"
 #include "common/registry.h"
-#include "uninstall/settings_record.h"
 
 // Longer than this, a profile file holds more than blank lines.
 static const u32 BlankProfileLimit = 64;
@@ -22,12 +23,12 @@ struct Setting {
     char value[SettingValueCapacity];
 };
 
-static bool ReadSetting(LogCursor* cursor, Setting* setting) {
-    return ReadLogByte(cursor, &setting->kind) && ReadLogByte(cursor, &setting->flags) &&
-           ReadLogCount(cursor, &setting->root) && ReadCountedText(cursor, setting->first, SettingNameCapacity) &&
-           ReadCountedText(cursor, setting->second, SettingNameCapacity) &&
-           ReadCountedText(cursor, setting->third, SettingNameCapacity) &&
-           ReadCountedText(cursor, setting->value, SettingValueCapacity);
+static bool ReadSetting(Cursor& cursor, Setting* setting) {
+    return TakeU8(cursor, &setting->kind) && TakeU8(cursor, &setting->flags) && TakeU32(cursor, &setting->root) &&
+           TakeCountedText(cursor, setting->first, SettingNameCapacity) &&
+           TakeCountedText(cursor, setting->second, SettingNameCapacity) &&
+           TakeCountedText(cursor, setting->third, SettingNameCapacity) &&
+           TakeCountedText(cursor, setting->value, SettingValueCapacity);
 }
 
 // True when `current` is what setup wrote: `stored` with its macros expanded.
@@ -148,11 +149,11 @@ static void RemoveProfileEntry(Setting* setting) {
 }
 
 void RemoveSettings(RemovalRun* run) {
-    LogCursor cursor = CursorOver(run->data->settings, run->data->settingsLength);
+    Cursor cursor = MakeCursor(run->data->settings, run->data->settingsLength);
     u32 count;
-    if (!ReadLogCount(&cursor, &count)) return;
+    if (!TakeU32(cursor, &count)) return;
     Setting setting;
-    for (u32 i = 0; i < count && ReadSetting(&cursor, &setting); i++) {
+    for (u32 i = 0; i < count && ReadSetting(cursor, &setting); i++) {
         ShowRemoving(run, setting.first);
         if (setting.kind == RegistrySetting) RemoveRegistryValue(&setting);
         if (setting.kind == ProfileSetting) RemoveProfileEntry(&setting);

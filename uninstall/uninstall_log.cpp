@@ -4,10 +4,10 @@
 
 #include "archive/records.h"
 #include "archive/uninstall_log_format.h"
+#include "archive/uninstall_settings.h"
+#include "archive/uninstall_texts.h"
 #include "common/file.h"
 #include "common/helpers.h"
-#include "uninstall/settings_record.h"
-#include "uninstall/uninstall_texts.h"
 
 // Enough for the DOS stub, the PE headers and the section table.
 static const u32 HeaderBytes = 4096;
@@ -94,29 +94,4 @@ const char* UninstallTextOf(const UninstallData& data, u32 n) {
         at += static_cast<u32>(nul - text) + 1;
     }
     return "";
-}
-
-LogCursor CursorOver(const u8* body, u32 length) { return {body, body + (body != nullptr ? length : 0)}; }
-
-bool ReadLogCount(LogCursor* cursor, u32* count) {
-    if (cursor->end - cursor->at < 4) return false;
-    *count = ReadU32(cursor->at);
-    cursor->at += 4;
-    return true;
-}
-
-bool ReadLogByte(LogCursor* cursor, u8* value) {
-    if (cursor->at == cursor->end) return false;
-    *value = *cursor->at++;
-    return true;
-}
-
-bool ReadCountedText(LogCursor* cursor, char* text, u32 capacity) {
-    if (cursor->end - cursor->at < 2) return false;
-    u32 length = ReadU16(cursor->at);
-    if (length >= capacity || static_cast<u32>(cursor->end - cursor->at - 2) < length) return false;
-    memcpy(text, cursor->at + 2, length);
-    text[length] = '\0';
-    cursor->at += 2 + length;
-    return strlen(text) == length;
 }

@@ -39,15 +39,3 @@ void ReleaseUninstallData(UninstallData* data);
 
 // Text n of the texts record, or the empty text.
 const char* UninstallTextOf(const UninstallData& data, u32 n);
-
-// Reading record bodies without ever passing their end.
-struct LogCursor {
-    const u8* at;
-    const u8* end;
-};
-LogCursor CursorOver(const u8* body, u32 length);
-bool ReadLogCount(LogCursor* cursor, u32* count);
-bool ReadLogByte(LogCursor* cursor, u8* value);
-// A counted string into `text` (`capacity` bytes, terminated). False when
-// it runs past the body, does not fit or holds a NUL.
-bool ReadCountedText(LogCursor* cursor, char* text, u32 capacity);

@@ -11,6 +11,8 @@
 
 #include <string.h>
 
+#include "archive/cursor.h"
+#include "archive/uninstall_texts.h"
 #include "common/deferred_operations.h"
 #include "common/file.h"
 #include "common/helpers.h"
@@ -21,7 +23,6 @@
 #include "uninstall/removal.h"
 #include "uninstall/uninstall_log.h"
 #include "uninstall/uninstall_start.h"
-#include "uninstall/uninstall_texts.h"
 
 static const u32 LastCopyNumber = 998;
 static const u32 CommandCapacity = 2 * PathCapacity + 16;
@@ -40,11 +41,11 @@ static void ShowReport(const UninstallData& data, HWND owner, u32 text, const ch
 
 // The program's name, from the uninstall key of the log; empty without one.
 static void ReadDisplayName(const UninstallData& data, char* name) {
-    LogCursor cursor = CursorOver(data.uninstallKey, data.uninstallKeyLength);
+    Cursor cursor = MakeCursor(data.uninstallKey, data.uninstallKeyLength);
     u32 root;
     char keyPath[ResolvedCapacity];
     name[0] = '\0';
-    if (ReadLogCount(&cursor, &root) && ReadCountedText(&cursor, keyPath, ResolvedCapacity))
+    if (TakeU32(cursor, &root) && TakeCountedText(cursor, keyPath, ResolvedCapacity))
         CopyPath(name, DisplayNameOf(keyPath), PathCapacity);
 }
 

@@ -1,6 +1,7 @@
 #include "wizard/folder_browser.h"
 
 #include <commdlg.h>
+#include <stddef.h>
 
 #include "archive/catalogue.h"
 #include "archive/texts.h"
@@ -11,8 +12,11 @@
 
 // Posted with value 1, this command ends the system dialog with a true result.
 const WPARAM EndWithOk = 3;
-// The structure's size in its oldest form, which every system accepts.
-const DWORD OldFileDialogSize = 76;
+// The structure's size in its oldest form, which every system accepts: up
+// to its template name. 76 bytes on 32-bit Windows; the pointers in it make
+// it larger on 64-bit Windows, which refuses any other size.
+const DWORD OldFileDialogSize = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
+static_assert(sizeof(void*) != 4 || OldFileDialogSize == 76, "the oldest dialog structure");
 
 static UINT selectionChanged;  // "commdlg_LBSelChangedNotify"
 static char* selectedFolder;

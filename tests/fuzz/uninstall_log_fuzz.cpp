@@ -8,11 +8,12 @@
 
 #include <string>
 
+#include "archive/cursor.h"
+#include "archive/uninstall_texts.h"
 #include "common/paths.h"
 #include "tests/support/fuzz_files.h"
 #include "uninstall/uninstall_log.h"
 #include "uninstall/uninstall_start.h"
-#include "uninstall/uninstall_texts.h"
 
 namespace {
 
@@ -21,17 +22,17 @@ const u32 TextCapacity = 1024;
 // `layout` names the fields of each record of a list: 'c' a counted text,
 // 'b' a byte, 'n' a u32.
 void WalkList(const u8* body, u32 length, const char* layout) {
-    LogCursor cursor = CursorOver(body, length);
+    Cursor cursor = MakeCursor(body, length);
     u32 count;
-    if (!ReadLogCount(&cursor, &count)) return;
+    if (!TakeU32(cursor, &count)) return;
     char text[TextCapacity];
     for (u32 i = 0; i < count; i++) {
         for (const char* field = layout; *field != '\0'; field++) {
             u8 byte;
             u32 number;
-            bool read = *field == 'c'   ? ReadCountedText(&cursor, text, TextCapacity)
-                        : *field == 'b' ? ReadLogByte(&cursor, &byte)
-                                        : ReadLogCount(&cursor, &number);
+            bool read = *field == 'c'   ? TakeCountedText(cursor, text, TextCapacity)
+                        : *field == 'b' ? TakeU8(cursor, &byte)
+                                        : TakeU32(cursor, &number);
             if (!read) return;
             if (*field == 'c') (void)strlen(text);
         }
@@ -57,10 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WalkList(loaded.fileList, loaded.fileListLength, "ccb");
     WalkList(loaded.shortcutList, loaded.shortcutListLength, "cc");
     WalkList(loaded.settings, loaded.settingsLength, "bbncccc");
-    LogCursor key = CursorOver(loaded.uninstallKey, loaded.uninstallKeyLength);
+    Cursor key = MakeCursor(loaded.uninstallKey, loaded.uninstallKeyLength);
     u32 root;
     char path[TextCapacity];
-    if (ReadLogCount(&key, &root)) (void)ReadCountedText(&key, path, TextCapacity);
+    if (TakeU32(key, &root)) (void)TakeCountedText(key, path, TextCapacity);
     ReleaseUninstallData(&loaded);
     return 0;
 }

@@ -25,7 +25,7 @@
 #include "archive/loader.h"
 #include "archive/texts.h"
 #include "builder/archive_builder.h"
-#include "builder/build_command.h"
+#include "builder/command_line.h"
 #include "builder/default_resources.h"
 #include "builder/project.h"
 #include "builder/setup_commands.h"

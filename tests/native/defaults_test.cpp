@@ -19,6 +19,7 @@
 #include "archive/archive_offset.h"
 #include "archive/texts.h"
 #include "builder/build_command.h"
+#include "builder/command_line.h"
 #include "builder/default_resources.h"
 #include "builder/dialog_resources.h"
 #include "builder/project.h"

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/delta_reader.h"
 #include "builder/delta_decoder.h"
 #include "builder/delta_encoder.h"
 #include "tests/support/test_data.h"
@@ -36,6 +37,13 @@ Bytes RoundTrip(const Bytes& base, const Bytes& target, size_t* deltaSize = null
     std::string fault = ApplyDelta(base.data(), base.size(), delta.data(), delta.size(), &output);
     REQUIRE_MESSAGE(fault.empty(), fault);
     return output;
+}
+
+// Reads one command with the setup program's reader: the bytes it takes, or
+// 0 when it is cut short.
+size_t ReadCommand(const uint8_t* bytes, size_t available, DeltaCommand* command) {
+    Cursor cursor = MakeCursor(bytes, static_cast<u32>(available));
+    return ReadDeltaCommand(cursor, command) ? static_cast<size_t>(cursor.next - bytes) : 0;
 }
 
 }  // namespace
@@ -79,12 +87,12 @@ TEST_CASE("each command and distance form is written and read byte for byte") {
         Bytes written;
         PutDeltaOp(written, c.literals, c.copy, c.distance);
         CHECK(written == c.bytes);
-        DeltaOp op;
-        REQUIRE(ReadDeltaOp(c.bytes.data(), c.bytes.size(), &op) == c.bytes.size());
-        CHECK(op.literals == c.literals);
-        CHECK(op.copy == c.copy);
-        CHECK(op.distance == c.distance);
-        CHECK(ReadDeltaOp(c.bytes.data(), c.bytes.size() - 1, &op) == 0);  // cut short: no command
+        DeltaCommand command;
+        REQUIRE(ReadCommand(c.bytes.data(), c.bytes.size(), &command) == c.bytes.size());
+        CHECK(command.literals == c.literals);
+        CHECK(command.copy == c.copy);
+        CHECK(static_cast<int32_t>(command.distance) == c.distance);
+        CHECK(ReadCommand(c.bytes.data(), c.bytes.size() - 1, &command) == 0);  // cut short: no command
     }
 }
 
@@ -213,12 +221,13 @@ TEST_CASE("the encoder uses every command and distance form on a file gathered f
     DeltaStreams streams = DiffAgainstBase(base.data(), base.size(), target.data(), target.size());
     std::set<std::string> forms;
     for (size_t at = 0; at < streams.commands.size();) {
-        DeltaOp op;
-        uint32_t size = ReadDeltaOp(streams.commands.data() + at, streams.commands.size() - at, &op);
+        DeltaCommand command;
+        size_t size = ReadCommand(streams.commands.data() + at, streams.commands.size() - at, &command);
         REQUIRE(size > 0);
         uint8_t b = streams.commands[at];
         forms.insert(b >= 0xA0 ? "literals and copy" : b >= 0x80 ? "literals" : b > 0 ? "short copy" : "long copy");
-        if (op.copy > 0) forms.insert("distance of " + std::to_string(op.distanceSize));
+        size_t countSize = b == 0 ? 3 : 1;  // the command byte, and a long copy's count
+        if (command.copy > 0) forms.insert("distance of " + std::to_string(size - countSize));
         at += size;
     }
     CHECK(forms == std::set<std::string>{"literals", "literals and copy", "short copy", "long copy", "distance of 1",

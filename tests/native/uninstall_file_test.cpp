@@ -6,13 +6,14 @@
 #include <cstring>
 #include <string>
 
+#include "archive/cursor.h"
 #include "archive/uninstall_log_format.h"
+#include "archive/uninstall_settings.h"
+#include "archive/uninstall_texts.h"
 #include "builder/record_writer.h"
 #include "tests/support/native_files.h"
-#include "uninstall/settings_record.h"
 #include "uninstall/uninstall_log.h"
 #include "uninstall/uninstall_start.h"
-#include "uninstall/uninstall_texts.h"
 
 namespace {
 
@@ -156,14 +157,14 @@ TEST_CASE("texts and counted strings are read only inside their record") {
     };
     for (const Case& c : cases) {
         CAPTURE(c.what);
-        LogCursor cursor = CursorOver(reinterpret_cast<const u8*>(c.body.data()), static_cast<u32>(c.body.size()));
+        Cursor cursor = MakeCursor(reinterpret_cast<const u8*>(c.body.data()), static_cast<u32>(c.body.size()));
         char text[16];
-        CHECK(ReadCountedText(&cursor, text, c.capacity) == c.read);
-        if (c.read) CHECK(cursor.at == cursor.end);
+        CHECK(TakeCountedText(cursor, text, c.capacity) == c.read);
+        if (c.read) CHECK(cursor.next == cursor.end);
     }
-    LogCursor none = CursorOver(nullptr, 10);  // a missing record reads as empty
+    Cursor none = MakeCursor(nullptr, 10);  // a missing record reads as empty
     u32 count;
-    CHECK_FALSE(ReadLogCount(&none, &count));
+    CHECK_FALSE(TakeU32(none, &count));
 }
 
 TEST_CASE("the command line tells a silent start, a normal one and the copy with its original") {

@@ -17,13 +17,13 @@
 
 #include "archive/archive_offset.h"
 #include "archive/records.h"
-#include "builder/build_command.h"
+#include "archive/uninstall_settings.h"
+#include "archive/uninstall_texts.h"
+#include "builder/command_line.h"
 #include "builder/project.h"
 #include "builder/setup_commands.h"
 #include "tests/support/kelvo_commands.h"
 #include "tests/support/native_files.h"
-#include "uninstall/settings_record.h"
-#include "uninstall/uninstall_texts.h"
 
 namespace fs = std::filesystem;
 
@@ -100,7 +100,7 @@ std::vector<std::string> SettingsOf(const Bytes& data) {
 }
 
 int Build(const fs::path& folder, const std::string& uninstaller) {
-    std::vector<std::string> args = {(folder / "kelvo.toml").string(), "-o", (folder / "setup.exe").string(),
+    std::vector<std::string> args = {"build", (folder / "kelvo.toml").string(), "-o", (folder / "setup.exe").string(),
                                      "--stub", FakeStub(folder), "--uninstaller", uninstaller};
     Silenced quietOutput(STDOUT_FILENO), quietErrors(STDERR_FILENO);
     return RunBuild(args);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "builder/build_command.h"
+#include "builder/command_line.h"
 #include "builder/setup_commands.h"
 
 // Sends what the process writes to descriptor `fd` (STDOUT_FILENO,
@@ -40,9 +41,10 @@ private:
 
 // `kelvo build` with these arguments (after the command's name); its exit status.
 inline int RunBuild(std::vector<std::string> args) {
+    args.insert(args.begin(), "build");
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
-    return RunBuildCommand(static_cast<int>(argv.size()), argv.data());
+    return RunKelvo(static_cast<int>(argv.size()), argv.data());
 }
 
 // What an inspection command returned and printed.

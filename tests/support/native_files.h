@@ -11,6 +11,7 @@
 
 #include "archive/archive_offset.h"
 #include "builder/record_writer.h"
+#include "builder/whole_file.h"
 
 // A folder of its own under /tmp, named after `label`, removed with
 // everything in it at the end.
@@ -36,12 +37,8 @@ struct Scratch {
     }
 };
 
-// The whole file; a file that cannot be read fails the test.
-inline Bytes ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    REQUIRE_MESSAGE(in.good(), "cannot read " << path.string());
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+// The whole file; a file that cannot be read fails the test (the reader throws).
+inline Bytes ReadBytes(const std::filesystem::path& path) { return ReadWholeFile(path.string()); }
 
 inline std::string ReadText(const std::filesystem::path& path) {
     Bytes bytes = ReadBytes(path);

@@ -12,11 +12,11 @@
 
 #include "archive/records.h"
 #include "archive/uninstall_log_format.h"
+#include "archive/uninstall_settings.h"
+#include "archive/uninstall_texts.h"
 #include "tests/support/dialogs.h"
 #include "tests/support/win32_test_files.h"
-#include "uninstall/settings_record.h"
 #include "uninstall/uninstall_start.h"
-#include "uninstall/uninstall_texts.h"
 
 namespace {
 

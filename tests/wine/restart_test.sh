@@ -10,9 +10,10 @@
 # A restart acts on the whole prefix, and a new wineserver session carries
 # out whatever is pending, so the test never uses the shared session: each
 # platform gets a private copy of the template prefix (build/wine/restart-nt,
-# build/wine/restart-98) with a wineserver of its own, which is stopped on
-# any exit. Runs of this script are serialised by a lock. Nothing here opens
-# a window, so no display is used.
+# build/wine/restart-98; under build/wine64 with KELVO_WINE_ARCH=win64, which
+# the 64-bit build's tool needs) with a wineserver of its own, which is
+# stopped on any exit. Runs of this script are serialised by a lock. Nothing
+# here opens a window, so no display is used.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 scripts="$here/../../scripts"

@@ -1,0 +1,48 @@
+#include "builder/project_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "builder/whole_file.h"
+
+std::string IndexedKey(const std::string& path, const char* key, size_t index) {
+    return (path.empty() ? std::string(key) : path + "." + key) + "[" + std::to_string(index) + "]";
+}
+
+std::string ProjectPath(const ProjectFile& context, const std::string& relative) {
+    std::string path = relative;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    if (path.empty() || path[0] == '/' || context.folder.empty()) return path;
+    return context.folder + "/" + path;
+}
+
+Bytes ReadProjectFile(const TableReader& reader, const char* key, const std::string& relative) {
+    std::string path = ProjectPath(reader.Where(), relative);
+    try {
+        return ReadWholeFile(path);
+    } catch (const FileReadError& e) {
+        reader.FailAt(key, "cannot read " + path + ": " + strerror(e.error));
+    }
+}
+
+Bytes ReadBitmap(const TableReader& reader, const char* key) {
+    std::string relative = reader.String(key);
+    Bytes image = ReadProjectFile(reader, key, relative);
+    if (image.size() < 2 || image[0] != 'B' || image[1] != 'M') reader.FailAt(key, relative + " is not a .bmp file");
+    return image;
+}
+
+std::string InstalledName(const TableReader& reader, const char* key, std::string name) {
+    std::replace(name.begin(), name.end(), '/', '\\');
+    std::string problem;
+    if (name.empty()) problem = "must not be empty";
+    else if (name.find_first_of(":*?\"<>|") != std::string::npos) problem = "must not hold any of : * ? \" < > |";
+    for (size_t start = 0; problem.empty() && start <= name.size();) {
+        size_t end = std::min(name.find('\\', start), name.size());
+        std::string part = name.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..") problem = "must be a relative path without empty, . or .. parts";
+        start = end + 1;
+    }
+    if (!problem.empty()) reader.FailAt(key, "\"" + name + "\" " + problem);
+    return name;
+}
