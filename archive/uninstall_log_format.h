@@ -55,7 +55,10 @@ const char LogDestinationFolder = '.';
 // Where the uninstall key lives under the root; the set's display name follows.
 #define UNINSTALL_KEY_PREFIX "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 
-// The argument that starts an uninstaller without questions, in place, for
-// its caller to wait on: setup gives it to earlier installations' uninstallers
-// and registers it as the quiet uninstall command. It ends the command line.
+// The arguments that start an uninstaller without questions, in place, for
+// its caller to wait on; each ends the command line. Setup gives "/X" to
+// earlier installations' uninstallers and deletes them afterwards itself;
+// "/Q", the registered quiet uninstall command, also leaves the
+// uninstaller's own file and folder to the next restart.
 constexpr char UninstallerSilentArgument[] = "/X";
+constexpr char UninstallerQuietArgument[] = "/Q";

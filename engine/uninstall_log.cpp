@@ -186,7 +186,7 @@ static void WriteRegistrationValues(HKEY key) {
     RemoveTrailingBackslash(DestinationPath);
     SetTextValue(key, "InstallLocation", DestinationPath);
     AppendBackslash(DestinationPath);
-    wsprintfA(value, "\"%s\" %s", UninstallerPath, UninstallerSilentArgument);
+    wsprintfA(value, "\"%s\" %s", UninstallerPath, UninstallerQuietArgument);
     SetTextValue(key, "QuietUninstallString", value);
     const char* text = reinterpret_cast<const char*>(body.data + RegistrationFixedSize);
     for (const char* name : textNames) {

@@ -163,6 +163,11 @@ uninstall_and_compare() {
     fi
     run "$bin/kelvo-driver.exe" uninstall "$1" "${shots[@]}" | sed 's/^/  /' ||
         fail "the uninstallation did not end well"
+    restart_and_compare
+}
+
+# Restarts Wine and compares the prefix with $work/before.
+restart_and_compare() {
     echo "=== restarting Wine: files that waited for the restart go now"
     wineboot -r </dev/null >>"$log" 2>&1 8>&- || fail "wineboot -r failed"
     snapshot | wine_noise >"$work/after"
@@ -182,6 +187,47 @@ uninstall_and_compare() {
     echo "  nothing: every file, folder, shortcut and registry value is as before the installation"
 }
 
+# Runs `command line` exactly as written, through a batch file in the
+# prefix (wine would quote arguments that hold blanks as a whole); its exit
+# code (the low byte, as Wine passes it on) is the function's.
+run_command_line() {
+    printf '@%s\r\nexit /b %%errorlevel%%\r\n' "$1" >"$WINEPREFIX/drive_c/kelvo-life.bat"
+    local status=0
+    wine cmd /c 'C:\kelvo-life.bat' </dev/null >>"$log" 2>&1 8>&- || status=$?
+    rm -f "$WINEPREFIX/drive_c/kelvo-life.bat"
+    return "$status"
+}
+
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+
+# The set installed without a person, with every option of a run without
+# one; its log and the values of its registration; then the quiet uninstall
+# it registered, after which the prefix must be as before.
+quiet_cycle() {
+    local setup_w log_w='C:\users\Public\kelvo-quiet.log' status=0
+    setup_w=$(winepath -w "$setup" 2>>"$log")
+    local line="\"$setup_w\" /QUIET /NORESTART /INSTALLSET=\"$name\" /TARGET=\"$folder\" /LOG=\"$log_w\""
+    echo "=== \"$name\" without a person: $line"
+    run_command_line "$line" || status=$?
+    echo "  exit code $status"
+    [ "$status" -eq 0 ] || fail "the run without a person ended with $status"
+    echo "--- its log"
+    tr -d '\r' <"$WINEPREFIX/drive_c/users/Public/kelvo-quiet.log" | sed 's/^/  /'
+    rm -f "$WINEPREFIX/drive_c/users/Public/kelvo-quiet.log"
+    echo "--- its registration"
+    wine reg query "$uninstall_key\\$name" </dev/null 2>>"$log" 8>&- | tr -d '\r' | grep . | sed 's/^/  /'
+    local quiet
+    quiet=$(wine reg query "$uninstall_key\\$name" /v QuietUninstallString </dev/null 2>>"$log" 8>&- | tr -d '\r' |
+        sed -n 's/^ *QuietUninstallString *REG_SZ *//p')
+    [ -n "$quiet" ] || fail "no QuietUninstallString is registered"
+    echo "=== the quiet uninstall: $quiet"
+    status=0
+    run_command_line "$quiet" || status=$?
+    echo "  exit code $status"
+    [ "$status" -eq 0 ] || fail "the quiet uninstall ended with $status"
+    restart_and_compare
+}
+
 echo "=== building $project"
 "$kelvo" build "$project" -o "$setup" --stub "$bin/kelvo-setup.exe" --uninstaller "$bin/kelvo-uninstall.exe" \
     >/dev/null || fail "kelvo build failed"
@@ -196,6 +242,9 @@ added "$work/before" "$work/installed" >"$work/added"
 grep -q '^C:/' "$work/added" || fail "the installation added no file"
 list_lines "$work/added"
 uninstall_and_compare "$name"
+# Windows 95 and 98 cannot remove a folder at the restart, so the quiet
+# uninstall's own folder would stay there: the quiet cycle runs on NT.
+[ -n "$windows_98" ] || quiet_cycle
 
 [ -n "$second_name" ] || exit 0
 echo "=== \"$name\" again, then \"$second_name\" over it"

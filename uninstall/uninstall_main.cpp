@@ -112,16 +112,28 @@ static void RemoveOriginal(RemovalRun* run, const char* original) {
     RemoveDirectoryA(folder);
 }
 
+// A quiet uninstall cannot delete the running program: it and the folder
+// it leaves empty go at the next restart (a folder only on NT, whose
+// restart removes empty folders).
+static void LeaveOwnFileForRestart(const char* own) {
+    ScheduleAtRestart(nullptr, own);
+    char folder[PathCapacity];
+    CopyPath(folder, DestinationFolder(), PathCapacity);
+    RemoveTrailingBackslash(folder);
+    if (isNt) ScheduleAtRestart(nullptr, folder);
+}
+
 static u32 Uninstall(const UninstallData& data, StartMode mode, const char* original) {
     RemovalRun run = {};
     run.data = &data;
-    run.silent = mode == SilentStart;
+    run.silent = mode == SilentStart || mode == QuietStart;
     u32 steps = RecordCount(data.fileList, data.fileListLength) +
                 RecordCount(data.shortcutList, data.shortcutListLength) +
                 RecordCount(data.settings, data.settingsLength) + ExtraSteps;
     run.window = OpenProgressWindow(GetModuleHandleA(nullptr), UninstallTextOf(data, CaptionText), steps);
     RemoveLoggedItems(&run);
     if (mode == RelocatedStart) RemoveOriginal(&run, original);
+    if (mode == QuietStart) LeaveOwnFileForRestart(original);
     if (!run.silent) {
         char name[PathCapacity];
         ReadDisplayName(data, name);
@@ -168,12 +180,12 @@ static u32 RunUninstall() {
     SourcePath = noSource;
     u32 result;
     if (data.fileList == nullptr) {
-        if (mode != SilentStart) ShowReport(data, nullptr, NoLogText, "");
+        if (mode != SilentStart && mode != QuietStart) ShowReport(data, nullptr, NoLogText, "");
         result = UninstallNoLog;
     } else if (mode == NormalStart) {
         result = StartNormally(data, own);
     } else {
-        result = Uninstall(data, mode, original);
+        result = Uninstall(data, mode, mode == QuietStart ? own : original);
     }
     ReleaseUninstallData(&data);
     return result;

@@ -6,10 +6,11 @@ static bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 static char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 static bool IsSwitch(char c) { return c == '/' || c == '-'; }
 
-static bool EndsWithSilentSwitch(const char* line) {
+// The letter of a last word " /L" (or " -L"), or 0.
+static char FinalSwitch(const char* line) {
     u32 end = static_cast<u32>(strlen(line));
     while (end > 0 && IsBlank(line[end - 1])) end--;
-    return end >= 3 && IsBlank(line[end - 3]) && IsSwitch(line[end - 2]) && Upper(line[end - 1]) == SilentSwitch;
+    return end >= 3 && IsBlank(line[end - 3]) && IsSwitch(line[end - 2]) ? Upper(line[end - 1]) : 0;
 }
 
 // A blank, a switch character, the letter and a double quote.
@@ -22,7 +23,9 @@ static const char* FindOriginalSwitch(const char* line) {
 
 StartMode ReadStartMode(const char* commandLine, char* original, u32 capacity) {
     original[0] = '\0';
-    if (EndsWithSilentSwitch(commandLine)) return SilentStart;
+    char last = FinalSwitch(commandLine);
+    if (last == SilentSwitch) return SilentStart;
+    if (last == QuietSwitch) return QuietStart;
     const char* path = FindOriginalSwitch(commandLine);
     if (path == nullptr) return NormalStart;
     const char* close = strchr(path, '"');

@@ -177,6 +177,9 @@ TEST_CASE("the command line tells a silent start, a normal one and the copy with
     const Case cases[] = {
         {"C:\\Program Files\\App\\uninst.exe /X", SilentStart, ""},  // unquoted, blanks and all
         {"\"C:\\App\\uninst.exe\" -x  ", SilentStart, ""},
+        {"\"C:\\Program Files\\App\\uninst.exe\" /Q", QuietStart, ""},  // the registered quiet uninstall
+        {"C:\\App\\uninst.exe /q /X", SilentStart, ""},                    // only the last word counts
+        {"C:\\App\\uninst.exe /X /q", QuietStart, ""},
         {"C:\\App\\uninst.exe", NormalStart, ""},
         {"C:\\App\\uninst.exe/X", NormalStart, ""},  // no blank before the switch
         {"\"C:\\T\\_uninst1.exe\" /U\"C:\\Program Files\\App\\uninst.exe\"", RelocatedStart,

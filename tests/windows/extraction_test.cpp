@@ -837,6 +837,63 @@ TEST_CASE("a locked destination asks Abort, Retry or Ignore") {
     }
 }
 
+TEST_CASE("unattended, a newer or foreign file is kept and a locked one left for the restart, with no box") {
+    struct Case {
+        const char* name;
+        u8 flags;
+        u32 high, low, language;
+    };
+    const Case cases[] = {
+        {"a newer file", VersionRule, Version1High, Version1Low - 1, English},
+        {"a file in another language", LanguageRule, 0, 0, German},
+    };
+    for (const Case& c : cases) {
+        INFO(c.name);
+        Engine engine;
+        runOptions.mode = QuietRun;
+        ScratchFolder scratch(ScratchLabel);
+        TestArchive archive(scratch.Path("setup.exe"));
+        TestFileEntry entry;
+        entry.name = "library.dll";
+        entry.flags = c.flags;
+        entry.version.versionHigh = c.high;
+        entry.version.versionLow = c.low;
+        entry.version.language = c.language;
+        archive.AddEntry(entry);
+        archive.Open();
+        std::string destination = scratch.Path("library.dll");
+        REQUIRE(CopyFileA(VersionedLibrary(1).c_str(), destination.c_str(), FALSE));
+        SetWorkPath(destination);
+        MessageBoxAnswerer answerer({IDYES});
+        CHECK_FALSE(CheckVersionRules(archive.Entry(0)));
+        CHECK(answerer.Stop().empty());
+    }
+    SUBCASE("a locked file, tried again and then left for the restart") {
+        Engine engine;
+        runOptions.mode = PassiveRun;
+        bool savedIsNt = isNt;
+        isNt = true;
+        Replacement r;
+        HANDLE holder = HoldOpen(r.destination);
+        MessageBoxAnswerer answerer({IDABORT});
+        r.Replace();
+        CHECK(answerer.Stop().empty());
+        CloseHandle(holder);
+        std::vector<std::string> pending = PendingOperations();
+        ForgetPendingOperations(r.scratch.Root());
+        isNt = savedIsNt;
+        CHECK(r.Entry()->outcome == FileReplaced);
+        CHECK(restartNeeded);
+        CHECK(ReadWholeFile(r.destination) == "old contents");  // until the restart
+        bool found = false;
+        for (size_t i = 0; i + 1 < pending.size(); i += 2)
+            found = found || (pending[i] == "\\??\\" + r.temporary && pending[i + 1] == "!\\??\\" + r.destination);
+        CHECK(found);
+    }
+    ResetSetupState();
+    SetProgressPage(nullptr);
+}
+
 TEST_CASE("a library in use counts as locked, though deleting it reports access denied") {
     Engine engine;
     Replacement r(SetFolder, nullptr);
