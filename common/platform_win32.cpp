@@ -4,8 +4,5 @@
 
 bool isNt;
 
-bool IsNtPlatform() {
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
-}
+// GetVersion sets its top bit on Windows 95, 98 and Me (and Win32s).
+bool IsNtPlatform() { return (GetVersion() & 0x80000000u) == 0; }

@@ -37,7 +37,7 @@ namespace {
 Bytes Prose(size_t size, uint32_t seed) { return MadeUpProse(size, seed, 500); }
 
 void Build(const fs::path& folder, const std::string& setup, std::vector<std::string> more = {}) {
-    std::vector<std::string> args = {"build", (folder / "kelvo.toml").string(), "-o", setup, "--stub", FakeStub(folder)};
+    std::vector<std::string> args = {(folder / "kelvo.toml").string(), "-o", setup, "--stub", FakeStub(folder)};
     args.insert(args.end(), more.begin(), more.end());
     Silenced quiet(STDOUT_FILENO);
     REQUIRE(RunBuild(args) == 0);

@@ -110,7 +110,7 @@ struct Fixture {
 };
 
 int Build(const Fixture& f, const std::string& output, const std::string& diskSize) {
-    std::vector<std::string> args = {"build", (f.root / "kelvo.toml").string(), "-o", output, "--stub", Stub, "--level", "1"};
+    std::vector<std::string> args = {(f.root / "kelvo.toml").string(), "-o", output, "--stub", Stub, "--level", "1"};
     if (!diskSize.empty()) args.insert(args.end(), {"--disk-size", diskSize});
     return RunBuild(args);
 }

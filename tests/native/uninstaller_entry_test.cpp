@@ -100,7 +100,7 @@ std::vector<std::string> SettingsOf(const Bytes& data) {
 }
 
 int Build(const fs::path& folder, const std::string& uninstaller) {
-    std::vector<std::string> args = {"build", (folder / "kelvo.toml").string(), "-o", (folder / "setup.exe").string(),
+    std::vector<std::string> args = {(folder / "kelvo.toml").string(), "-o", (folder / "setup.exe").string(),
                                      "--stub", FakeStub(folder), "--uninstaller", uninstaller};
     Silenced quietOutput(STDOUT_FILENO), quietErrors(STDERR_FILENO);
     return RunBuild(args);
