@@ -8,7 +8,8 @@
 # Each payload becomes a kelvo setup and two NSIS installers (zlib, and
 # solid LZMA). NSIS installs silently (/S /D=...); ours is worked through its
 # wizard by kelvo-driver, so its time includes the progress page's pace of
-# one entry per timer tick, which is printed apart. engine_bench then times
+# one entry per timer tick, which is printed apart, and then runs without a
+# person (/QUIET), which the ratios compare with NSIS's silent install. engine_bench then times
 # our engine alone on the same setup. Every installed tree is checked
 # against the payload. Each installation is then removed by its own
 # uninstaller, silently and in place (ours with /X, NSIS's with /S _?=),
@@ -275,6 +276,12 @@ for shape in "${shapes[@]}"; do
     check_removed kelvo
     s_ours=$(stat -c %s "$folder/kelvo-setup.exe")
     rows+=("$shape kelvo $s_ours $(stat -c %s "$stub") $t_ours $u_ours")
+    # The same setup without a person, beside NSIS's silent install.
+    t_quiet=$(timed "$work/quiet.out" wine "$folder/kelvo-setup.exe" /QUIET /NORESTART '/TARGET=C:\bench\kelvo')
+    check_tree kelvo "$expected"
+    u_quiet=$(timed "$work/uninstall.out" wine 'C:\bench\kelvo\uninst.exe' /X)
+    check_removed kelvo
+    rows+=("$shape kelvo-quiet $s_ours $(stat -c %s "$stub") $t_quiet $u_quiet")
 
     for compressor in zlib lzma; do
         exe=$folder/nsis-$compressor.exe
@@ -300,7 +307,8 @@ printf '%-7s %-10s %15s %10s %9s %11s %9s %9s %11s\n' payload installer "install
     "install s" "uninstall s" "ours/size" "ours/time" "ours/uninst"
 for row in "${rows[@]}"; do
     read -r shape installer bytes stub_bytes seconds removal <<<"$row"
-    if [ "$installer" = kelvo ]; then
+    if [ "$installer" = kelvo ] || [ "$installer" = kelvo-quiet ]; then
+        # NSIS's silent install is compared with ours without a person.
         ours_bytes=$bytes ours_seconds=$seconds ours_removal=$removal
         printf '%-7s %-10s %15s %10s %9s %11s\n' "$shape" "$installer" "$bytes" "$stub_bytes" "$seconds" "$removal"
     else
@@ -311,6 +319,7 @@ for row in "${rows[@]}"; do
 done
 echo
 printf '%s\n' "${notes[@]}"
-echo "(install s: ours from the setup's start to its exit, worked through every page by kelvo-driver;"
+echo "(install s: kelvo from the setup's start to its exit, worked through every page by kelvo-driver;"
+echo " kelvo-quiet the same setup with /QUIET, the wine process; the ratios compare it with NSIS;"
 echo " NSIS silent, the wine process; every installed tree matched its payload;"
 echo " uninstall s: the uninstaller's wine process, silent and in place, ours /X, NSIS /S _?=)"

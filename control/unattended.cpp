@@ -96,11 +96,9 @@ static int PrepareDestination(const char** reason) {
         *reason = "there is not enough free space on the drive";
         return ExitNotEnoughSpace;
     }
-    if (check == FileNotAccessible) {
-        LogLine("failed", MessagePath, "access is denied");
-        *reason = "a file to be replaced cannot be written";
-        return ExitFailed;
-    }
+    // A file in use now is the engine's to try again and leave for the
+    // restart; the wizard would only have reported it.
+    if (check == FileNotAccessible) LogLine("in use", MessagePath, "it is tried again when its turn comes");
     return ExitSuccess;
 }
 

@@ -126,8 +126,12 @@ added() { LC_ALL=C comm -13 <(LC_ALL=C sort -u "$1") <(LC_ALL=C sort -u "$2"); }
 
 # Installs set $1 through the wizard; its snapshot goes to $work/$2.
 install_set() {
+    local out="$work/install-$2.out" status=0
     run "$bin/kelvo-driver.exe" install "$(winepath -w "$setup" 2>>"$log")" --set "$1" --to "$folder" \
-        --timeout 120 | sed 's/^/  /' || fail "the installation of set $1 did not end well"
+        --timeout 120 >"$out" || status=$?
+    sed 's/^/  /' "$out"
+    # The driver's account goes with the failure even where stdout is not shown.
+    [ "$status" -eq 0 ] || { sed 's/^/  /' "$out" >&2; fail "the installation of set $1 did not end well"; }
     snapshot | wine_noise >"$work/$2"
 }
 

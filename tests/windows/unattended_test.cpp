@@ -102,7 +102,7 @@ TEST_CASE("starting values and mistakes on the command line end with their codes
         {"install-three", "/QUIET /TARGET=\"C:\\Kelvo Install\\With Blanks\\Deep\"", 0,
          "C:\\Kelvo Install\\With Blanks\\Deep\\first.txt", "destination C:\\Kelvo Install\\With Blanks\\Deep\\"},
         // INSTALLSET by display name in any case, and by number from 0.
-        {"pages-sets", "/quiet /installset=bEtA", 0, "C:\\Kelvo Pages\\Beta\\payload.txt", "exit code 0"},
+        {"pages-sets", "/quiet /installset=bEtA", 0, "C:\\Kelvo Pages\\Beta\\beta.txt", "exit code 0"},
         {"pages-sets", "/PASSIVE /INSTALLSET=0", 0, "C:\\Kelvo Pages\\Alpha\\payload.txt", "exit code 0"},
         {"pages-sets", "/QUIET /INSTALLSET=7", 1639, nullptr, "invalid 7: the setup has no such install set"},
         {"pages-sets", "/QUIET /INSTALLSET=\"No Such Set\"", 1639, nullptr, "exit code 1639"},
