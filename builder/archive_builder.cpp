@@ -110,6 +110,25 @@ std::vector<FileEntryFields> EntryFields(const ProjectSet& set, const std::vecto
     return fields;
 }
 
+// The set's installed size for the system's list of programs: the bytes of
+// its entries in KB, rounded up. The contents are read later; their sizes
+// are known now.
+uint32_t InstalledKilobytes(const Project& project, const ProjectSet& set) {
+    uint64_t bytes = 0;
+    for (const ProjectEntry& entry : set.entries) {
+        std::error_code error;
+        if (entry.fields.entryFlags & UninstallerEntry) bytes += project.prefixData.size();  // its program
+        if (entry.inlineContents)
+            bytes += entry.inlineContents->size();
+        else if (!entry.sourcePath.empty()) {
+            uint64_t size = std::filesystem::file_size(entry.sourcePath, error);
+            if (!error) bytes += size;  // an unreadable source fails the build later, by name
+        } else
+            bytes += entry.fields.size;
+    }
+    return static_cast<uint32_t>(std::min<uint64_t>((bytes + 1023) / 1024, UINT32_MAX));
+}
+
 RecordPlan PlanRecords(const Project& project, int level) {
     RecordPlan plan;
     plan.leading = LeadingRecords(project, level);
@@ -122,6 +141,11 @@ RecordPlan PlanRecords(const Project& project, int level) {
             PutBytes(trailing, RecordBytes(RegistryEntriesRecord, EncodeRegistryEntries(set.registryEntries), level));
         if (!set.filePatches.empty())
             PutBytes(trailing, RecordBytes(FilePatchesRecord, EncodeFilePatches(set.filePatches), level));
+        if (set.registration) {
+            RegistrationFields registration = *set.registration;
+            registration.estimatedKilobytes = InstalledKilobytes(project, set);
+            PutBytes(trailing, RecordBytes(RegistrationRecord, EncodeRegistration(registration), level));
+        }
         plan.fixedSize += record.size() + trailing.size();
         plan.listBound += sizeof(RecordHeader) + EncodeFileList(EntryFields(set)).size();
     }

@@ -2,6 +2,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include <cstring>
 #include <ostream>
 
 #include "archive/file_data.h"
@@ -102,6 +103,22 @@ std::string SetFlagsText(uint32_t set) {
     return Format("0x%04X", flags) + FlagNames(flags, names, 3);
 }
 
+// The Registration record: what the system's list of programs shows.
+void PrintRegistration(const LoadedBody& body, std::ostream& out) {
+    if (body.data == nullptr) return;
+    static const char* const names[RegistrationTextCount] = {"version", "publisher", "icon", "about", "help"};
+    out << "  registration: " << ReadU32(body.data) << " KB";
+    uint32_t flags = ReadU32(body.data + 4);
+    if (flags & RegistrationNoModify) out << ", no modify";
+    if (flags & RegistrationNoRepair) out << ", no repair";
+    const char* text = reinterpret_cast<const char*>(body.data + RegistrationFixedSize);
+    for (const char* name : names) {
+        if (*text != '\0') out << ", " << name << " \"" << text << '"';
+        text += strlen(text) + 1;
+    }
+    out << '\n';
+}
+
 void PrintSetHeader(uint32_t set, std::ostream& out) {
     out << "\nSet " << set << ": " << InstallSetText(set, DisplayNameField) << '\n';
     out << "  caption:      " << InstallSetText(set, CaptionField) << '\n';
@@ -113,6 +130,7 @@ void PrintSetHeader(uint32_t set, std::ostream& out) {
     if (*InstallSetText(set, IniFileField) != '\0')
         out << "  remembered:   " << InstallSetText(set, IniFileField) << " [" << InstallSetText(set, IniSectionField)
             << "] " << InstallSetText(set, IniKeyField) << '\n';
+    PrintRegistration(setupScript.sets[set].registration, out);
 }
 
 std::string EntryNotes(const FileEntry& entry) {

@@ -73,10 +73,33 @@ std::vector<Bytes> ReadTemplates(const TableReader& setup) {
 TableReader SetupReader(const TableReader& root, const toml::table& table) {
     return TableReader(root.Where(), table, "setup",
                        {"title", "wizard-picture", "templates", "remove-earlier-installations", "single-page",
-                        "background", "texts", "uninstaller-program", "delta", "uninstall-texts"});
+                        "background", "texts", "uninstaller-program", "delta", "uninstall-texts", "registration"});
 }
 
 namespace {
+
+// [setup.registration] or [set.registration] over `base`.
+RegistrationFields ReadRegistration(const TableReader& owner, const RegistrationFields& base) {
+    RegistrationFields fields = base;
+    const toml::table* table = owner.SubTable("registration");
+    if (table == nullptr) return fields;
+    TableReader reader(owner.Where(), *table, owner.KeyPath("registration"),
+                       {"version", "publisher", "icon", "about-url", "help-url", "no-modify", "no-repair"});
+    fields.version = reader.String("version", fields.version);
+    fields.publisher = reader.String("publisher", fields.publisher);
+    fields.icon = reader.String("icon", fields.icon);
+    fields.aboutUrl = reader.String("about-url", fields.aboutUrl);
+    fields.helpUrl = reader.String("help-url", fields.helpUrl);
+    auto flag = [&](const char* key, uint32_t bit) {
+        if (reader.Bool(key, (fields.flags & bit) != 0))
+            fields.flags |= bit;
+        else
+            fields.flags &= ~bit;
+    };
+    flag("no-modify", RegistrationNoModify);
+    flag("no-repair", RegistrationNoRepair);
+    return fields;
+}
 
 void ReadSetup(const TableReader& root, Project& project, SetDefaults& defaults) {
     defaults.uninstallTexts = DefaultUninstallTexts();
@@ -96,6 +119,7 @@ void ReadSetup(const TableReader& root, Project& project, SetDefaults& defaults)
     }
     defaults.automaticDelta = setup.Choice("delta", {"none", "auto"}, 0) == 1;
     defaults.uninstallTexts = ReadUninstallTexts(setup);
+    defaults.registration = ReadRegistration(setup, RegistrationFields());
     ReadBackground(setup, project, defaults.title);
 }
 
@@ -229,6 +253,9 @@ ProjectSet ReadSet(const TableReader& set, const SetDefaults& defaults) {
     ReadRegistryEntries(set, result);
     ReadIniEntries(set, result);
     ReadFilePatches(set, result);
+    RegistrationFields registration = ReadRegistration(set, defaults.registration);
+    // Only an installation with an uninstaller is registered with the system.
+    if (set.Has("uninstaller")) result.registration = registration;
     return result;
 }
 
@@ -241,7 +268,8 @@ void ReadSets(const TableReader& root, Project& project, const SetDefaults& defa
     for (size_t i = 0; i < sets.size(); i++) {
         TableReader set(root.Where(), *sets[i], IndexedKey("", "set", i),
                         {"name", "caption", "destination", "destination-changeable", "destination-registry",
-                         "destination-ini", "texts", "file", "folder", "registry", "ini", "patch", "uninstaller"});
+                         "destination-ini", "texts", "file", "folder", "registry", "ini", "patch", "uninstaller",
+                         "registration"});
         project.sets.push_back(ReadSet(set, defaults));
     }
 }

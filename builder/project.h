@@ -24,6 +24,12 @@
 //                                      replacing the English ones of resources/uninstall_texts.inc
 //   delta = "auto"                     every file's default for its own delta key
 //   [setup.texts]                      texts every set starts from (as [set.texts])
+//   [setup.registration]               what the list of programs shows of every set with an
+//                                      uninstaller (an extension record): version, publisher,
+//                                      icon (path macros allowed), about-url, help-url,
+//                                      no-modify and no-repair (both default true); kelvo
+//                                      adds the set's size, setup the folder and the quiet
+//                                      uninstall command. [set.registration] overrides it.
 //   [setup.background]                 full-screen background window
 //   picture, title, font, size (character height in pixels), bold, weight,
 //   italic, shadow-colour, text-colour ("#RRGGBB")
@@ -34,6 +40,7 @@
 //   written), destination-changeable (default true),
 //   destination-registry = { root = "HKLM", key, value },
 //   destination-ini = { file, section, key },
+//   [set.registration]                 as [setup.registration], for this set
 //   uninstaller = "uninst.exe"         the set's uninstaller entry, last in its list,
 //                                      installed under this name below the destination;
 //                                      its own data is an 8-byte closing record header,
@@ -125,6 +132,8 @@ struct ProjectSet {
     std::vector<IniEntryFields> iniEntries;
     std::vector<RegistryEntryFields> registryEntries;
     std::vector<FilePatchFields> filePatches;
+    // Written for a set with an uninstaller; the build fills in the size.
+    std::optional<RegistrationFields> registration;
 };
 
 struct Project {

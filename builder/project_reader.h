@@ -182,6 +182,7 @@ struct SetDefaults {
     GivenTexts texts;
     bool automaticDelta = false;  // [setup] delta = "auto": every file's default
     std::map<std::string, std::string> uninstallTexts;  // kelvo's uninstall program's, by name
+    RegistrationFields registration;                    // [setup.registration]
 };
 
 // ---------------------------------------------------------------------------

@@ -168,6 +168,14 @@ Bytes EncodeFilePatches(const std::vector<FilePatchFields>& patches) {
     return out;
 }
 
+Bytes EncodeRegistration(const RegistrationFields& r) {
+    Bytes out;
+    PutU32(out, r.estimatedKilobytes);
+    PutU32(out, r.flags);
+    for (const std::string* text : {&r.version, &r.publisher, &r.icon, &r.aboutUrl, &r.helpUrl}) PutString(out, *text);
+    return out;
+}
+
 Bytes EncodeSetupFlags(uint32_t flags) {
     Bytes out;
     PutU32(out, flags);

@@ -78,6 +78,15 @@ struct FilePatchFields {
 };
 Bytes EncodeFilePatches(const std::vector<FilePatchFields>& patches);
 
+// What the system's list of programs shows of a set's installation beyond
+// its name (archive/records.h: Registration).
+struct RegistrationFields {
+    uint32_t estimatedKilobytes = 0;
+    uint32_t flags = RegistrationNoModify | RegistrationNoRepair;
+    std::string version, publisher, icon, aboutUrl, helpUrl;
+};
+Bytes EncodeRegistration(const RegistrationFields& registration);
+
 Bytes EncodeSetupFlags(uint32_t flags);
 Bytes EncodeFixedPage(uint16_t page, uint16_t set);
 Bytes EncodeBackgroundStyle(uint32_t shadowColour, uint32_t textColour, const Bytes& logFont);

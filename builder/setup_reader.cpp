@@ -102,6 +102,7 @@ const char* RecordName(uint16_t id) {
         case IniEntriesRecord: return "INI entries";
         case RegistryEntriesRecord: return "registry entries";
         case FilePatchesRecord: return "file patches";
+        case RegistrationRecord: return "registration";
         case FileDataRecord: return "file data";
         default: return "unknown record";
     }

@@ -245,3 +245,53 @@ TEST_CASE("uninstall texts the program does not know, or meant for another progr
         CHECK_THROWS_WITH_AS(LoadProject((s.path / "kelvo.toml").string()), doctest::Contains(c.message), ProjectError);
     }
 }
+
+TEST_CASE("a set with an uninstaller is registered with its size and the project's values; others are not") {
+    Scratch s("registration");
+    WriteBytes(s.path / "app.bin", Bytes(3000, 7));
+    struct Case {
+        const char* project;
+        const char* listed;  // the line kelvo list shows for set 0, or null for none
+    };
+    const char* const file = "[[set.file]]\nsource = \"app.bin\"\n";
+    const Case cases[] = {
+        // Without keys: the size, and neither changed nor repaired.
+        {"[[set]]\nname = \"App\"\nuninstaller = \"uninst.exe\"\n", "  registration: 3 KB, no modify, no repair\n"},
+        {"[setup.registration]\nversion = \"2.5\"\npublisher = \"Maker\"\nicon = \"#InstallDir#\\\\app.exe\"\n"
+         "about-url = \"https://a.example\"\nhelp-url = \"https://h.example\"\nno-repair = false\n"
+         "[[set]]\nname = \"App\"\nuninstaller = \"uninst.exe\"\n",
+         "  registration: 3 KB, no modify, version \"2.5\", publisher \"Maker\", icon \"#InstallDir#\\app.exe\", "
+         "about \"https://a.example\", help \"https://h.example\"\n"},
+        // A set's own table overrides the setup's, key by key.
+        {"[setup.registration]\nversion = \"2.5\"\npublisher = \"Maker\"\n"
+         "[[set]]\nname = \"App\"\nuninstaller = \"uninst.exe\"\n[set.registration]\nversion = \"3.0\"\nno-modify = false\n",
+         "  registration: 3 KB, no repair, version \"3.0\", publisher \"Maker\"\n"},
+        // Without an uninstaller nothing is registered, so no record.
+        {"[setup.registration]\nversion = \"2.5\"\n[[set]]\nname = \"App\"\n", nullptr},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(std::string(c.project));
+        std::string project = c.project;
+        // The file goes into the first set, before its registration table if any.
+        size_t at = project.find("[set.registration]");
+        project.insert(at == std::string::npos ? project.size() : at, file);
+        WriteText(s.path / "kelvo.toml", project);
+        REQUIRE(Build(s.path, FakeStub(s.path)) == 0);
+        Outcome listed = RunCommand([&](std::ostream& out, std::ostream& err) {
+            return ListSetup((s.path / "setup.exe").string(), out, err);
+        });
+        REQUIRE(listed.status == CommandSucceeded);
+        if (c.listed == nullptr) {
+            CHECK(listed.out.find("registration:") == std::string::npos);
+        } else {
+            CHECK(Contains(listed.out, c.listed));
+        }
+    }
+}
+
+TEST_CASE("registration keys are checked like every key") {
+    Scratch s("registration-keys");
+    WriteText(s.path / "kelvo.toml", "[setup.registration]\nversoin = \"1\"\n[[set]]\nname = \"App\"\n");
+    CHECK_THROWS_WITH_AS(LoadProject((s.path / "kelvo.toml").string()),
+                         doctest::Contains("setup.registration.versoin"), ProjectError);
+}
