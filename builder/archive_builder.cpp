@@ -14,6 +14,7 @@
 #include "archive/archive_offset.h"
 #include "archive/check_value.h"
 #include "builder/content_pool.h"
+#include "builder/execution_level.h"
 #include "builder/deflate_encoder.h"
 #include "builder/delta_encoder.h"
 #include "builder/progress.h"
@@ -432,6 +433,8 @@ BuildSummary BuildSetup(const Project& project, const BuildOptions& options) {
     if (options.diskSize != 0 && options.diskSize <= VolumeHeadSize + FileDataHeadSize)
         throw Failure("a disk size of " + std::to_string(options.diskSize) + " bytes leaves no room for data");
     Bytes stub = PrepareStub(ReadWholeFile(options.stub));
+    if (project.userPrivileges && !AskForUserLevel(stub))
+        throw Failure("the setup program " + options.stub + " has no manifest whose execution level kelvo can set");
     SourceIndex sources = IndexSources(project);
     std::string folder = std::filesystem::path(options.output).parent_path().string();
     if (!std::filesystem::is_directory(folder.empty() ? "." : folder))

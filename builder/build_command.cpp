@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "builder/archive_builder.h"
+#include "builder/execution_level.h"
 #include "builder/exit_status.h"
 #include "builder/project.h"
 
@@ -79,6 +80,9 @@ int BuildCommand(const Arguments& arguments) {
     BuildRequest request = ReadRequest(arguments);
     Project project = LoadProject(request.project);
     if (project.needsUninstallProgram) UseUninstallProgram(project, request.uninstaller);
+    // kelvo's uninstall program asks for the setup's level; a program of the
+    // project's own keeps its manifest as it is.
+    if (project.userPrivileges) AskForUserLevel(project.prefixData);
     BuildSummary summary = BuildSetup(project, request.options);
     PrintSummary(request.options.output, summary);
     return CommandSucceeded;

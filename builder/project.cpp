@@ -73,7 +73,8 @@ std::vector<Bytes> ReadTemplates(const TableReader& setup) {
 TableReader SetupReader(const TableReader& root, const toml::table& table) {
     return TableReader(root.Where(), table, "setup",
                        {"title", "wizard-picture", "templates", "remove-earlier-installations", "single-page",
-                        "background", "texts", "uninstaller-program", "delta", "uninstall-texts", "registration"});
+                        "background", "texts", "uninstaller-program", "delta", "uninstall-texts", "registration",
+                        "privileges"});
 }
 
 namespace {
@@ -118,6 +119,7 @@ void ReadSetup(const TableReader& root, Project& project, SetDefaults& defaults)
         if (project.prefixData.empty()) setup.FailAt("uninstaller-program", "names an empty file");
     }
     defaults.automaticDelta = setup.Choice("delta", {"none", "auto"}, 0) == 1;
+    project.userPrivileges = setup.Choice("privileges", {"admin", "user"}, 0) == 1;
     defaults.uninstallTexts = ReadUninstallTexts(setup);
     defaults.registration = ReadRegistration(setup, RegistrationFields());
     ReadBackground(setup, project, defaults.title);

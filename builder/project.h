@@ -14,6 +14,10 @@
 //   templates = "dialogs.rc"           DIALOG 100..109 become dialog templates 0..9;
 //                                      without it the built-in templates
 //   remove-earlier-installations = true
+//   privileges = "admin" | "user"      the execution level the setup and uninstall programs'
+//                                      manifests ask for: requireAdministrator (default) or
+//                                      asInvoker, for sets that install under the user's
+//                                      profile and HKCU
 //   single-page = { page = 2, set = 0 }
 //   uninstaller-program = "uninst.bin"  the uninstall program, stored once as PrefixData
 //                                      and written ahead of each set's uninstaller entry;
@@ -148,6 +152,7 @@ struct Project {
     std::vector<Bytes> dialogTemplates;  // none, or DialogTemplateCount
     std::optional<FixedPageBody> fixedPage;
     std::vector<ProjectSet> sets;
+    bool userPrivileges = false;  // [setup] privileges = "user": the programs ask for no administrator
 };
 
 // Reads and checks a project; throws ProjectError.

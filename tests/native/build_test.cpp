@@ -27,6 +27,7 @@
 #include "builder/archive_builder.h"
 #include "builder/command_line.h"
 #include "builder/default_resources.h"
+#include "builder/execution_level.h"
 #include "builder/project.h"
 #include "builder/setup_commands.h"
 #include "builder/source_glob.h"
@@ -660,4 +661,50 @@ TEST_CASE("a 100 MB file packs and unpacks") {
     Unpacked set = UnpackSet(0);
     CHECK(set.contents.at("large.bin") == ReadBytes(folder + "/large.bin"));
     fs::remove_all(folder);
+}
+
+TEST_CASE("the setup and uninstall programs carry a manifest, whose level follows the project's privileges") {
+    const std::string realUninstaller = std::string(KELVO_SOURCE_DIR) + "/build/bin/kelvo-uninstall.exe";
+    if (!fs::exists(RealStub) || !fs::exists(realUninstaller)) {
+        MESSAGE("no built Windows programs in build/bin (build the Windows tree): the manifest is not checked");
+        return;
+    }
+    std::string folder = ScratchFolder("manifest");
+    WriteBytes(fs::path(folder) / "app.txt", Bytes(10, 'a'));
+    for (const char* privileges : {"", "privileges = \"admin\"\n", "privileges = \"user\"\n"}) {
+        CAPTURE(privileges);
+        WriteText(fs::path(folder) / "kelvo.toml", std::string("[setup]\n") + privileges +
+                                                       "[[set]]\nname = \"App\"\nuninstaller = \"uninst.exe\"\n"
+                                                       "[[set.file]]\nsource = \"app.txt\"\n");
+        std::string output = folder + "/setup.exe";
+        {
+            Silenced quiet(STDOUT_FILENO);
+            REQUIRE(RunBuild({folder + "/kelvo.toml", "-o", output, "--stub", RealStub, "--uninstaller", realUninstaller}) ==
+                    0);
+        }
+        Bytes setup = ReadBytes(output);
+        std::string expected = std::string(privileges).find("user") != std::string::npos ? "asInvoker" : "requireAdministrator";
+        CHECK(ExecutionLevelOf(setup) == expected);
+        // The uninstaller rides in the archive as PrefixData, with the same level.
+        LoadedSetup loaded(output);
+        REQUIRE(loaded.fault == LoadOk);
+        CHECK(ExecutionLevelOf(BodyBytes(setupScript.prefixData)) == expected);
+        std::string text(setup.begin(), setup.end());
+        for (const char* part :
+             {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+              "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+              "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
+              "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""}) {
+            CAPTURE(part);
+            CHECK(Contains(text, part));
+        }
+    }
+    // A user level cannot be set in a program without the manifest.
+    WriteText(fs::path(folder) / "kelvo.toml", "[setup]\nprivileges = \"user\"\n[[set]]\nname = \"App\"\n");
+    int status;
+    {
+        Silenced quiet(STDERR_FILENO);
+        status = RunBuild({folder + "/kelvo.toml", "-o", folder + "/plain.exe", "--stub", FakeStub(folder)});
+    }
+    CHECK(status != 0);
 }
