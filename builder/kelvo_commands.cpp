@@ -21,6 +21,7 @@
 #include "builder/memory_source.h"
 #include "builder/setup_commands.h"
 #include "builder/whole_file.h"
+#include "builder/winget_manifest.h"
 
 namespace {
 
@@ -106,6 +107,14 @@ int Dump(const Arguments& arguments) {
     return DumpSetup(arguments.operands[0], std::cout, std::cerr);
 }
 
+int Manifest(const Arguments& arguments) {
+    ExpectOperands(arguments, 2, "manifest", "winget and one SETUP");
+    if (arguments.operands[0] != "winget") throw UsageError("manifest knows only winget, not '" + arguments.operands[0] + "'");
+    std::string format = arguments.Get("format", "yaml");
+    if (format != "yaml" && format != "json") throw UsageError("--format is yaml or json, not '" + format + "'");
+    return PrintWingetFragment(arguments.operands[1], format == "json", std::cout, std::cerr);
+}
+
 int Help(const Arguments&) {
     fputs(UsageText(KelvoCommands()).c_str(), stdout);
     return CommandSucceeded;
@@ -138,6 +147,9 @@ const std::vector<Command>& KelvoCommands() {
         {"extract", "SETUP -d DIR [--set N]", "write set N's files (default 0) under DIR",
          {{"dir", 'd', "DIR", nullptr}, {"set", 's', "N", nullptr}}, Extract, nullptr},
         {"dump", "SETUP", "print every record as JSON", {}, Dump, nullptr},
+        {"manifest", "winget [--format yaml|json] SETUP",
+         "print the installer switches and return codes of a winget manifest",
+         {{"format", 0, "FORMAT", nullptr}}, Manifest, nullptr},
         {"encode", "[-l LEVEL] INPUT OUTPUT", "compress INPUT into a stream (LEVEL 0..12, default 9)",
          {{"level", 'l', "LEVEL", nullptr}}, Encode, nullptr},
         {"decode", "INPUT OUTPUT", "expand a stream written by encode", {}, Decode, nullptr},

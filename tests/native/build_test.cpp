@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "archive/archive_offset.h"
 #include "archive/check_value.h"
 #include "archive/file_data.h"
@@ -31,6 +33,7 @@
 #include "builder/project.h"
 #include "builder/setup_commands.h"
 #include "builder/source_glob.h"
+#include "builder/winget_manifest.h"
 #include "builder/volume_layout.h"
 #include "common/paths.h"
 #include "tests/support/kelvo_commands.h"
@@ -707,4 +710,53 @@ TEST_CASE("the setup and uninstall programs carry a manifest, whose level follow
         status = RunBuild({folder + "/kelvo.toml", "-o", folder + "/plain.exe", "--stub", FakeStub(folder)});
     }
     CHECK(status != 0);
+}
+
+TEST_CASE("kelvo manifest winget prints the switches and return codes, in YAML and in JSON") {
+    std::string folder = ScratchFolder("winget");
+    WriteBytes(fs::path(folder) / "app.txt", Bytes(10, 'a'));
+    bool real = fs::exists(RealStub);
+    for (bool user : {false, true}) {
+        if (user && !real) break;  // the level lives in the real program's manifest
+        CAPTURE(user);
+        WriteText(fs::path(folder) / "kelvo.toml", std::string("[setup]\n") + (user ? "privileges = \"user\"\n" : "") +
+                                                       "[[set]]\nname = \"App\"\n[[set.file]]\nsource = \"app.txt\"\n"
+                                                       "[[set]]\nname = \"Lite\"\n");
+        std::string setup = folder + "/setup.exe";
+        {
+            Silenced quiet(STDOUT_FILENO);
+            REQUIRE(RunBuild({folder + "/kelvo.toml", "-o", setup, "--stub", real ? RealStub : FakeStub(folder)}) == 0);
+        }
+        std::ostringstream yaml, json, errors;
+        REQUIRE(PrintWingetFragment(setup, false, yaml, errors) == CommandSucceeded);
+        REQUIRE(PrintWingetFragment(setup, true, json, errors) == CommandSucceeded);
+        std::string scope = user ? "user" : "machine";
+        CHECK(Contains(yaml.str(), "it installs set 0, \"App\" (of 2; add /INSTALLSET=N to the switches)\n"));
+        std::string body = yaml.str().substr(yaml.str().find('\n') + 1);
+        CHECK(body == "InstallerType: exe\nScope: " + scope +
+                          "\nInstallerSwitches:\n  Silent: '/QUIET'\n  SilentWithProgress: '/PASSIVE'\n"
+                          "  InstallLocation: '/TARGET=\"<INSTALLPATH>\"'\n  Log: '/LOG=\"<LOGPATH>\"'\n"
+                          "InstallerSuccessCodes:\n  - 0\nExpectedReturnCodes:\n"
+                          "  - InstallerReturnCode: 3010\n    ReturnResponse: rebootRequiredToFinish\n"
+                          "  - InstallerReturnCode: 1641\n    ReturnResponse: rebootInitiated\n"
+                          "  - InstallerReturnCode: 1602\n    ReturnResponse: cancelledByUser\n"
+                          "  - InstallerReturnCode: 1618\n    ReturnResponse: installInProgress\n"
+                          "  - InstallerReturnCode: 1639\n    ReturnResponse: invalidParameter\n"
+                          "  - InstallerReturnCode: 112\n    ReturnResponse: diskFull\n");
+        nlohmann::json parsed = nlohmann::json::parse(json.str());
+        CHECK(parsed["Scope"] == scope);
+        CHECK(parsed["InstallerSwitches"]["Silent"] == "/QUIET");
+        CHECK(parsed["InstallerSwitches"]["SilentWithProgress"] == "/PASSIVE");
+        CHECK(parsed["InstallerSwitches"]["InstallLocation"] == "/TARGET=\"<INSTALLPATH>\"");
+        CHECK(parsed["InstallerSwitches"]["Log"] == "/LOG=\"<LOGPATH>\"");
+        CHECK(parsed["InstallerSuccessCodes"] == nlohmann::json::array({0}));
+        std::map<int, std::string> codes;
+        for (const auto& code : parsed["ExpectedReturnCodes"]) codes[code["InstallerReturnCode"]] = code["ReturnResponse"];
+        CHECK(codes == std::map<int, std::string>{{112, "diskFull"},
+                                                  {1602, "cancelledByUser"},
+                                                  {1618, "installInProgress"},
+                                                  {1639, "invalidParameter"},
+                                                  {1641, "rebootInitiated"},
+                                                  {3010, "rebootRequiredToFinish"}});
+    }
 }
