@@ -643,6 +643,18 @@ const u32 English = 0x0409, German = 0x0407;
 
 }  // namespace
 
+// "library.dll" with the version rules `flags` and the version and language
+// it would install.
+static TestFileEntry VersionedEntry(u8 flags, u32 high, u32 low, u32 language) {
+    TestFileEntry entry;
+    entry.name = "library.dll";
+    entry.flags = flags;
+    entry.version.versionHigh = high;
+    entry.version.versionLow = low;
+    entry.version.language = language;
+    return entry;
+}
+
 TEST_CASE("the version and language rules ask before an existing newer or foreign file is replaced") {
     const char* const NoQuestion = nullptr;
     struct Case {
@@ -685,13 +697,7 @@ TEST_CASE("the version and language rules ask before an existing newer or foreig
         Engine engine;
         ScratchFolder scratch(ScratchLabel);
         TestArchive archive(scratch.Path("setup.exe"));
-        TestFileEntry entry;
-        entry.name = "library.dll";
-        entry.flags = c.flags;
-        entry.version.versionHigh = c.high;
-        entry.version.versionLow = c.low;
-        entry.version.language = c.language;
-        archive.AddEntry(entry);
+        archive.AddEntry(VersionedEntry(c.flags, c.high, c.low, c.language));
         archive.Open();
         std::string destination = scratch.Path("library.dll");
         if (c.existing == text) scratch.Make("library.dll", "no version here");
@@ -853,13 +859,7 @@ TEST_CASE("unattended, a newer or foreign file is kept and a locked one left for
         runOptions.mode = QuietRun;
         ScratchFolder scratch(ScratchLabel);
         TestArchive archive(scratch.Path("setup.exe"));
-        TestFileEntry entry;
-        entry.name = "library.dll";
-        entry.flags = c.flags;
-        entry.version.versionHigh = c.high;
-        entry.version.versionLow = c.low;
-        entry.version.language = c.language;
-        archive.AddEntry(entry);
+        archive.AddEntry(VersionedEntry(c.flags, c.high, c.low, c.language));
         archive.Open();
         std::string destination = scratch.Path("library.dll");
         REQUIRE(CopyFileA(VersionedLibrary(1).c_str(), destination.c_str(), FALSE));
