@@ -133,6 +133,10 @@ static LoadFault LoadRecord(FileHandle file, const RecordHeader& header, bool* f
             fault = LoadRawWord(file, header, word);
             if (fault == LoadOk) setupScript.setupFlags = ReadU32(word);
             return fault;
+        case InstallPaceRecord:
+            fault = LoadRawWord(file, header, word);
+            if (fault == LoadOk) setupScript.batchMilliseconds = ReadU32(word);
+            return fault;
         case FixedPageRecord:
             fault = LoadRawWord(file, header, word);
             if (fault != LoadOk) return fault;

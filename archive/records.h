@@ -44,6 +44,7 @@ enum RecordId : u16 {
     FilePatchesRecord = 0x1242,
     // Extensions: records earlier setup programs pass over by their length.
     RegistrationRecord = 0x1260,
+    InstallPaceRecord = 0x1261,
     FileDataRecord = 0x7F7F,
 };
 
@@ -158,6 +159,10 @@ const u32 RegistrationFixedSize = 8;
 const u32 RegistrationTextCount = 5;
 const u32 RegistrationNoModify = 0x01;
 const u32 RegistrationNoRepair = 0x02;
+
+// InstallPace (setup-wide): u32 milliseconds. Each tick of the progress page
+// installs entries until that much time is used, instead of one entry.
+const u32 DefaultBatchMilliseconds = 25;
 
 // InstallSet SetFlags.
 const u16 DestinationChangeable = 0x02;

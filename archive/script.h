@@ -20,6 +20,7 @@ struct InstallSetSlot {
 
 struct SetupScript {
     u32 setupFlags;
+    u32 batchMilliseconds;  // InstallPace: 0 installs one entry a tick
     LoadedBody wizardPicture;
     LoadedBody backgroundPicture;
     LoadedBody backgroundTitle;

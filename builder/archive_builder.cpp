@@ -80,6 +80,8 @@ struct RecordPlan {
 Bytes LeadingRecords(const Project& project, int level) {
     Bytes out;
     PutBytes(out, RecordBytes(SetupFlagsRecord, EncodeSetupFlags(project.setupFlags)));
+    if (project.batchMilliseconds != 0)
+        PutBytes(out, RecordBytes(InstallPaceRecord, EncodeSetupFlags(project.batchMilliseconds)));
     if (!project.wizardPicture.empty()) PutBytes(out, RecordBytes(WizardPictureRecord, project.wizardPicture, level));
     if (!project.backgroundPicture.empty())
         PutBytes(out, RecordBytes(BackgroundPictureRecord, project.backgroundPicture, level));

@@ -82,6 +82,10 @@ void PrintOverview(const LoadedSetup& setup, std::ostream& out) {
         << Counted(setupScript.setCount, "install set", "install sets") << '\n';
     out << "  file data:         " << FileDataText(setup) << '\n';
     out << "  setup flags:       " << SetupFlagsText() << '\n';
+    out << "  install pace:      "
+        << (setupScript.batchMilliseconds != 0 ? "entries for " + std::to_string(setupScript.batchMilliseconds) + " ms a tick"
+                                               : std::string("one entry a tick"))
+        << '\n';
     out << "  wizard picture:    " << PictureText(setupScript.wizardPicture) << '\n';
     out << "  background:        " << PictureText(setupScript.backgroundPicture) << '\n';
     if (setupScript.backgroundTitle.data != nullptr)

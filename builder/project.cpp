@@ -74,7 +74,7 @@ TableReader SetupReader(const TableReader& root, const toml::table& table) {
     return TableReader(root.Where(), table, "setup",
                        {"title", "wizard-picture", "templates", "remove-earlier-installations", "single-page",
                         "background", "texts", "uninstaller-program", "delta", "uninstall-texts", "registration",
-                        "privileges"});
+                        "privileges", "pace"});
 }
 
 namespace {
@@ -120,6 +120,7 @@ void ReadSetup(const TableReader& root, Project& project, SetDefaults& defaults)
     }
     defaults.automaticDelta = setup.Choice("delta", {"none", "auto"}, 0) == 1;
     project.userPrivileges = setup.Choice("privileges", {"admin", "user"}, 0) == 1;
+    if (setup.Choice("pace", {"batch", "classic"}, 0) == 1) project.batchMilliseconds = 0;
     defaults.uninstallTexts = ReadUninstallTexts(setup);
     defaults.registration = ReadRegistration(setup, RegistrationFields());
     ReadBackground(setup, project, defaults.title);

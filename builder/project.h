@@ -14,6 +14,9 @@
 //   templates = "dialogs.rc"           DIALOG 100..109 become dialog templates 0..9;
 //                                      without it the built-in templates
 //   remove-earlier-installations = true
+//   pace = "batch" | "classic"         batch (default, an extension record): each tick of the
+//                                      progress page installs entries for about 25 ms;
+//                                      classic: one entry a tick, as setups always did
 //   privileges = "admin" | "user"      the execution level the setup and uninstall programs'
 //                                      manifests ask for: requireAdministrator (default) or
 //                                      asInvoker, for sets that install under the user's
@@ -152,7 +155,8 @@ struct Project {
     std::vector<Bytes> dialogTemplates;  // none, or DialogTemplateCount
     std::optional<FixedPageBody> fixedPage;
     std::vector<ProjectSet> sets;
-    bool userPrivileges = false;  // [setup] privileges = "user": the programs ask for no administrator
+    bool userPrivileges = false;
+    uint32_t batchMilliseconds = DefaultBatchMilliseconds;  // 0: [setup] pace = "classic"  // [setup] privileges = "user": the programs ask for no administrator
 };
 
 // Reads and checks a project; throws ProjectError.

@@ -103,6 +103,7 @@ const char* RecordName(uint16_t id) {
         case RegistryEntriesRecord: return "registry entries";
         case FilePatchesRecord: return "file patches";
         case RegistrationRecord: return "registration";
+        case InstallPaceRecord: return "install pace";
         case FileDataRecord: return "file data";
         default: return "unknown record";
     }

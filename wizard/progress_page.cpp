@@ -1,8 +1,11 @@
-// The progress page: runs the installation one file entry per timer tick,
-// so the window keeps painting and Cancel is heard between entries, and
-// draws the overall progress as a bar of blocks.
+// The progress page: runs the installation one file entry per timer tick
+// (or, with an InstallPace record, as many as fit in its time), so the
+// window keeps painting and Cancel is heard between entries, and draws the
+// overall progress as a bar of blocks.
 #include "archive/script.h"
 #include "archive/texts.h"
+#include "common/helpers.h"
+#include "common/paths.h"
 #include "engine/installation.h"
 #include "engine/messages.h"
 #include "engine/setup_state.h"
@@ -14,13 +17,34 @@
 const UINT_PTR StepTimer = 11;
 const UINT FirstStepDelay = 100;  // ms
 const UINT NextStepDelay = 50;    // ms
+const UINT NextBatchDelay = USER_TIMER_MINIMUM;  // ms: the batch itself takes the time
 
 static u32 percent;
 static UINT_PTR stepTimer;
 static bool paused;
 
+// In a batch the bar and the item line show only the batch's last entry:
+// the listener keeps what it is told, and the batch's end shows it.
+static bool batching;
+static bool percentWaiting;
+static u32 waitingPercent;
+static char waitingItem[PathCapacity];
+
+static void ShowPercent(u32 value) {
+    percentWaiting = batching;
+    if (batching)
+        waitingPercent = value;
+    else
+        SetProgressPercent(value);
+}
+
 // The engine's listener: the bar, the item line, and the page's end.
-static void ShowItem(const char* text) { SetDlgItemTextA(progressWindow, ProgressItem, text); }
+static void ShowItem(const char* text) {
+    if (batching)
+        CopyPath(waitingItem, text, PathCapacity);
+    else
+        SetDlgItemTextA(progressWindow, ProgressItem, text);
+}
 static bool PageCancelledByUser() { return pageResult == PageCancelled; }
 static void CancelPage() { pageResult = PageCancelled; }
 static void ShowFinishPage() {
@@ -30,7 +54,7 @@ static void ShowFinishPage() {
         EndPage(NextBit);  // the progress window alone closes when it is done
 }
 // Writable data: the read-only section of the program has no room to spare.
-static ProgressListener progressPageListener = {SetProgressPercent, ShowItem, PageCancelledByUser, CancelPage,
+static ProgressListener progressPageListener = {ShowPercent, ShowItem, PageCancelledByUser, CancelPage,
                                                 ShowFinishPage};
 
 void SetProgressPage(HWND page) {
@@ -106,12 +130,33 @@ static void ArmTimer(HWND page, UINT delay) {
     if (stepTimer == 0) InstallRemainingEntries();
 }
 
+// A click or key waiting for the page (not the mouse moving over it).
+static bool InputWaiting() { return HIWORD(GetQueueStatus(QS_MOUSEBUTTON | QS_KEY)) != 0; }
+
+// Installs entries until the pace's time is used, the user has pressed a
+// button or a key (Cancel is then heard before the next entry), or the
+// installation stops; shows the last entry's item and percentage.
+static bool InstallBatch(u32 budget) {
+    batching = true;
+    percentWaiting = false;
+    waitingItem[0] = '\0';
+    DWORD start = GetTickCount();
+    bool more;
+    do more = InstallNextEntry();
+    while (more && pageResult == PageRunning && GetTickCount() - start < budget && !InputWaiting());
+    batching = false;
+    if (waitingItem[0] != '\0') ShowItem(waitingItem);
+    if (percentWaiting) ShowPercent(waitingPercent);
+    return more;
+}
+
 static void Step(HWND page) {
     if (!engineRunning || paused) return;
     KillTimer(page, StepTimer);
     stepTimer = 0;  // no tick may arrive while the entry is installed
-    if (InstallNextEntry())
-        ArmTimer(page, NextStepDelay);
+    u32 budget = setupScript.batchMilliseconds;
+    if (budget != 0 ? InstallBatch(budget) : InstallNextEntry())
+        ArmTimer(page, budget != 0 ? NextBatchDelay : NextStepDelay);
     else
         FinishInstallation();
 }

@@ -760,3 +760,29 @@ TEST_CASE("kelvo manifest winget prints the switches and return codes, in YAML a
                                                   {3010, "rebootRequiredToFinish"}});
     }
 }
+
+TEST_CASE("kelvo asks for batches of entries a tick unless the project keeps the classic pace") {
+    std::string folder = ScratchFolder("pace");
+    WriteBytes(fs::path(folder) / "app.txt", Bytes(10, 'a'));
+    struct Case {
+        const char* setup;
+        uint32_t milliseconds;
+    };
+    const Case cases[] = {{"", DefaultBatchMilliseconds},
+                          {"[setup]\npace = \"batch\"\n", DefaultBatchMilliseconds},
+                          {"[setup]\npace = \"classic\"\n", 0}};
+    for (const Case& c : cases) {
+        CAPTURE(c.setup);
+        WriteText(fs::path(folder) / "kelvo.toml", std::string(c.setup) + "[[set]]\nname = \"App\"\n[[set.file]]\nsource = \"app.txt\"\n");
+        std::string setup = folder + "/setup.exe";
+        {
+            Silenced quiet(STDOUT_FILENO);
+            REQUIRE(RunBuild({folder + "/kelvo.toml", "-o", setup, "--stub", FakeStub(folder)}) == 0);
+        }
+        LoadedSetup loaded(setup);
+        REQUIRE(loaded.fault == LoadOk);
+        CHECK(setupScript.batchMilliseconds == c.milliseconds);
+    }
+    WriteText(fs::path(folder) / "kelvo.toml", "[setup]\npace = \"fast\"\n[[set]]\nname = \"App\"\n");
+    CHECK_THROWS_AS(LoadProject(folder + "/kelvo.toml"), ProjectError);
+}
