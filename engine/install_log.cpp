@@ -13,6 +13,8 @@
 const u32 LogLineCapacity = 1200;
 const u32 WideLineCapacity = LogLineCapacity;
 const u32 Utf8LineCapacity = 3 * LogLineCapacity + 2;
+// The system's text for an error code.
+const u32 SystemTextCapacity = 512;
 
 bool OpenInstallLog(const char* path) {
     installLog = CreateNewFile(path);
@@ -57,7 +59,7 @@ void LogLine(const char* event, const char* subject, const char* detail) {
 }
 
 void LogSystemError(const char* event, const char* subject, u32 error) {
-    char text[512];
+    char text[SystemTextCapacity];
     if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
                        sizeof text, nullptr) == 0)
         wsprintfA(text, "system error %lu", static_cast<unsigned long>(error));

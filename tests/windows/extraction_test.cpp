@@ -843,6 +843,26 @@ TEST_CASE("a locked destination asks Abort, Retry or Ignore") {
     }
 }
 
+// Replaces r's destination while another program holds it open, on NT,
+// where no question may be asked; true when the restart operations then
+// hold the move of the temporary file onto the destination (and forgets them).
+bool ReplacedAtRestartOnNt(Replacement& r) {
+    bool savedIsNt = isNt;
+    isNt = true;
+    HANDLE holder = HoldOpen(r.destination);
+    MessageBoxAnswerer answerer({IDABORT});
+    r.Replace();
+    CHECK(answerer.Stop().empty());
+    CloseHandle(holder);
+    std::vector<std::string> pending = PendingOperations();
+    ForgetPendingOperations(r.scratch.Root());
+    isNt = savedIsNt;
+    bool found = false;
+    for (size_t i = 0; i + 1 < pending.size(); i += 2)
+        found = found || (pending[i] == "\\??\\" + r.temporary && pending[i + 1] == "!\\??\\" + r.destination);
+    return found;
+}
+
 TEST_CASE("unattended, a newer or foreign file is kept and a locked one left for the restart, with no box") {
     struct Case {
         const char* name;
@@ -871,24 +891,11 @@ TEST_CASE("unattended, a newer or foreign file is kept and a locked one left for
     SUBCASE("a locked file, tried again and then left for the restart") {
         Engine engine;
         runOptions.mode = PassiveRun;
-        bool savedIsNt = isNt;
-        isNt = true;
         Replacement r;
-        HANDLE holder = HoldOpen(r.destination);
-        MessageBoxAnswerer answerer({IDABORT});
-        r.Replace();
-        CHECK(answerer.Stop().empty());
-        CloseHandle(holder);
-        std::vector<std::string> pending = PendingOperations();
-        ForgetPendingOperations(r.scratch.Root());
-        isNt = savedIsNt;
+        CHECK(ReplacedAtRestartOnNt(r));
         CHECK(r.Entry()->outcome == FileReplaced);
         CHECK(restartNeeded);
         CHECK(ReadWholeFile(r.destination) == "old contents");  // until the restart
-        bool found = false;
-        for (size_t i = 0; i + 1 < pending.size(); i += 2)
-            found = found || (pending[i] == "\\??\\" + r.temporary && pending[i + 1] == "!\\??\\" + r.destination);
-        CHECK(found);
     }
     ResetSetupState();
     SetProgressPage(nullptr);
@@ -913,26 +920,12 @@ TEST_CASE("a locked file in the Windows or system folder is replaced at the next
     for (u8 folder : {WindowsFolder, SystemFolder}) {
         CAPTURE(int(folder));
         Engine engine;
-        bool savedIsNt = isNt;
-        isNt = true;
         Replacement r(folder);
-        HANDLE holder = HoldOpen(r.destination);
-        MessageBoxAnswerer answerer({IDABORT});
-        r.Replace();
-        CHECK(answerer.Stop().empty());
-        CloseHandle(holder);
-        std::vector<std::string> pending = PendingOperations();
-        ForgetPendingOperations(r.scratch.Root());
-        isNt = savedIsNt;
-
+        CHECK(ReplacedAtRestartOnNt(r));
         CHECK(r.Entry()->outcome == FileReplaced);
         CHECK(restartNeeded);
         CHECK(ReadWholeFile(r.temporary) == "new contents");  // kept for the restart
         CHECK(ReadWholeFile(r.destination) == "old contents");
-        bool found = false;
-        for (size_t i = 0; i + 1 < pending.size(); i += 2)
-            found = found || (pending[i] == "\\??\\" + r.temporary && pending[i + 1] == "!\\??\\" + r.destination);
-        CHECK(found);
     }
 }
 
