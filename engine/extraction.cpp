@@ -17,6 +17,7 @@
 #include "common/file.h"
 #include "common/helpers.h"
 #include "common/paths.h"
+#include "common/platform.h"
 #include "engine/install_log.h"
 #include "engine/messages.h"
 #include "engine/progress.h"
@@ -66,16 +67,24 @@ static u32 ExtensionStart(const char* path) {
 
 void SetExtension(char* path, const char* extension) { strcpy(path + ExtensionStart(path), extension); }
 
-// `name` (PathCapacity bytes) = `from` with `extension`, its last character
-// counted up as a byte while a file of that name exists. False when the name
-// does not fit or every value up to 0xFF is taken; `name` then holds the
-// last name tried, or `from` cut to fit.
-static bool MakeFreeName(char* name, const char* from, const char* extension) {
+// Starts a free name: `name` (PathCapacity bytes) = `from` with
+// `extension`. Returns its last character, which the search counts up as a
+// byte while the name is taken; null when the name does not fit (`name`
+// then holds `from` cut to fit).
+static u8* StartFreeName(char* name, const char* from, const char* extension) {
     CopyPath(name, from, PathCapacity);
     u32 end = ExtensionStart(from) + static_cast<u32>(strlen(extension));
-    if (end >= PathCapacity) return false;
+    if (end >= PathCapacity) return nullptr;
     SetExtension(name, extension);
-    u8* last = reinterpret_cast<u8*>(name + end - 1);
+    return reinterpret_cast<u8*>(name + end - 1);
+}
+
+// A free name for a file another call creates (a copy, a delta's output).
+// False when the name does not fit or every value up to 0xFF is taken;
+// `name` then holds the last name tried, or `from` cut to fit.
+static bool MakeFreeName(char* name, const char* from, const char* extension) {
+    u8* last = StartFreeName(name, from, extension);
+    if (last == nullptr) return false;
     while (FileExists(name)) {
         if (*last == 0xFF) return false;
         ++*last;
@@ -83,15 +92,40 @@ static bool MakeFreeName(char* name, const char* from, const char* extension) {
     return true;
 }
 
-// The check value of the finished file at `path`: 16 (naming it) when it
-// cannot be read, 21 (naming WorkPath) when it differs from `expected`.
+// Access to the temporary file of a decoded entry: written, read back for
+// its check and, on NT, renamed into place through the same handle (Windows
+// 98 knows neither DELETE access nor a rename by handle).
+static DWORD ScratchFileAccess() { return GENERIC_READ | GENERIC_WRITE | (IsNtPlatform() ? DELETE : 0); }
+
+// Creates a new file at a free name as MakeFreeName finds it, but in one
+// step: the creation itself tells that a name is taken, so no name is
+// looked up twice. NoFile when no name is free or the file cannot be made.
+static FileHandle CreateFreeFile(char* name, const char* from, const char* extension) {
+    u8* last = StartFreeName(name, from, extension);
+    if (last == nullptr) return NoFile;
+    for (;;) {
+        HANDLE file = CreateFileA(name, ScratchFileAccess(), 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return reinterpret_cast<FileHandle>(file);
+        DWORD error = GetLastError();
+        if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || *last == 0xFF) return NoFile;
+        ++*last;
+    }
+}
+
+// The check value of a finished file, read from its start through `file`:
+// 16 (naming `path`) when it cannot be read, 21 (naming WorkPath) when it
+// differs from `expected`.
+static bool VerifyOpenFile(FileHandle file, const char* path, u32 expected) {
+    u32 value = 0;
+    if (SeekFile(file, 0, SeekFromStart) != 0 || !CheckFile(file, &value)) return Fail(CannotOpenFile, path);
+    return value == expected || Fail(CheckValueMismatch, WorkPath);
+}
+
 static bool VerifyFile(const char* path, u32 expected) {
     FileHandle file = OpenExistingFile(path, OpenRead);
-    u32 value = 0;
-    bool read = file != NoFile && CheckFile(file, &value);
+    bool verified = file != NoFile ? VerifyOpenFile(file, path, expected) : Fail(CannotOpenFile, path);
     CloseFile(file);
-    if (!read) return Fail(CannotOpenFile, path);
-    return value == expected || Fail(CheckValueMismatch, WorkPath);
+    return verified;
 }
 
 // The blocks behind an entry's fixed part: the version block, then the times.
@@ -349,10 +383,14 @@ static bool ProduceDeltaBase(const FileEntry* entry, FileHandle file) {
 
 bool ProduceEntryContents(const FileEntry* entry, u32 startPercent, u32 endPercent) {
     FileHandle file = NoFile;
-    if (MakeFreeName(ScratchPath, WorkPath, ProducedExtension)) {
-        if ((entry->entryFlags & CopiedFromSetupFolder) != 0)
+    u8 flags = entry->entryFlags;
+    if ((flags & CopiedFromSetupFolder) != 0) {
+        if (MakeFreeName(ScratchPath, WorkPath, ProducedExtension))
             return CopyFromSetupFolder(EntryString(entry, EntryFileName), ScratchPath);
-        file = CreateNewFile(ScratchPath);
+    } else if ((flags & DeltaEntry) != 0) {
+        if (MakeFreeName(ScratchPath, WorkPath, ProducedExtension)) file = CreateNewFile(ScratchPath);
+    } else {
+        file = CreateFreeFile(ScratchPath, WorkPath, ProducedExtension);
     }
     if (file == NoFile) {
         // The name is not this entry's file: the driver must not delete it.
@@ -360,20 +398,29 @@ bool ProduceEntryContents(const FileEntry* entry, u32 startPercent, u32 endPerce
         ScratchPath[0] = '\0';
         return false;
     }
-    if ((entry->entryFlags & DeltaEntry) != 0)
+    if ((flags & DeltaEntry) != 0)
         return ProduceDeltaBase(entry, file) && ApplyDelta(entry, ScratchPath, startPercent, endPercent);
 
-    bool uninstaller = (entry->entryFlags & UninstallerEntry) != 0;
+    bool uninstaller = (flags & UninstallerEntry) != 0;
     const LoadedBody& prefix = setupScript.prefixData;
     // The uninstaller is its prefix block followed by the entry's own data
-    // (that data alone when the archive has no prefix).
-    bool written = (!uninstaller || prefix.data == nullptr ||
-                    WriteProduced(file, prefix.data, prefix.size, ScratchPath)) &&
-                   DecodeEntryData(entry, file);
-    if (written && !uninstaller) SetEntryFileTimes(entry, file);
-    CloseFile(file);
-    // The uninstaller gets its log appended later and is not checked.
-    return written && (uninstaller || VerifyFile(ScratchPath, entry->checkValue));
+    // (that data alone when the archive has no prefix). It gets its log
+    // appended later and is not checked.
+    bool produced = (!uninstaller || prefix.data == nullptr ||
+                     WriteProduced(file, prefix.data, prefix.size, ScratchPath)) &&
+                    DecodeEntryData(entry, file) &&
+                    (uninstaller || VerifyOpenFile(file, ScratchPath, entry->checkValue));
+    if (produced && !uninstaller) SetEntryFileTimes(entry, file);
+    if (produced)
+        scratchFile = file;  // kept open for the move into place
+    else
+        CloseFile(file);
+    return produced;
+}
+
+void CloseScratchFile() {
+    CloseFile(scratchFile);
+    scratchFile = NoFile;
 }
 
 // ---------------------------------------------------------------------------
@@ -384,10 +431,8 @@ static bool IsLockedError(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
-static bool IsReadOnlyFile(const char* path) {
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-}
+// A lookup that failed because nothing is at the path.
+static bool IsMissingError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 // True when the file at WorkPath already has the entry's size and check
 // value. A file that cannot be read is not taken for the same file.
@@ -449,6 +494,60 @@ i32 HandleLockedDestination(FileEntry* entry, const char* temporaryFile) {
     return answer;  // after Abort the outcome stays FileNotReplaced
 }
 
+// The system's rename of an open file (NT 4 onwards), with the new name as
+// a full native path.
+typedef LONG(WINAPI* SetInformationFileFunction)(HANDLE file, void* status, void* information, ULONG length,
+                                                   int informationClass);
+const int FileRenameInformationClass = 10;
+struct IoStatus {
+    void* status;
+    ULONG_PTR information;
+};
+struct RenameInformation {
+    BOOLEAN replaceIfExists;
+    HANDLE rootDirectory;
+    ULONG nameBytes;
+    WCHAR name[WorkPathCapacity + 8];
+};
+
+// Renames the open temporary file to WorkPath through its handle, which
+// spares the system opening it once more for the move. False when this
+// system has no such rename, WorkPath is neither on a drive nor on a
+// network share, or the rename fails; the caller then moves it by name.
+static bool RenameOpenFile(FileHandle file) {
+    HMODULE system = IsNtPlatform() ? GetModuleHandleA("ntdll.dll") : nullptr;
+    SetInformationFileFunction setInformation =
+        system != nullptr ? reinterpret_cast<SetInformationFileFunction>(
+                                reinterpret_cast<void*>(GetProcAddress(system, "NtSetInformationFile")))
+                          : nullptr;
+    bool network = WorkPath[0] == '\\' && WorkPath[1] == '\\';
+    if (setInformation == nullptr || (!network && (WorkPath[1] != ':' || WorkPath[2] != '\\'))) return false;
+    // "\??\C:\..." for a drive, "\??\UNC\server\..." for a share.
+    static const WCHAR DrivePrefix[] = L"\\??\\";
+    static const WCHAR SharePrefix[] = L"\\??\\UNC";
+    const WCHAR* prefix = network ? SharePrefix : DrivePrefix;
+    u32 prefixLength = network ? 7 : 4;
+    RenameInformation rename;
+    rename.replaceIfExists = FALSE;
+    rename.rootDirectory = nullptr;
+    memcpy(rename.name, prefix, prefixLength * sizeof(WCHAR));
+    int converted = MultiByteToWideChar(CP_ACP, 0, WorkPath + (network ? 1 : 0), -1, rename.name + prefixLength,
+                                        static_cast<int>(WorkPathCapacity));
+    if (converted <= 1) return false;
+    rename.nameBytes = static_cast<ULONG>((prefixLength + converted - 1) * sizeof(WCHAR));
+    IoStatus status;
+    return setInformation(reinterpret_cast<HANDLE>(file), &status, &rename, sizeof rename,
+                          FileRenameInformationClass) >= 0;
+}
+
+// Moves the temporary file to WorkPath: through its handle when the entry's
+// contents were decoded here (the handle is closed either way), else by name.
+static bool MoveIntoPlace(const char* temporaryFile) {
+    bool renamed = scratchFile != NoFile && RenameOpenFile(scratchFile);
+    CloseScratchFile();
+    return renamed || MoveFileA(temporaryFile, WorkPath);
+}
+
 void ReplaceDestination(FileEntry* entry, const char* temporaryFile) {
     entry->outcome = FileNotReplaced;
     // Remembered across retries, so the new file is read-only again even
@@ -457,18 +556,23 @@ void ReplaceDestination(FileEntry* entry, const char* temporaryFile) {
     bool replaced = false;
     lockedRetries = 0;
     for (;;) {
-        if (IsReadOnlyFile(WorkPath)) {
+        DWORD attributes = GetFileAttributesA(WorkPath);
+        // Nothing there: the file is new, with no delete to try.
+        if (attributes == INVALID_FILE_ATTRIBUTES && IsMissingError(GetLastError())) break;
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
             readOnly = true;
-            SetFileAttributesA(WorkPath, GetFileAttributesA(WorkPath) & ~FILE_ATTRIBUTE_READONLY);
+            SetFileAttributesA(WorkPath, attributes & ~FILE_ATTRIBUTE_READONLY);
         }
         replaced = DeleteFileA(WorkPath) != FALSE;
         // Any other failure (no file there) makes the file new.
         if (replaced || !IsLockedError(GetLastError())) break;
+        // The questions and the restart need the temporary file closed.
+        CloseScratchFile();
         if (HandleLockedDestination(entry, temporaryFile) != IDRETRY) return;
     }
     // A failed move leaves the entry not replaced, which the driver reports
     // naming WorkPath, instead of counting a file that is not there.
-    if (!MoveFileA(temporaryFile, WorkPath)) {
+    if (!MoveIntoPlace(temporaryFile)) {
         DeleteFileA(temporaryFile);
         return;
     }

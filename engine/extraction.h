@@ -22,8 +22,11 @@ bool CheckVersionRules(const FileEntry* entry);
 // Makes a free temporary name beside WorkPath in ScratchPath and writes and
 // checks the entry's contents there. False with engineState (and, where it
 // names a file, MessagePath) set; ScratchPath then names the file to delete,
-// or is empty when no file of this entry was created.
+// or is empty when no file of this entry was created. Contents decoded here
+// leave their file open in scratchFile for ReplaceDestination to move;
+// CloseScratchFile closes it for any other use of the file.
 bool ProduceEntryContents(const FileEntry* entry, u32 startPercent, u32 endPercent);
+void CloseScratchFile();
 
 // Builds the entry's contents from `baseFile` and the entry's delta streams
 // and leaves them under baseFile's name. Moves the progress bar within

@@ -21,6 +21,20 @@ static u32 RootLength(const char* path) {
     return 0;
 }
 
+// True when the current directory is `folder` (which ends in a backslash):
+// the folder of the previous entry, most often this one's, is entered
+// already, and the current directory is the program's own to read.
+static bool IsCurrentFolder(const char* folder) {
+    char current[PathCapacity];
+    DWORD length = GetCurrentDirectoryA(PathCapacity, current);
+    if (length == 0 || length >= PathCapacity - 1) return false;
+    if (current[length - 1] != '\\') {
+        current[length] = '\\';
+        current[length + 1] = '\0';
+    }
+    return lstrcmpiA(current, folder) == 0;
+}
+
 i32 CreateFolderPath(const char* path) {
     char* folder;
     if (!AllocateZeroedBlock(PathCapacity, &folder)) return -1;
@@ -32,7 +46,8 @@ i32 CreateFolderPath(const char* path) {
     if (strchr(level, '\\') == nullptr) {
         RemoveTrailingBackslash(folder);
         if (!EnterOrCreate(folder)) result = 1;
-    } else {
+    } else if (!IsCurrentFolder(folder) && !SetCurrentDirectoryA(folder)) {
+        // Some level is missing: each is entered, or made, from the root down.
         for (char* slash; (slash = strchr(level, '\\')) != nullptr; level = slash + 1) {
             *slash = '\0';
             bool entered = EnterOrCreate(folder);

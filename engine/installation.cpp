@@ -89,6 +89,7 @@ static bool WriteEntry(FileEntry* entry, bool inUse, u32 startPercent, u32 endPe
     CreateFolderPath(WorkPath);
     if (!ProduceEntryContents(entry, startPercent, endPercent)) return false;
     if (inUse) {
+        CloseScratchFile();
         ScheduleAtRestart(WorkPath, ScratchPath);
         restartNeeded = true;
         ScratchPath[0] = '\0';  // the restart owns the temporary file now
@@ -177,6 +178,7 @@ bool InstallNextEntry() {
         CreateDesktopShortcut(entry);
         ShowProgressPercent(endPercent);
     } else if (ScratchPath[0] != '\0') {
+        CloseScratchFile();
         DeleteFileA(ScratchPath);  // no half-written file is left behind
         ScratchPath[0] = '\0';
     }

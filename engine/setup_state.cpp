@@ -26,6 +26,7 @@ i32 entryIndex = -1;
 FileEntry* nextEntry;
 bool engineRunning;
 const ProgressListener* progressListener;
+FileHandle scratchFile = NoFile;
 
 FileHandle installLog = NoFile;
 
@@ -55,6 +56,7 @@ void ResetSetupState() {
     nextEntry = nullptr;
     engineRunning = false;
     progressListener = nullptr;
+    scratchFile = NoFile;
     installLog = NoFile;
     restartNeeded = false;
     launchChecked = true;

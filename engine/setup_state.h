@@ -72,13 +72,15 @@ extern HWND progressWindow;
 
 // Engine (engine/installation.cpp): its error state and the system's code
 // behind it, the entry handled last (-1 before the first), the next one,
-// whether an installation runs, and where progress goes.
+// whether an installation runs, and where progress goes; the temporary file
+// of the entry being written while it stays open for its move into place.
 extern i32 engineState;
 extern u32 systemError;
 extern i32 entryIndex;
 extern FileEntry* nextEntry;
 extern bool engineRunning;
 extern const ProgressListener* progressListener;
+extern FileHandle scratchFile;
 
 // The log (engine/install_log.cpp): open while the run writes one.
 extern FileHandle installLog;

@@ -198,6 +198,7 @@ TEST_CASE("the temporary file takes the destination's name with .$$A, counting u
         SetWorkPath(scratch.Path(c.destination));
 
         CHECK(ProduceEntryContents(archive.Entry(0), 0, 100));
+        CloseScratchFile();  // the file stays open for its move into place
         CHECK(engineState == NoEngineError);
         CHECK(std::string(ScratchPath) == scratch.Path(c.expected));
         CHECK(ReadWholeFile(ScratchPath) == "new contents");
@@ -233,6 +234,7 @@ TEST_CASE("an entry's data is decoded whole, across stored blocks, and gets the 
         SetWorkPath(scratch.Path("data.bin"));
 
         REQUIRE(ProduceEntryContents(archive.Entry(0), 0, 100));
+        CloseScratchFile();  // the file stays open for its move into place
         CHECK(ReadWholeFileBytes(ScratchPath) == contents);
         HANDLE file = CreateFileA(ScratchPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         REQUIRE(file != INVALID_HANDLE_VALUE);
@@ -375,6 +377,7 @@ TEST_CASE("the uninstaller is its prefix block and its data, and is not checked"
         SetWorkPath(scratch.Path("uninstall.exe"));
 
         REQUIRE(ProduceEntryContents(archive.Entry(0), 0, 100));
+        CloseScratchFile();  // the file stays open for its move into place
         std::vector<u8> expected = withPrefix ? prefix : std::vector<u8>();
         std::vector<u8> data = TestBytes("entry data");
         expected.insert(expected.end(), data.begin(), data.end());
