@@ -555,6 +555,14 @@ void ReplaceDestination(FileEntry* entry, const char* temporaryFile) {
     bool readOnly = false;
     bool replaced = false;
     lockedRetries = 0;
+    // A new file, the common case, needs no look at the destination first:
+    // the rename fails when something is there, and the steps below follow.
+    if (scratchFile != NoFile && RenameOpenFile(scratchFile)) {
+        CloseScratchFile();
+        entry->outcome = FileNew;
+        LogLine("installed", WorkPath);
+        return;
+    }
     for (;;) {
         DWORD attributes = GetFileAttributesA(WorkPath);
         // Nothing there: the file is new, with no delete to try.

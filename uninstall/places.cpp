@@ -29,6 +29,7 @@ const u32 SystemFolderCount = sizeof systemFolders / sizeof systemFolders[0];
 static char destination[PathCapacity];
 // Each without a trailing backslash; empty when the system has no such folder.
 static char folderPaths[SystemFolderCount][PathCapacity];
+static bool foldersLookedUp;
 
 static void LookUpFolder(const SystemFolder& folder, char* path) {
     path[0] = '\0';
@@ -45,10 +46,19 @@ static void LookUpFolder(const SystemFolder& folder, char* path) {
     RemoveTrailingBackslash(path);
 }
 
+// The system's folders are looked up when the first record outside the
+// destination needs them: the shell's lookups cost more than removing a few
+// files, and a log whose records all lie in the destination needs none.
+static void LookUpSystemFolders() {
+    if (foldersLookedUp) return;
+    for (u32 i = 0; i < SystemFolderCount; i++) LookUpFolder(systemFolders[i], folderPaths[i]);
+    foldersLookedUp = true;
+}
+
 void InitPlaces(const char* folder) {
     CopyPath(destination, folder, PathCapacity - 1);
     AppendBackslash(destination);
-    for (u32 i = 0; i < SystemFolderCount; i++) LookUpFolder(systemFolders[i], folderPaths[i]);
+    foldersLookedUp = false;
 }
 
 const char* DestinationFolder() { return destination; }
@@ -94,6 +104,7 @@ static bool Join(char* path, const char* folder, const char* rest, const char* n
 }
 
 static bool IsSystemFolder(const char* folder, PlaceKind kind) {
+    LookUpSystemFolders();
     u32 length = static_cast<u32>(strlen(folder));
     for (u32 i = 0; i < SystemFolderCount; i++) {
         if (systemFolders[i].kind == kind && folderPaths[i][0] != '\0' && strlen(folderPaths[i]) == length &&
@@ -124,6 +135,7 @@ static bool EndsWithLink(const char* name) {
 
 bool ResolveShortcutRecord(const char* folder, const char* name, char* path, u32* root) {
     if (!IsPlainName(name, static_cast<u32>(strlen(name))) || !EndsWithLink(name)) return false;
+    LookUpSystemFolders();
     for (u32 i = 0; i < SystemFolderCount; i++) {
         u32 length = static_cast<u32>(strlen(folderPaths[i]));
         if (systemFolders[i].kind != MenuPlace || length == 0 || strlen(folder) < length ||

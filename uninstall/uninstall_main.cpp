@@ -130,7 +130,9 @@ static u32 Uninstall(const UninstallData& data, StartMode mode, const char* orig
     u32 steps = RecordCount(data.fileList, data.fileListLength) +
                 RecordCount(data.shortcutList, data.shortcutListLength) +
                 RecordCount(data.settings, data.settingsLength) + ExtraSteps;
-    run.window = OpenProgressWindow(GetModuleHandleA(nullptr), UninstallTextOf(data, CaptionText), steps);
+    // A quiet uninstall, like a quiet setup, shows no window at all.
+    if (mode != QuietStart)
+        run.window = OpenProgressWindow(GetModuleHandleA(nullptr), UninstallTextOf(data, CaptionText), steps);
     RemoveLoggedItems(&run);
     if (mode == RelocatedStart) RemoveOriginal(&run, original);
     if (mode == QuietStart) LeaveOwnFileForRestart(original);
