@@ -72,6 +72,16 @@ static UINT_PTR CALLBACK FolderBrowserHook(HWND dialog, UINT message, WPARAM wPa
     return FALSE;
 }
 
+// The file dialog's library is loaded when a browser first opens: linked
+// in, it would load at every start, and with it the printer support it uses.
+typedef BOOL(WINAPI* FileDialogFunction)(OPENFILENAMEA* dialog);
+static FileDialogFunction SaveFileDialog() {
+    HMODULE library = LoadLibraryA("comdlg32.dll");
+    return library != nullptr ? reinterpret_cast<FileDialogFunction>(
+                                    reinterpret_cast<void*>(GetProcAddress(library, "GetSaveFileNameA")))
+                              : nullptr;
+}
+
 BOOL BrowseForFolder(HWND owner, char* path) {
     if (selectionChanged == 0) selectionChanged = RegisterWindowMessageA("commdlg_LBSelChangedNotify");
     char* fileName = nullptr;
@@ -94,7 +104,8 @@ BOOL BrowseForFolder(HWND owner, char* path) {
         dialog.Flags = OFN_ENABLEHOOK | OFN_ENABLETEMPLATEHANDLE;
         dialog.lpfnHook = FolderBrowserHook;
         hookReady = false;
-        chosen = GetSaveFileNameA(&dialog);
+        FileDialogFunction showDialog = SaveFileDialog();
+        chosen = showDialog != nullptr && showDialog(&dialog);
         if (chosen) CopyPath(path, selectedFolder, PathCapacity);
     }
     FreeTemplate(browseTemplate);
