@@ -166,14 +166,23 @@ static bool IsFolder(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// One pass over the file list; `kept` holds a byte per record, written by
-// the decide pass and read by the remove pass.
-static void WalkFileList(RemovalRun* run, FilePass pass, u8* kept) {
+// What the decide pass learns of each record, a byte each, for the passes
+// after it: whether the file stays, and whether the record names a folder
+// (looked up once: the later passes would only find the same).
+const u8 KeptRecord = 1;
+const u8 FolderRecord = 2;
+
+// One pass over the file list; `records` holds a byte per record, written
+// by the decide pass and read by the passes after it.
+static void WalkFileList(RemovalRun* run, FilePass pass, u8* records) {
     Cursor cursor = MakeCursor(run->data->fileList, run->data->fileListLength);
     u32 count;
     if (!TakeU32(cursor, &count)) return;
     const u32 destinationRoot = static_cast<u32>(strlen(DestinationFolder())) - 1;
     char folder[ResolvedCapacity], name[ResolvedCapacity], path[ResolvedCapacity];
+    // The folder the folder pass last climbed from for a file: the next
+    // file of the same folder would climb the same way, to the same end.
+    char climbed[ResolvedCapacity] = "";
     for (u32 i = 0; i < count; i++) {
         u8 flags;
         if (!TakeCountedText(cursor, folder, ResolvedCapacity) || !TakeCountedText(cursor, name, ResolvedCapacity) ||
@@ -184,30 +193,31 @@ static void WalkFileList(RemovalRun* run, FilePass pass, u8* kept) {
             if (pass == DecidePass) run->refused++;
             continue;
         }
-        // A record may name a folder by its last part, as a file is named.
-        isFolder = isFolder || IsFolder(path);
-        if (pass == DecidePass && !isFolder) {
-            kept[i] = DecideFile(run, path, flags);
-        } else if (pass == RemovePass && !isFolder) {
-            if (!kept[i]) RemoveFile(run, path, flags);
+        if (pass == DecidePass) {
+            // A record may name a folder by its last part, as a file is named.
+            if (isFolder || IsFolder(path)) {
+                records[i] = FolderRecord;
+            } else if (DecideFile(run, path, flags)) {
+                records[i] = KeptRecord;
+            }
+            continue;
+        }
+        isFolder = records != nullptr ? (records[i] & FolderRecord) != 0 : isFolder || IsFolder(path);
+        if (pass == RemovePass && !isFolder) {
+            if ((records[i] & KeptRecord) == 0) RemoveFile(run, path, flags);
         } else if (pass == FolderPass && folder[0] == LogDestinationFolder) {
             // Folder entries may come before folders inside them: climbing
             // from each record removes every level once it is empty.
-            if (isFolder) RemoveDirectoryA(path);
+            if (isFolder) {
+                RemoveDirectoryA(path);  // its climb below tries its parents again
+            } else if (strcmp(folder, climbed) == 0) {
+                continue;
+            } else {
+                strcpy(climbed, folder);
+            }
             RemoveEmptyFolders(path, destinationRoot);
         }
     }
-}
-
-// The decide and remove passes. Every record takes at least one byte of the
-// list, so its length bounds the number of decisions. Without memory for
-// them no file is touched: better left behind than removed against the count.
-static void RemoveFiles(RemovalRun* run) {
-    u8* kept;
-    if (!AllocateZeroedBlock(run->data->fileListLength + 1, &kept)) return;
-    WalkFileList(run, DecidePass, kept);
-    WalkFileList(run, RemovePass, kept);
-    ReleaseBlock(&kept);
 }
 
 static void RemoveShortcuts(RemovalRun* run) {
@@ -242,9 +252,17 @@ static void RemoveUninstallKey(RemovalRun* run) {
 }
 
 void RemoveLoggedItems(RemovalRun* run) {
-    RemoveFiles(run);
+    // Every record takes at least one byte of the list, so its length
+    // bounds the number of records. Without memory for their decisions no
+    // file is touched: better left behind than removed against the count.
+    u8* records = nullptr;
+    if (AllocateZeroedBlock(run->data->fileListLength + 1, &records)) {
+        WalkFileList(run, DecidePass, records);
+        WalkFileList(run, RemovePass, records);
+    }
     RemoveShortcuts(run);
-    WalkFileList(run, FolderPass, nullptr);
+    WalkFileList(run, FolderPass, records);
+    ReleaseBlock(&records);
     RemoveSettings(run);
     RemoveUninstallKey(run);
 }

@@ -202,6 +202,10 @@ TEST_CASE("started with /X it removes what the log lists below its folder and no
     scratch.Folder("App\\Data");
     scratch.Folder("App\\Named");
     scratch.Make("App\\kept.txt", "not listed");
+    scratch.Folder("App\\Pair");
+    scratch.Make("App\\Pair\\one.txt", "1");
+    scratch.Make("App\\Pair\\two.txt", "2");
+    scratch.Folder("App\\Pair\\Empty");
     std::string inUse = scratch.Make("App\\busy.txt", "in use");
     SetFileAttributesA(scratch.Make("App\\read-only.txt", "r").c_str(), FILE_ATTRIBUTE_READONLY);
     MakeTestKey();
@@ -215,6 +219,10 @@ TEST_CASE("started with /X it removes what the log lists below its folder and no
         {{".\\sub\\deep", "b.txt", 0}, "App\\sub", false},  // its emptied folders go too
         {{".\\Data", "", 0}, "App\\Data", false},
         {{".", "Named", 0}, "App\\Named", false},  // a folder named like a file
+        {{".\\Pair", "one.txt", 0}, "App\\Pair\\one.txt", false},
+        {{".\\Pair", "two.txt", 0}, "App\\Pair\\two.txt", false},
+        // Emptied last, by a folder record behind its files: the folder goes then.
+        {{".\\Pair\\Empty", "", 0}, "App\\Pair", false},
         {{".", "two.dll", LogSharedLibrary}, "App\\two.dll", true},  // still counted once
         {{".", "one.dll", LogSharedLibrary}, "App\\one.dll", true},  // without questions a shared file stays
         {{".\\..", "outside.txt", 0}, "outside.txt", true},         // climbs out of the destination: refused
