@@ -75,19 +75,42 @@ static bool IsReplaceable(const char* path) {
     return replaceable;
 }
 
+// The length of the folder part of `path`, its last backslash included.
+static u32 FolderPartLength(const char* path) {
+    const char* slash = strrchr(path, '\\');
+    return slash != nullptr ? static_cast<u32>(slash + 1 - path) : 0;
+}
+
+// True when WorkPath lies directly in `missing`, a folder found missing for
+// an earlier entry: none of its files can be there, and asking for each
+// would have the system search the folder above it every time.
+static bool InMissingFolder(const char* missing) {
+    u32 length = FolderPartLength(WorkPath);
+    return length != 0 && strlen(missing) == length &&
+           CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, WorkPath, static_cast<int>(length), missing,
+                          static_cast<int>(length)) == CSTR_EQUAL;
+}
+
 DiskCheck CheckDiskSpace() {
     u32 freeKilobytes = GetFreeKilobytes(DestinationPath);
     u64 cluster = static_cast<u64>(GetClusterKilobytes(DestinationPath)) * 1024;
     u64 need = 0, largest = 0;
     writeProtectionFound = false;
+    char missingFolder[WorkPathCapacity] = "";
     FileEntry* entry = currentFirstEntry;
     for (u32 i = 0; i < currentFileCount; i++, entry = NextFileEntry(entry)) {
         bool inUse = ResolveDestination(entry);
         u64 size = RoundUp(entry->size, cluster);
         if (size > largest) largest = size;
         if (entry->entryKind == SetupFolderFile || entry->entryKind == FolderEntry) continue;
-        FileHandle existing = OpenExistingFile(WorkPath, OpenRead);
+        bool folderMissing = InMissingFolder(missingFolder);
+        FileHandle existing = folderMissing ? NoFile : OpenExistingFile(WorkPath, OpenRead);
         if (existing == NoFile) {
+            if (!folderMissing && GetLastError() == ERROR_PATH_NOT_FOUND) {
+                u32 length = FolderPartLength(WorkPath);
+                memcpy(missingFolder, WorkPath, length);
+                missingFolder[length] = '\0';
+            }
             need += size;
             continue;
         }

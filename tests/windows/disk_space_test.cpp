@@ -97,6 +97,15 @@ TEST_CASE("the disk check counts clusters, the largest file once more, and what 
         CurrentEntries less({{"a.bin", KeptFile, SetFolder, a}, {"b.bin", KeptFile, SetFolder, (m - 1) * cluster}});
         CHECK(CheckDiskSpace() == DiskCheckPassed);
     }
+    SUBCASE("files of a missing folder need their size; a file that exists beside that folder is still found") {
+        WriteWholeFile("S:\\check\\a.bin", std::string(a, 'a'));
+        // a.bin took k of the free clusters, so k + m are left; counted as
+        // new, it would need k more than that.
+        CurrentEntries entries({{"new\\b.bin", KeptFile, SetFolder, (m - 1) * cluster},
+                                {"new\\c.bin", KeptFile, SetFolder, 0},
+                                {"a.bin", KeptFile, SetFolder, a}});
+        CHECK(CheckDiskSpace() == DiskCheckPassed);
+    }
     SUBCASE("folders and files beside the setup need nothing, but their size counts as the largest") {
         CurrentEntries small({{"a.bin", KeptFile, SetFolder, a}, {"folder", FolderEntry, SetFolder, 0},
                               {"beside.bin", SetupFolderFile, SetFolder, a}});
