@@ -6,7 +6,9 @@ set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER gcc)
 set(CMAKE_CXX_COMPILER g++)
-set(CMAKE_C_FLAGS_INIT "-m32")
-set(CMAKE_CXX_FLAGS_INIT "-m32")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
+# Position-dependent code, as mingw builds the setup program: position-
+# independent i686 code would give up a register to the global offset table.
+set(CMAKE_C_FLAGS_INIT "-m32 -fno-pie")
+set(CMAKE_CXX_FLAGS_INIT "-m32 -fno-pie")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32 -no-pie")
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
