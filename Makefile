@@ -1,6 +1,8 @@
-# Entry points for building and testing Kelvo. Two CMake build trees:
+# Entry points for building and testing Kelvo. Two main CMake build trees:
 # build/native (kelvo, native tests, benchmarks) and build/windows
-# (kelvo-setup.exe, Windows tests run under Wine); build/fuzz on request.
+# (kelvo-setup.exe, Windows tests run under Wine); build/fuzz on request,
+# and build/i686, the decoder's benchmark for i686 Linux, which `make bench`
+# builds and runs (bench/inflate_i686.sh, under qemu-user where needed).
 # On a machine whose kernel runs no 32-bit programs, Wine cannot run the
 # i686 programs: there test, demo and bench also build build/windows64, the
 # same sources for x86-64 (programs in build/bin64, for the tests only), and
@@ -103,6 +105,9 @@ demo-tours:
 # bench/install_bench.sh installs under Wine against NSIS (makensis comes
 # with deps); its payloads are a quarter size unless BENCH_FULL=1. Where only
 # 64-bit Wine runs, it runs the 64-bit build against NSIS's amd64 installers.
+# bench/inflate_i686.sh runs the decoder's benchmark built for i686, the
+# setup program's processor, and prints "inflate i686 ours/libdeflate: R
+# ours/zlib: R" (with instruction counts too where it runs under emulation).
 bench:
 	@$(MAKE) --no-print-directory deps
 	@$(MAKE) --no-print-directory all
@@ -113,6 +118,7 @@ bench:
 	  case "$$b" in *.sh) [ $$arch != none ] || { echo "=== $$b SKIPPED: this machine runs neither Wine's 32-bit nor its 64-bit programs"; continue; };; esac; \
 	  echo "=== $$b"; KELVO_WINE_ARCH=$$arch "$$b" || exit 1; \
 	done
+	@echo "=== bench/inflate_i686.sh"; JOBS=$(JOBS) bash bench/inflate_i686.sh
 	@echo "setup program size: $$(stat -c %s $(SETUP_EXE)) bytes"
 	@echo "uninstall program size: $$(stat -c %s build/bin/kelvo-uninstall.exe) bytes"
 
