@@ -31,6 +31,15 @@ const u32 InvalidEntry = 1u << 13;
 const u32 LinkEntry = 1u << 14;
 const u32 LiteralEntry = 1u << 15;
 
+// The fast loop's helpers must be inlined even where the program is built
+// for size (-Os), which otherwise keeps them as calls that pass the bit
+// buffer through memory.
+#if defined(__GNUC__)
+#define HOT_INLINE inline __attribute__((always_inline))
+#else
+#define HOT_INLINE inline
+#endif
+
 static inline u32 EntryBits(u32 entry) { return entry & 0xFF; }
 static inline u32 EntryExtra(u32 entry) { return (entry >> 8) & 0xF; }
 static inline u32 EntryValue(u32 entry) { return entry >> 16; }
@@ -44,12 +53,11 @@ const u32 MaxDynamicLiterals = 286;
 const u32 MaxDynamicDistances = 30;
 
 // Root widths. Dynamic blocks use wide roots so that almost every symbol
-// takes one lookup; the fixed codes are at most 9 and 5 bits long and fit
-// their roots whole.
+// takes one lookup. The fixed codes (at most 9 and 5 bits long) fit the same
+// roots whole, so every block's lookups use the same constant widths: on
+// i686 that keeps the width and its mask out of the scarce registers.
 const u32 LiteralRootBits = 10;
 const u32 DistanceRootBits = 8;
-const u32 FixedLiteralRootBits = 9;
-const u32 FixedDistanceRootBits = 5;
 const u32 CodeLengthRootBits = 7;
 
 // Table capacities. A code is complete before its table is filled, and a
@@ -58,8 +66,8 @@ const u32 CodeLengthRootBits = 7;
 // 15 - root. The builder still refuses to exceed these.
 const u32 LiteralTableSize = (1u << LiteralRootBits) + (MaxDynamicLiterals / 6 + 1) * 32;
 const u32 DistanceTableSize = (1u << DistanceRootBits) + (MaxDynamicDistances / 8 + 1) * 128;
-const u32 FixedLiteralTableSize = 1u << FixedLiteralRootBits;
-const u32 FixedDistanceTableSize = 1u << FixedDistanceRootBits;
+const u32 FixedLiteralTableSize = 1u << LiteralRootBits;
+const u32 FixedDistanceTableSize = 1u << DistanceRootBits;
 const u32 CodeLengthTableSize = 1u << CodeLengthRootBits;
 
 // The bit reader's buffer is a machine word; a fast refill tops it up to at
@@ -67,7 +75,7 @@ const u32 CodeLengthTableSize = 1u << CodeLengthRootBits;
 // length/distance pair (15 + 5 + 15 + 13 = 48 bits) at once.
 typedef uintptr_t BitBuffer;
 const u32 BitBufferBits = sizeof(BitBuffer) * 8;
-const u32 MaxPairBits = 48;
+const u32 MaxLengthExtraBits = 5;
 
 // The fast loop runs while this much input is buffered and while more than
 // one iteration's output fits before the window's end: the window must never
@@ -111,6 +119,11 @@ struct Inflater {
 };
 
 static inline BitBuffer LowBits(u32 n) { return (static_cast<BitBuffer>(1) << n) - 1; }
+
+// Masks of 0..15 low bits: one load where a shift by a variable count would
+// take three instructions and the shift register.
+static const u16 LowMasks[16] = {0x0,   0x1,   0x3,   0x7,   0xF,   0x1F,   0x3F,   0x7F,
+                                 0xFF,  0x1FF, 0x3FF, 0x7FF, 0xFFF, 0x1FFF, 0x3FFF, 0x7FFF};
 
 // Length bases grow by 1 for 8 steps, then by 2, 4, 8 and 16 for 4 steps
 // each and by 32 for 3 steps; the last symbol means 258 with no extra bits.
@@ -305,7 +318,7 @@ static bool TakeBits(Inflater& s, u32 n, u32* value) {
 // that at least BitBufferBits - 8 bits are buffered. Needs sizeof(BitBuffer)
 // readable bytes at `next`. Bits above the count repeat the bytes at `next`,
 // which the next refill ORs in again unchanged.
-static inline void RefillFast(BitBuffer& bits, u32& count, const u8*& next) {
+static HOT_INLINE void RefillFast(BitBuffer& bits, u32& count, const u8*& next) {
     BitBuffer word;
     memcpy(&word, next, sizeof word);
     bits |= word << count;
@@ -339,7 +352,7 @@ static bool CopyMatchChecked(Inflater& s, u32 distance, u32 length) {
 // A source behind the window start lies in the previous lap, at the end of the
 // window (zero-filled before the first lap ends). Nothing is written past the
 // match: the slots ahead still hold history that later matches may reach.
-static inline void CopyMatchFast(u8* window, u32 position, u32 distance, u32 length) {
+static HOT_INLINE void CopyMatchFast(u8* window, u32 position, u32 distance, u32 length) {
     if (distance == WindowSize) return;  // each byte is copied onto itself
     u8* out = window + position;
     u32 from = position >= distance ? position - distance : position + WindowSize - distance;
@@ -374,19 +387,17 @@ static inline void CopyMatchFast(u8* window, u32 position, u32 distance, u32 len
 // ---------------------------------------------------------------------------
 struct BlockCodes {
     const u32* literals;
-    u32 literalRoot;
     const u32* distances;
-    u32 distanceRoot;
 };
 
 // Looks up one symbol with whatever the caller has buffered (enough for the
 // longest code) and consumes its code.
-static inline u32 LookUp(const u32* table, u32 rootBits, BitBuffer& bits, u32& count) {
+static HOT_INLINE u32 LookUp(const u32* table, u32 rootBits, BitBuffer& bits, u32& count) {
     u32 entry = table[bits & LowBits(rootBits)];
     if (entry & LinkEntry) {
         bits >>= rootBits;
         count -= rootBits;
-        entry = table[EntryValue(entry) + (bits & LowBits(EntryExtra(entry)))];
+        entry = table[EntryValue(entry) + (static_cast<u32>(bits) & LowMasks[EntryExtra(entry)])];
     }
     bits >>= EntryBits(entry);
     count -= EntryBits(entry);
@@ -403,7 +414,7 @@ static bool DecodeChecked(Inflater& s, const u32* table, u32 rootBits, u32* entr
 // Returns InflateOk to go on; *ended is set at the end of the block.
 static InflateStatus DecodeStepChecked(Inflater& s, const BlockCodes& codes, bool* ended) {
     u32 entry, extra, distanceEntry, distanceExtra;
-    if (!DecodeChecked(s, codes.literals, codes.literalRoot, &entry)) return InflateInputEnded;
+    if (!DecodeChecked(s, codes.literals, LiteralRootBits, &entry)) return InflateInputEnded;
     if (entry & LiteralEntry) return PutByte(s, static_cast<u8>(EntryValue(entry))) ? InflateOk : InflateSinkRefused;
     if (entry & InvalidEntry) return InflateBadData;
     if (entry & EndOfBlockEntry) {
@@ -411,7 +422,7 @@ static InflateStatus DecodeStepChecked(Inflater& s, const BlockCodes& codes, boo
         return InflateOk;
     }
     if (!TakeBits(s, EntryExtra(entry), &extra)) return InflateInputEnded;
-    if (!DecodeChecked(s, codes.distances, codes.distanceRoot, &distanceEntry)) return InflateInputEnded;
+    if (!DecodeChecked(s, codes.distances, DistanceRootBits, &distanceEntry)) return InflateInputEnded;
     if (distanceEntry & InvalidEntry) return InflateBadData;
     if (!TakeBits(s, EntryExtra(distanceEntry), &distanceExtra)) return InflateInputEnded;
     u32 length = EntryValue(entry) + extra;
@@ -419,58 +430,94 @@ static InflateStatus DecodeStepChecked(Inflater& s, const BlockCodes& codes, boo
     return CopyMatchChecked(s, distance, length) ? InflateOk : InflateSinkRefused;
 }
 
+// Takes the extra bits an entry calls for (at most 13); the caller has them
+// buffered.
+static HOT_INLINE u32 TakeExtra(u32 entry, BitBuffer& bits, u32& count) {
+    u32 extra = EntryExtra(entry);
+    u32 value = EntryValue(entry) + (static_cast<u32>(bits) & LowMasks[extra]);
+    bits >>= extra;
+    count -= extra;
+    return value;
+}
+
+// For a 32-bit buffer, which may hold less than the longest code: looks up
+// the next literal/length symbol in the root table only, and takes it when
+// its whole code is among the `count` buffered bits (a prefix code's root
+// entry depends on the code's bits only, so the bits beyond may be anything).
+// False, consuming nothing, for a code that is not wholly buffered, one that
+// goes on in a subtable, or an invalid symbol: the caller refills and looks
+// it up in full.
+static HOT_INLINE bool LookUpBuffered(const u32* literals, BitBuffer& bits, u32& count, u32* entry) {
+    u32 found = literals[bits & LowMasks[LiteralRootBits]];
+    if ((found & (LinkEntry | InvalidEntry)) != 0 || EntryBits(found) > count) return false;
+    bits >>= EntryBits(found);
+    count -= EntryBits(found);
+    *entry = found;
+    return true;
+}
+
 // The fast loop: no input or window checks inside, because it runs only while
 // FastInputMargin input bytes are buffered and FastOutputMargin bytes of
-// window are free. After a refill the buffer holds at least 56 bits on 64-bit
-// hosts: enough for three literals (3 x 15 bits) in a row, or for the extra
-// bits, distance code and distance extra bits of a match after a second
-// refill. It stops at the end of the block, on an invalid symbol, or when a
-// margin runs out; *stopEntry tells which.
+// window are free. A refill leaves at least BitBufferBits - 8 bits: 56 on
+// 64-bit hosts, enough for three literals (3 x 15 bits) in a row, or for a
+// length's extra bits and the whole distance that follows; 24 on 32-bit
+// hosts, enough for a length code and its extra bits, or for a distance
+// code, so there a second or third symbol is decoded only when its code is
+// wholly buffered (LookUpBuffered), and a match takes up to three more
+// refills. It stops at the end of the
+// block, on an invalid symbol, or when a margin runs out; *stopEntry tells
+// which.
 static void DecodeFast(Inflater& s, const BlockCodes& codes, u32* stopEntry) {
-    BitBuffer bits = s.bits;
-    u32 count = s.bitCount, position = s.position;
-    const u8* next = s.next;
-    const u8* const end = s.end;
-    u8* const window = s.work->window;
-    const u32* const literals = codes.literals;
-    const u32 literalRoot = codes.literalRoot;
     const bool wideBuffer = BitBufferBits - 8 >= 3 * MaxCodeLength;
     u32 entry = 0;
-    while (static_cast<u32>(end - next) >= FastInputMargin && position < WindowSize - FastOutputMargin) {
+    if (static_cast<u32>(s.end - s.next) < FastInputMargin) {
+        *stopEntry = entry;
+        return;
+    }
+    BitBuffer bits = s.bits;
+    u32 count = s.bitCount;
+    const u8* next = s.next;
+    const u8* const inputLimit = s.end - FastInputMargin;
+    u8* const window = s.work->window;
+    u8* out = window + s.position;
+    u8* const outputLimit = window + (WindowSize - FastOutputMargin);
+    const u32* const literals = codes.literals;
+    while (next <= inputLimit && out < outputLimit) {
         RefillFast(bits, count, next);
-        entry = LookUp(literals, literalRoot, bits, count);
+        entry = LookUp(literals, LiteralRootBits, bits, count);
         if (entry & LiteralEntry) {
-            window[position++] = static_cast<u8>(EntryValue(entry));
-            if (!wideBuffer) continue;
-            entry = LookUp(literals, literalRoot, bits, count);
+            *out++ = static_cast<u8>(EntryValue(entry));
+            if (!wideBuffer && !LookUpBuffered(literals, bits, count, &entry)) continue;
+            if (wideBuffer) entry = LookUp(literals, LiteralRootBits, bits, count);
             if (entry & LiteralEntry) {
-                window[position++] = static_cast<u8>(EntryValue(entry));
-                entry = LookUp(literals, literalRoot, bits, count);
+                *out++ = static_cast<u8>(EntryValue(entry));
+                if (!wideBuffer && !LookUpBuffered(literals, bits, count, &entry)) continue;
+                if (wideBuffer) entry = LookUp(literals, LiteralRootBits, bits, count);
                 if (entry & LiteralEntry) {
-                    window[position++] = static_cast<u8>(EntryValue(entry));
+                    *out++ = static_cast<u8>(EntryValue(entry));
                     continue;
                 }
             }
         }
         if (entry & (EndOfBlockEntry | InvalidEntry)) break;
+        // Refills the buffer only when the bits asked for may be missing,
+        // which a 64-bit buffer never lets happen: at most four refills an
+        // iteration on 32-bit hosts (16 bytes read), two on 64-bit (22).
+        if (count < MaxLengthExtraBits) RefillFast(bits, count, next);
+        u32 length = TakeExtra(entry, bits, count);
         RefillFast(bits, count, next);
-        u32 length = EntryValue(entry) + static_cast<u32>(bits & LowBits(EntryExtra(entry)));
-        bits >>= EntryExtra(entry);
-        count -= EntryExtra(entry);
-        if (BitBufferBits - 8 < MaxPairBits) RefillFast(bits, count, next);
-        entry = LookUp(codes.distances, codes.distanceRoot, bits, count);
+        entry = LookUp(codes.distances, DistanceRootBits, bits, count);
         if (entry & InvalidEntry) break;
-        if (BitBufferBits - 8 < MaxPairBits) RefillFast(bits, count, next);
-        u32 distance = EntryValue(entry) + static_cast<u32>(bits & LowBits(EntryExtra(entry)));
-        bits >>= EntryExtra(entry);
-        count -= EntryExtra(entry);
+        if (count < EntryExtra(entry)) RefillFast(bits, count, next);
+        u32 distance = TakeExtra(entry, bits, count);
+        u32 position = static_cast<u32>(out - window);
         CopyMatchFast(window, position, distance, length);
-        position += length;
+        out += length;
         entry = 0;
     }
     s.bits = bits;
     s.bitCount = count;
-    s.position = position;
+    s.position = static_cast<u32>(out - window);
     s.next = next;
     *stopEntry = entry;
 }
@@ -495,10 +542,10 @@ static void BuildFixedTables(Inflater& s) {
     memset(lengths + 256, 7, 24);
     memset(lengths + 280, 8, 8);
     Workspace& w = *s.work;
-    BuildTable({w.fixedLiterals, FixedLiteralTableSize, FixedLiteralRootBits, LiteralCode}, lengths, LiteralSymbols,
+    BuildTable({w.fixedLiterals, FixedLiteralTableSize, LiteralRootBits, LiteralCode}, lengths, LiteralSymbols,
                w.bases);
     memset(lengths, 5, DistanceSymbols);
-    BuildTable({w.fixedDistances, FixedDistanceTableSize, FixedDistanceRootBits, DistanceCode}, lengths,
+    BuildTable({w.fixedDistances, FixedDistanceTableSize, DistanceRootBits, DistanceCode}, lengths,
                DistanceSymbols, w.bases);
     s.fixedBuilt = true;
 }
@@ -506,7 +553,7 @@ static void BuildFixedTables(Inflater& s) {
 static InflateStatus DecodeFixedBlock(Inflater& s) {
     if (!s.fixedBuilt) BuildFixedTables(s);
     Workspace& w = *s.work;
-    BlockCodes codes = {w.fixedLiterals, FixedLiteralRootBits, w.fixedDistances, FixedDistanceRootBits};
+    BlockCodes codes = {w.fixedLiterals, w.fixedDistances};
     return DecodeHuffmanBlock(s, codes);
 }
 
@@ -568,7 +615,7 @@ static InflateStatus DecodeDynamicBlock(Inflater& s) {
         status = BuildTable({w.distances, DistanceTableSize, DistanceRootBits, DistanceCode}, lengths + literalCount,
                             distanceCount, w.bases);
     if (status != InflateOk) return status;
-    BlockCodes codes = {w.literals, LiteralRootBits, w.distances, DistanceRootBits};
+    BlockCodes codes = {w.literals, w.distances};
     return DecodeHuffmanBlock(s, codes);
 }
 
