@@ -98,8 +98,14 @@ start_prefix() {
 registry_lines() {
     local root="$1" file="$work/export.reg"
     rm -f "$file"
-    wine reg export "$root" "$(winepath -w "$file" 2>>"$log")" /y </dev/null >>"$log" 2>&1 8>&- ||
-        fail "wine reg export $root failed"
+    # Right after a restart, under load, Wine's reg has been seen to fail
+    # once with "The operation completed successfully": it gets two more tries.
+    local try
+    for try in 1 2 3; do
+        wine reg export "$root" "$(winepath -w "$file" 2>>"$log")" /y </dev/null >>"$log" 2>&1 8>&- && break
+        [ "$try" -lt 3 ] || fail "wine reg export $root failed"
+        sleep 1
+    done
     iconv -f UTF-16LE -t UTF-8 "$file" | tr -d '\r' | sed -e ':a' -e '/\\$/N; s/\\\n *//; ta' |
         awk '/^\[/ { key = substr($0, 2, length($0) - 2); next } /^$/ { next } key != "" { print key "\\" $0 }'
 }
