@@ -464,9 +464,8 @@ static HOT_INLINE bool LookUpBuffered(const u32* literals, BitBuffer& bits, u32&
 // hosts, enough for a length code and its extra bits, or for a distance
 // code, so there a second or third symbol is decoded only when its code is
 // wholly buffered (LookUpBuffered), and a match takes up to three more
-// refills. It stops at the end of the
-// block, on an invalid symbol, or when a margin runs out; *stopEntry tells
-// which.
+// refills. It stops at the end of the block, on an invalid symbol, or when
+// a margin runs out; *stopEntry tells which.
 static void DecodeFast(Inflater& s, const BlockCodes& codes, u32* stopEntry) {
     const bool wideBuffer = BitBufferBits - 8 >= 3 * MaxCodeLength;
     u32 entry = 0;
@@ -487,12 +486,16 @@ static void DecodeFast(Inflater& s, const BlockCodes& codes, u32* stopEntry) {
         entry = LookUp(literals, LiteralRootBits, bits, count);
         if (entry & LiteralEntry) {
             *out++ = static_cast<u8>(EntryValue(entry));
-            if (!wideBuffer && !LookUpBuffered(literals, bits, count, &entry)) continue;
-            if (wideBuffer) entry = LookUp(literals, LiteralRootBits, bits, count);
+            if (wideBuffer)
+                entry = LookUp(literals, LiteralRootBits, bits, count);
+            else if (!LookUpBuffered(literals, bits, count, &entry))
+                continue;
             if (entry & LiteralEntry) {
                 *out++ = static_cast<u8>(EntryValue(entry));
-                if (!wideBuffer && !LookUpBuffered(literals, bits, count, &entry)) continue;
-                if (wideBuffer) entry = LookUp(literals, LiteralRootBits, bits, count);
+                if (wideBuffer)
+                    entry = LookUp(literals, LiteralRootBits, bits, count);
+                else if (!LookUpBuffered(literals, bits, count, &entry))
+                    continue;
                 if (entry & LiteralEntry) {
                     *out++ = static_cast<u8>(EntryValue(entry));
                     continue;

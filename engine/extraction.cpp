@@ -572,7 +572,7 @@ void ReplaceDestination(FileEntry* entry, const char* temporaryFile) {
             SetFileAttributesA(WorkPath, attributes & ~FILE_ATTRIBUTE_READONLY);
         }
         replaced = DeleteFileA(WorkPath) != FALSE;
-        // Any other failure (no file there) makes the file new.
+        // Any other failure makes the file new, as a missing one does.
         if (replaced || !IsLockedError(GetLastError())) break;
         // The questions and the restart need the temporary file closed.
         CloseScratchFile();
