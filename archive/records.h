@@ -45,6 +45,8 @@ enum RecordId : u16 {
     // Extensions: records earlier setup programs pass over by their length.
     RegistrationRecord = 0x1260,
     InstallPaceRecord = 0x1261,
+    CodePageRecord = 0x1262,
+    LanguageTextsRecord = 0x1263,
     FileDataRecord = 0x7F7F,
 };
 
@@ -163,6 +165,23 @@ const u32 RegistrationNoRepair = 0x02;
 // InstallPace (setup-wide): u32 milliseconds. Each tick of the progress page
 // installs entries until that much time is used, instead of one entry.
 const u32 DefaultBatchMilliseconds = 25;
+
+// CodePage (setup-wide): u32, the Windows ANSI code page every text and name
+// of the archive is written in. Without it they are in the system's code page.
+// Setup shows texts of another code page through the wide-character calls on
+// NT, and gives the control font the code page's character set.
+//
+// LanguageTexts (a set's record, behind its InstallSet; any number): the
+// set's eleven string tables in one more language.
+//
+//   u16 language (a Windows language id) | u16 code page of its texts |
+//   eleven times: u32 L, then L bytes of a StringTable (L = 0: no table)
+//
+// Setup takes the record whose language is the user's interface language,
+// else the first whose primary language (low ten bits) matches, else the
+// set's own tables, which are the project's first language.
+const u32 LanguageTextsFixedSize = 4;
+const u16 PrimaryLanguageMask = 0x03FF;
 
 // InstallSet SetFlags.
 const u16 DestinationChangeable = 0x02;
