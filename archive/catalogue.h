@@ -47,6 +47,7 @@ enum ButtonText : u32 {
     BrowseOkCaption = 4,
     StopCaption = 5,  // Cancel while installing, and in the folder browser
     RestartCaption = 6,
+    BrowseButtonCaption = 7,  // an extension: when not empty, the destination page's Browse button
 };
 
 // Message table. The numbers from 12 to 22 are also the engine's error

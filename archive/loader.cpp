@@ -94,6 +94,35 @@ static LoadFault LoadBody(FileHandle file, const RecordHeader& header, LoadedBod
     return LoadOk;
 }
 
+static LanguageMatch MatchOfLanguage(u16 language) {
+    if (userLanguage == 0) return NoLanguageMatch;
+    if (language == userLanguage) return ExactLanguageMatch;
+    bool samePrimary = ((language ^ userLanguage) & PrimaryLanguageMask) == 0;
+    return samePrimary ? PrimaryLanguageMatch : NoLanguageMatch;
+}
+
+// A set's texts in one more language, read and checked whole: kept when its
+// language suits the user better than the one kept so far.
+static LoadFault LoadLanguageTexts(FileHandle file, const RecordHeader& header, InstallSetSlot& set) {
+    LoadedBody body = {nullptr, 0};
+    BodyStatus status = ReadRecordBody(file, header, &body.data, &body.size);
+    if (status == BodyNoMemory) return BodyTooLarge;
+    if (status != BodyRead) return (header.flags & CompressedBody) ? BodyDoesNotDecode : RecordBodyCutShort;
+    if (!IsValidLanguageTexts(body.data, body.size)) {
+        ReleaseBlock(&body.data);
+        return DamagedRecord;
+    }
+    LanguageMatch match = MatchOfLanguage(ReadU16(body.data));
+    if (match <= set.languageMatch) {
+        ReleaseBlock(&body.data);
+        return LoadOk;
+    }
+    ReleaseBlock(&set.languageTexts.data);
+    set.languageTexts = body;
+    set.languageMatch = match;
+    return LoadOk;
+}
+
 static LoadFault LoadInstallSet(FileHandle file, const RecordHeader& header) {
     if (setupScript.setCount == MaxInstallSets) return TooManyInstallSets;
     u32 set = setupScript.setCount;
@@ -137,6 +166,13 @@ static LoadFault LoadRecord(FileHandle file, const RecordHeader& header, bool* f
             fault = LoadRawWord(file, header, word);
             if (fault == LoadOk) setupScript.batchMilliseconds = ReadU32(word);
             return fault;
+        case CodePageRecord:
+            fault = LoadRawWord(file, header, word);
+            if (fault == LoadOk) setupScript.codePage = ReadU32(word);
+            return fault;
+        case LanguageTextsRecord:
+            if (setupScript.setCount == 0) return SetRecordBeforeSet;
+            return LoadLanguageTexts(file, header, setupScript.sets[setupScript.setCount - 1]);
         case FixedPageRecord:
             fault = LoadRawWord(file, header, word);
             if (fault != LoadOk) return fault;

@@ -2,10 +2,13 @@
 
 #include <string.h>
 
+#include "archive/texts.h"
+#include "common/display_text.h"
 #include "common/helpers.h"
 #include "common/paths.h"
 
 SetupScript setupScript;
+u16 userLanguage;
 i32 currentSet = -1;
 u32 currentFileCount;
 FileEntry* currentFirstEntry;
@@ -28,6 +31,7 @@ void SelectInstallSet(u32 set) {
     }
     if (DestinationPath != nullptr && slot.destination != nullptr)
         CopyPath(DestinationPath, slot.destination, PathCapacity);
+    displayCodePage = TextCodePage();
 }
 
 FileEntry* NextFileEntry(const FileEntry* entry) {
@@ -101,7 +105,7 @@ void ReleaseSetupScript() {
     for (LoadedBody* body : singletons) ReleaseBody(*body);
     for (InstallSetSlot& slot : setupScript.sets) {
         LoadedBody* bodies[] = {&slot.record, &slot.fileList, &slot.iniEntries, &slot.registryEntries,
-                                &slot.filePatches, &slot.registration};
+                                &slot.filePatches, &slot.registration, &slot.languageTexts};
         for (LoadedBody* body : bodies) ReleaseBody(*body);
         ReleaseBlock(&slot.destination);
     }

@@ -15,12 +15,15 @@ struct InstallSetSlot {
     LoadedBody registryEntries;
     LoadedBody filePatches;
     LoadedBody registration;  // an extension: absent in older archives
+    LoadedBody languageTexts;  // the LanguageTexts record chosen for the user's language, if any
+    u8 languageMatch;          // how well it matches: a LanguageMatch
     char* destination;  // PathCapacity bytes: the set's destination folder
 };
 
 struct SetupScript {
     u32 setupFlags;
     u32 batchMilliseconds;  // InstallPace: 0 installs one entry a tick
+    u32 codePage;           // CodePage: 0 when the texts are in the system's code page
     LoadedBody wizardPicture;
     LoadedBody backgroundPicture;
     LoadedBody backgroundTitle;
@@ -38,6 +41,14 @@ struct SetupScript {
 };
 
 extern SetupScript setupScript;
+
+// The user's interface language (a Windows language id), which chooses among
+// a set's LanguageTexts records; set before loading, 0 when unknown.
+extern u16 userLanguage;
+
+// How well a LanguageTexts record suits userLanguage; a better one replaces
+// a worse one while loading.
+enum LanguageMatch : u8 { NoLanguageMatch = 0, PrimaryLanguageMatch = 1, ExactLanguageMatch = 2 };
 
 // The current install set: the source of every text, of the file list and of
 // DestinationPath. -1 before the first selection.

@@ -3,17 +3,38 @@
 #include <string.h>
 
 #include "archive/script.h"
+#include "common/display_text.h"
 #include "common/paths.h"
 
 static const char emptyText[1] = "";
 
+static bool HasCurrentSet() { return currentSet >= 0 && static_cast<u32>(currentSet) < setupScript.setCount; }
+
+// Table t of a LanguageTexts body (checked by the loader), or null.
+static const u8* LanguageTable(const LoadedBody& body, u32 table) {
+    const u8* at = body.data + LanguageTextsFixedSize;
+    for (u32 t = 0; t < table; t++) at += 4 + ReadU32(at);
+    return ReadU32(at) != 0 ? at + 4 : nullptr;
+}
+
+static const u8* StringTableOf(const InstallSetSlot& set, u32 table) {
+    if (set.languageTexts.data != nullptr) return LanguageTable(set.languageTexts, table);
+    u32 offset = ReadU32(set.record.data + StringTableFields + 4 * table);
+    return offset != 0 ? set.record.data + offset : nullptr;
+}
+
+u32 TextCodePage() {
+    if (HasCurrentSet()) {
+        const LoadedBody& language = setupScript.sets[currentSet].languageTexts;
+        if (language.data != nullptr) return ReadU16(language.data + 2);
+    }
+    return setupScript.codePage;
+}
+
 const char* LookupText(u32 table, u32 n) {
-    if (table >= StringTableCount || currentSet < 0 || static_cast<u32>(currentSet) >= setupScript.setCount)
-        return emptyText;
-    const LoadedBody& record = setupScript.sets[currentSet].record;
-    u32 offset = ReadU32(record.data + StringTableFields + 4 * table);
-    if (offset == 0) return emptyText;
-    const u8* tableStart = record.data + offset;
+    if (table >= StringTableCount || !HasCurrentSet()) return emptyText;
+    const u8* tableStart = StringTableOf(setupScript.sets[currentSet], table);
+    if (tableStart == nullptr) return emptyText;
     if (static_cast<u16>(n) >= ReadU16(tableStart)) return emptyText;
     const char* text = reinterpret_cast<const char*>(tableStart + 2);
     for (u32 i = 0; i < static_cast<u16>(n); i++) text += strlen(text) + 1;
@@ -32,6 +53,12 @@ static void AppendText(char* buffer, u32* length, const char* text, u32 count) {
 }
 
 void FormatTextWithPath(char* buffer, const char* format, const char* path) {
+    char shown[WorkPathCapacity];
+    if (path != nullptr) PathForDisplay(path, shown, WorkPathCapacity);
+    FormatTextWithText(buffer, format, path != nullptr ? shown : nullptr);
+}
+
+void FormatTextWithText(char* buffer, const char* format, const char* path) {
     u32 length = 0;
     if (!HasPathConversion(format)) {
         AppendText(buffer, &length, format, static_cast<u32>(strlen(format)));

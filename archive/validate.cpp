@@ -10,6 +10,27 @@ static bool IsValidStringTable(const u8* record, u32 size, u32 offset) {
     return c.ok;
 }
 
+// A string table of exactly `size` bytes.
+static bool IsWholeStringTable(const u8* table, u32 size) {
+    Cursor c = MakeCursor(table, size);
+    u16 count = 0;
+    TakeU16(c, &count);
+    for (u32 i = 0; i < count && c.ok; i++) SkipString(c);
+    return c.ok && c.next == c.end;
+}
+
+bool IsValidLanguageTexts(const u8* body, u32 size) {
+    Cursor c = MakeCursor(body, size);
+    SkipBytes(c, LanguageTextsFixedSize);
+    for (u32 t = 0; t < StringTableCount && c.ok; t++) {
+        u32 length = 0;
+        TakeU32(c, &length);
+        const u8* table = TakeBytes(c, length);
+        if (length != 0 && (table == nullptr || !IsWholeStringTable(table, length))) return false;
+    }
+    return c.ok;
+}
+
 static bool IsValidTextAt(const u8* record, u32 size, u32 offset) {
     if (offset >= size) return false;
     Cursor c = MakeCursor(record + offset, size - offset);

@@ -13,6 +13,7 @@ bool IsValidRegistryEntries(const u8* body, u32 size);
 bool IsValidFilePatches(const u8* body, u32 size);
 bool IsValidDialogTemplates(const u8* body, u32 size);
 bool IsValidRegistration(const u8* body, u32 size);
+bool IsValidLanguageTexts(const u8* body, u32 size);
 // A body that holds one NUL-terminated text.
 bool IsValidText(const u8* body, u32 size);
 // Size of one FileEntry's fixed part and optional blocks, by its flags.

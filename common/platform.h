@@ -7,3 +7,8 @@ extern bool isNt;
 
 // True on the NT platform.
 bool IsNtPlatform();
+
+// The user's interface language (a Windows language id): the language of the
+// system's menus and dialogs where the system knows one (Windows 2000 and
+// later), else the user's default language.
+unsigned short UserInterfaceLanguage();

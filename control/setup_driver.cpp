@@ -7,6 +7,8 @@
 #include "common/deferred_operations.h"
 #include "common/helpers.h"
 #include "common/paths.h"
+#include "common/platform.h"
+#include "common/window_texts.h"
 #include "control/command_line.h"
 #include "control/install_sets.h"
 #include "control/relocation.h"
@@ -49,6 +51,7 @@ static void ShutDown() {
 
 bool LoadSetupScript() {
     findEarlierInstallation = FindEarlierInstallation;
+    userLanguage = UserInterfaceLanguage();
     LoadFault fault = ReadSetupArchive(ArchiveOffset(), nullptr);
     if (fault == FileDataIncomplete) {
         const char* message = LookupText(MessageTexts, FileDataMissingMessage);
@@ -70,8 +73,7 @@ static void FitMainWindowToFrame() {
 void RunWizard(bool fullScreen) {
     void* frameTemplate = CopyTemplate(fullScreen ? FullScreenFrameTemplate : WindowedFrameTemplate);
     if (frameTemplate != nullptr)
-        frameWindow = CreateDialogIndirectParamA(setupInstance, static_cast<LPCDLGTEMPLATEA>(frameTemplate),
-                                                 mainWindow, FrameDialogProc, 0);
+        frameWindow = CreateShownDialog(setupInstance, frameTemplate, mainWindow, FrameDialogProc, 0);
     if (frameWindow != nullptr) {
         if (!fullScreen) FitMainWindowToFrame();
         ShowWindow(mainWindow, SW_SHOWNORMAL);
@@ -111,8 +113,7 @@ static void OfferRestart() {
     if (!restartNeeded) return;
     void* restartTemplate = CopyTemplate(RestartTemplate);
     if (restartTemplate == nullptr) return;
-    INT_PTR answer = DialogBoxIndirectParamA(setupInstance, static_cast<LPCDLGTEMPLATEA>(restartTemplate), mainWindow,
-                                             RestartDialogProc, 0);
+    INT_PTR answer = RunShownDialog(setupInstance, restartTemplate, mainWindow, RestartDialogProc, 0);
     FreeTemplate(restartTemplate);
     if (answer != RestartChosen || singlePageMode) return;
     RestartSystem();

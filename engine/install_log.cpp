@@ -4,58 +4,69 @@
 
 #include <string.h>
 
+#include "common/display_text.h"
 #include "common/file.h"
 #include "common/helpers.h"
 #include "engine/setup_state.h"
 
-// A line in the system's code page, then as wide characters, then as UTF-8
-// (at most three bytes for each wide character of the basic plane).
-const u32 LogLineCapacity = 1200;
-const u32 WideLineCapacity = LogLineCapacity;
-const u32 Utf8LineCapacity = 3 * LogLineCapacity + 2;
+// A line is gathered as wide characters, each part converted from its own
+// code page, and written as UTF-8 (at most three bytes for each wide
+// character of the basic plane).
+const u32 WideLineCapacity = 2400;
+const u32 Utf8LineCapacity = 3 * WideLineCapacity + 2;
 // The system's text for an error code.
 const u32 SystemTextCapacity = 512;
+
+struct WideLine {
+    WCHAR* text;
+    u32 length;
+};
 
 bool OpenInstallLog(const char* path) {
     installLog = CreateNewFile(path);
     return installLog != NoFile;
 }
 
-// Appends `text` to `line` (LogLineCapacity bytes), as much as fits.
-static void Append(char* line, const char* text) {
-    u32 used = static_cast<u32>(strlen(line));
-    CopyPath(line + used, text, LogLineCapacity - used);
+// Appends `part`, in code page `codePage`, when it fits whole.
+static void AppendPart(WideLine& line, const char* part, u32 codePage) {
+    int count = MultiByteToWideChar(codePage, 0, part, -1, line.text + line.length,
+                                    static_cast<int>(WideLineCapacity - line.length));
+    if (count > 0) line.length += static_cast<u32>(count) - 1;
 }
 
-static void WriteUtf8Line(const char* line) {
-    WCHAR* wide;
+static void WriteUtf8Line(const WideLine& line) {
     char* utf8;
-    if (!AllocateBlock(WideLineCapacity * sizeof(WCHAR), &wide)) return;
-    if (AllocateBlock(Utf8LineCapacity, &utf8)) {
-        int count = MultiByteToWideChar(CP_ACP, 0, line, -1, wide, WideLineCapacity);
-        int bytes = count > 1 ? WideCharToMultiByte(CP_UTF8, 0, wide, count - 1, utf8, Utf8LineCapacity - 2,
-                                                    nullptr, nullptr)
-                              : 0;
-        utf8[bytes] = '\r';
-        utf8[bytes + 1] = '\n';
-        WriteToFile(installLog, utf8, static_cast<u32>(bytes) + 2);
-        ReleaseBlock(&utf8);
-    }
-    ReleaseBlock(&wide);
+    if (!AllocateBlock(Utf8LineCapacity, &utf8)) return;
+    int bytes = line.length > 0 ? WideCharToMultiByte(CP_UTF8, 0, line.text, static_cast<int>(line.length), utf8,
+                                                      Utf8LineCapacity - 2, nullptr, nullptr)
+                                : 0;
+    utf8[bytes] = '\r';
+    utf8[bytes + 1] = '\n';
+    WriteToFile(installLog, utf8, static_cast<u32>(bytes) + 2);
+    ReleaseBlock(&utf8);
 }
 
-void LogLine(const char* event, const char* subject, const char* detail) {
-    char* line;
-    if (installLog == NoFile || !AllocateZeroedBlock(LogLineCapacity, &line)) return;
-    Append(line, event);
-    Append(line, " ");
-    Append(line, subject);
+// "event subject: detail", the detail in `detailCodePage`.
+static void WriteLine(const char* event, const char* subject, const char* detail, u32 detailCodePage) {
+    WideLine line = {nullptr, 0};
+    if (installLog == NoFile || !AllocateBlock(WideLineCapacity * sizeof(WCHAR), &line.text)) return;
+    AppendPart(line, event, CP_ACP);
+    if (subject[0] != '\0') {
+        AppendPart(line, " ", CP_ACP);
+        AppendPart(line, subject, CP_ACP);
+    }
     if (detail != nullptr && detail[0] != '\0') {
-        Append(line, ": ");
-        Append(line, detail);
+        AppendPart(line, subject[0] != '\0' ? ": " : " ", CP_ACP);
+        AppendPart(line, detail, detailCodePage);
     }
     WriteUtf8Line(line);
-    ReleaseBlock(&line);
+    ReleaseBlock(&line.text);
+}
+
+void LogLine(const char* event, const char* subject, const char* detail) { WriteLine(event, subject, detail, CP_ACP); }
+
+void LogShownText(const char* event, const char* subject, const char* text) {
+    WriteLine(event, subject, text, displayCodePage != 0 ? displayCodePage : CP_ACP);
 }
 
 void LogSystemError(const char* event, const char* subject, u32 error) {

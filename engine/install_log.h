@@ -10,6 +10,9 @@ bool OpenInstallLog(const char* path);
 // Writes "<event> <subject>", then ": <detail>" when a detail is given.
 // Texts are in the system's code page and go into the log as UTF-8.
 void LogLine(const char* event, const char* subject, const char* detail = nullptr);
+// LogLine whose detail is a text as shown (in the texts' code page); an empty
+// subject is left out.
+void LogShownText(const char* event, const char* subject, const char* text);
 // LogLine with the system's own message for `error` as its detail.
 void LogSystemError(const char* event, const char* subject, u32 error);
 // The last line, "exit code <code>: <reason>", and the log is closed.

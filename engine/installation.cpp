@@ -143,7 +143,7 @@ static void LogFailure() {
         return;
     }
     FormatMessageText(text, static_cast<u32>(engineState));
-    LogLine("failed", WorkPath, text);
+    LogShownText("failed", WorkPath, text);
 }
 
 static u32 PercentAfter(i32 entries, u32 count) {

@@ -1,6 +1,7 @@
 #include "engine/messages.h"
 
 #include "archive/texts.h"
+#include "common/window_texts.h"
 #include "engine/install_log.h"
 #include "engine/setup_state.h"
 
@@ -16,9 +17,9 @@ static i32 UnattendedAnswer(u32 style) {
 
 i32 ShowMessage(const char* text, u32 style) {
     if (Unattended()) {
-        LogLine("message", text);
+        LogShownText("message", "", text);
         return UnattendedAnswer(style);
     }
     HWND owner = frameWindow != nullptr ? frameWindow : mainWindow;
-    return MessageBoxA(owner, text, LookupText(MessageTexts, SetupTitleText), style);
+    return ShowMessageBox(owner, text, LookupText(MessageTexts, SetupTitleText), style);
 }

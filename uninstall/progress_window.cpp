@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include "common/window_texts.h"
+
 static const char ProgressClass[] = "KelvoUninstallClass";
 static const int WindowWidth = 420;
 static const int WindowHeight = 120;
@@ -25,16 +27,16 @@ static void PumpMessages() {
 HWND OpenProgressWindow(HINSTANCE instance, const char* caption, u32 steps) {
     InitCommonControls();
     WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.lpfnWndProc = ShowsWideTexts() ? DefWindowProcW : DefWindowProcA;
     windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT));
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = ProgressClass;
-    RegisterClassA(&windowClass);
+    RegisterShownClass(windowClass);
     int x = (GetSystemMetrics(SM_CXSCREEN) - WindowWidth) / 2;
     int y = (GetSystemMetrics(SM_CYSCREEN) - WindowHeight) / 2;
-    HWND window = CreateWindowExA(WS_EX_DLGMODALFRAME, ProgressClass, caption, WS_POPUP | WS_CAPTION, x, y,
-                                  WindowWidth, WindowHeight, nullptr, nullptr, instance, nullptr);
+    HWND window = CreateShownWindow(WS_EX_DLGMODALFRAME, ProgressClass, caption, WS_POPUP | WS_CAPTION, x, y,
+                                    WindowWidth, WindowHeight, nullptr, instance);
     if (window == nullptr) return nullptr;
     RECT client;
     GetClientRect(window, &client);
@@ -56,7 +58,7 @@ void ShowProgressStep(HWND window, const char* text) {
     DWORD now = GetTickCount();
     if (window == nullptr || now - lastRedraw < RedrawInterval) return;
     lastRedraw = now;
-    SetDlgItemTextA(window, TextId, text);
+    ShowItemText(window, TextId, text);
     SendDlgItemMessageA(window, BarId, PBM_SETPOS, stepsDone, 0);
     PumpMessages();
 }

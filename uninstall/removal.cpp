@@ -7,7 +7,9 @@
 #include "archive/uninstall_texts.h"
 #include "common/deferred_operations.h"
 #include "common/helpers.h"
+#include "common/display_text.h"
 #include "common/paths.h"
+#include "common/window_texts.h"
 #include "uninstall/places.h"
 #include "uninstall/progress_window.h"
 #include "uninstall/settings_removal.h"
@@ -47,13 +49,17 @@ static const char* Text(const RemovalRun* run, u32 n) { return UninstallTextOf(*
 
 static bool AskYes(const RemovalRun* run, u32 question, const char* name) {
     char text[TextCapacity];
-    FillText(text, TextCapacity, Text(run, question), name);
-    return MessageBoxA(run->window, text, Text(run, CaptionText), MB_YESNO | MB_ICONQUESTION) == YesAnswer;
+    char shownName[PathCapacity];
+    PathForDisplay(name, shownName, PathCapacity);
+    FillText(text, TextCapacity, Text(run, question), shownName);
+    return ShowMessageBox(run->window, text, Text(run, CaptionText), MB_YESNO | MB_ICONQUESTION) == YesAnswer;
 }
 
 void ShowRemoving(const RemovalRun* run, const char* what) {
     char text[TextCapacity];
-    FillText(text, TextCapacity, Text(run, RemovingText), what);
+    char shownName[WorkPathCapacity];
+    PathForDisplay(what, shownName, WorkPathCapacity);
+    FillText(text, TextCapacity, Text(run, RemovingText), shownName);
     ShowProgressStep(run->window, text);
 }
 

@@ -48,7 +48,23 @@ static bool ReadTail(FileHandle file, UninstallData* data) {
     return AllocateBlock(data->size, &data->bytes) && ReadExactly(file, data->bytes, data->size);
 }
 
-void FindUninstallRecords(UninstallData* data) {
+// The texts of one more language, taken when it suits the user better than
+// the texts found so far: u16 language, u16 code page, the texts.
+static void ConsiderLanguageTexts(UninstallData* data, const u8* body, u32 length, u16 userLanguage) {
+    const u32 FixedSize = 4;
+    if (length < FixedSize || userLanguage == 0) return;
+    u16 language = ReadU16(body);
+    u8 match = language == userLanguage                                ? 2
+               : ((language ^ userLanguage) & PrimaryLanguageMask) == 0 ? 1
+                                                                         : 0;
+    if (match <= data->languageMatch) return;
+    data->languageMatch = match;
+    data->textsCodePage = ReadU16(body + 2);
+    data->texts = body + FixedSize;
+    data->textsLength = length - FixedSize;
+}
+
+void FindUninstallRecords(UninstallData* data, u16 userLanguage) {
     u32 at = 0;
     while (data->size - at >= sizeof(RecordHeader)) {
         u16 id = ReadU16(data->bytes + at);
@@ -56,7 +72,10 @@ void FindUninstallRecords(UninstallData* data) {
         at += sizeof(RecordHeader);
         if (id == LogEndRecord || length > data->size - at) return;
         const u8* body = data->bytes + at;
-        if (id == UninstallTextsRecord) data->texts = body, data->textsLength = length;
+        if (id == UninstallTextsRecord && data->languageMatch == 0) data->texts = body, data->textsLength = length;
+        if (id == UninstallCodePageRecord && length >= 4 && data->languageMatch == 0)
+            data->textsCodePage = ReadU32(body);
+        if (id == UninstallLanguageTextsRecord) ConsiderLanguageTexts(data, body, length, userLanguage);
         if (id == LogFileListRecord) data->fileList = body, data->fileListLength = length;
         if (id == LogShortcutListRecord) data->shortcutList = body, data->shortcutListLength = length;
         if (id == LogUninstallKeyRecord) data->uninstallKey = body, data->uninstallKeyLength = length;
@@ -65,7 +84,7 @@ void FindUninstallRecords(UninstallData* data) {
     }
 }
 
-bool LoadUninstallData(const char* path, UninstallData* data) {
+bool LoadUninstallData(const char* path, UninstallData* data, u16 userLanguage) {
     memset(data, 0, sizeof *data);
     FileHandle file = OpenExistingFile(path, OpenRead);
     if (file == NoFile) return false;
@@ -75,7 +94,7 @@ bool LoadUninstallData(const char* path, UninstallData* data) {
         ReleaseUninstallData(data);
         return false;
     }
-    FindUninstallRecords(data);
+    FindUninstallRecords(data, userLanguage);
     return true;
 }
 

@@ -10,8 +10,10 @@ struct UninstallData {
     u32 imageSize;  // where the data begins in the file
     u8* bytes;
     u32 size;
-    const u8* texts;
+    const u8* texts;  // the texts in the user's language, or the first language's
     u32 textsLength;
+    u32 textsCodePage;  // 0: the system's
+    u8 languageMatch;   // how well the texts' language suits the user: 0 not, 1 primary, 2 exactly
     const u8* fileList;  // u32 count, then the file records
     u32 fileListLength;
     const u8* shortcutList;  // u32 count, then the shortcut records
@@ -28,13 +30,14 @@ u32 ImageEnd(const u8* header, u32 size);
 
 // Finds the records in `data->bytes` (`data->size` bytes), up to the first
 // closing header; records of other ids are passed over, a record that runs
-// past the end ends the search.
-void FindUninstallRecords(UninstallData* data);
+// past the end ends the search. Texts in more languages are chosen by
+// `userLanguage` (a Windows language id, 0 unknown).
+void FindUninstallRecords(UninstallData* data, u16 userLanguage = 0);
 
 // Reads everything behind the image of `path` and finds the records, up to
 // the first closing header. False when the file cannot be read or is no
 // image; a file without texts or log still loads, with null bodies.
-bool LoadUninstallData(const char* path, UninstallData* data);
+bool LoadUninstallData(const char* path, UninstallData* data, u16 userLanguage = 0);
 void ReleaseUninstallData(UninstallData* data);
 
 // Text n of the texts record, or the empty text.

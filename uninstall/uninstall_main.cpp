@@ -14,10 +14,12 @@
 #include "archive/cursor.h"
 #include "archive/uninstall_texts.h"
 #include "common/deferred_operations.h"
+#include "common/display_text.h"
 #include "common/file.h"
 #include "common/helpers.h"
 #include "common/paths.h"
 #include "common/platform.h"
+#include "common/window_texts.h"
 #include "uninstall/places.h"
 #include "uninstall/progress_window.h"
 #include "uninstall/removal.h"
@@ -36,7 +38,7 @@ static const u32 ExtraSteps = 2;  // folders and the uninstall key
 static void ShowReport(const UninstallData& data, HWND owner, u32 text, const char* name) {
     char message[TextCapacity];
     FillText(message, TextCapacity, UninstallTextOf(data, text), name);
-    MessageBoxA(owner, message, UninstallTextOf(data, CaptionText), MB_OK | MB_ICONINFORMATION);
+    ShowMessageBox(owner, message, UninstallTextOf(data, CaptionText), MB_OK | MB_ICONINFORMATION);
 }
 
 // The program's name, from the uninstall key of the log; empty without one.
@@ -152,7 +154,7 @@ static u32 StartNormally(const UninstallData& data, const char* own) {
     ReadDisplayName(data, name);
     char question[TextCapacity];
     FillText(question, TextCapacity, UninstallTextOf(data, ConfirmText), name);
-    if (MessageBoxA(nullptr, question, UninstallTextOf(data, CaptionText), MB_YESNO | MB_ICONQUESTION) != IDYES)
+    if (ShowMessageBox(nullptr, question, UninstallTextOf(data, CaptionText), MB_YESNO | MB_ICONQUESTION) != IDYES)
         return UninstallCancelled;
     if (HandOverToCopy(own, data.imageSize)) return UninstallDone;
     ScheduleAtRestart(nullptr, own);
@@ -169,7 +171,8 @@ static u32 RunUninstall() {
     if (mode == RelocatedStart) ScheduleAtRestart(nullptr, own);
     const char* logFile = mode == RelocatedStart ? original : own;
     UninstallData data;
-    if (!LoadUninstallData(logFile, &data)) return UninstallNoLog;
+    if (!LoadUninstallData(logFile, &data, UserInterfaceLanguage())) return UninstallNoLog;
+    displayCodePage = data.textsCodePage;
     // The uninstaller lies in the destination folder: that is its own folder.
     char destination[PathCapacity];
     CopyPath(destination, logFile, PathCapacity);

@@ -2,6 +2,7 @@
 
 #include "archive/script.h"
 #include "common/helpers.h"
+#include "common/window_texts.h"
 #include "engine/setup_state.h"
 #include "wizard/dialog_helpers.h"
 #include "wizard/page_loop.h"
@@ -79,7 +80,7 @@ static void TilePicture(HDC dc, const RECT& client, const LoadedBody& picture) {
 static void DrawTitleAt(HDC dc, const char* title, int inset, COLORREF colour) {
     RECT area = {inset, inset, screenWidth, screenHeight};
     SetTextColor(dc, colour);
-    DrawTextA(dc, title, -1, &area, DT_NOPREFIX | DT_NOCLIP);
+    DrawShownText(dc, title, &area, DT_NOPREFIX | DT_NOCLIP);
 }
 
 // The loader has checked that the title is terminated and the style complete.
@@ -150,5 +151,5 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             break;
         default: break;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefaultWindowAnswer(window, message, wParam, lParam);
 }

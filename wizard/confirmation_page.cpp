@@ -4,6 +4,7 @@
 #include "archive/texts.h"
 #include "common/helpers.h"
 #include "common/paths.h"
+#include "common/window_texts.h"
 #include "engine/messages.h"
 #include "engine/setup_state.h"
 #include "wizard/dialog_helpers.h"
@@ -19,7 +20,7 @@ static void ShowDestination(HWND page) {
     char text[MessageCapacity];
     FormatTextWithPath(text, LookupText(ConfirmationTexts, DestinationFormat), DestinationPath);
     AppendBackslash(DestinationPath);
-    SetDlgItemTextA(page, DestinationText, text);
+    ShowItemText(page, DestinationText, text);
 }
 
 INT_PTR CALLBACK ConfirmationPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {

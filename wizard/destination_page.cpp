@@ -6,6 +6,7 @@
 #include "archive/texts.h"
 #include "common/helpers.h"
 #include "common/paths.h"
+#include "common/window_texts.h"
 #include "engine/folders.h"
 #include "engine/messages.h"
 #include "engine/setup_state.h"
@@ -22,7 +23,7 @@ const u32 ReportCapacity = 1024;
 static void ShowMegabytes(HWND page, int id, u64 megabytes) {
     char text[MessageCapacity];
     FormatTextWithNumber(text, LookupText(DestinationTexts, MegabytesFormat), static_cast<u32>(megabytes));
-    SetDlgItemTextA(page, id, text);
+    ShowItemText(page, id, text);
 }
 
 static void ShowSpaceAvailable(HWND page) {
@@ -58,8 +59,10 @@ static BOOL OpenPage(HWND page) {
     SetUpPage(page, BackBit | NextBit | CancelBit);
     ShowFolder(page);
     AppendBackslash(DestinationPath);
-    SetDlgItemTextA(page, RequiredLabel, LookupText(DestinationTexts, RequiredLabelText));
-    SetDlgItemTextA(page, AvailableLabel, LookupText(DestinationTexts, AvailableLabelText));
+    ShowItemText(page, RequiredLabel, LookupText(DestinationTexts, RequiredLabelText));
+    ShowItemText(page, AvailableLabel, LookupText(DestinationTexts, AvailableLabelText));
+    const char* browseCaption = LookupText(ButtonTexts, BrowseButtonCaption);
+    if (browseCaption[0] != '\0') ShowItemText(page, BrowseButton, browseCaption);
     ShowSpaceRequired(page);
     ShowSpaceAvailable(page);
     if (InstallSetNumber(currentSet, SetFlagsField) & DestinationChangeable) {
@@ -105,15 +108,15 @@ static void ReportInaccessibleFile(DiskCheck result) {
 static bool CheckFolder(HWND page) {
     if (!EnterFolder(page)) return false;
     AppendBackslash(DestinationPath);
-    SetDlgItemTextA(page, (FirstPageText + 1), LookupText(MessageTexts, CheckingMessage));
-    SetDlgItemTextA(page, (FirstPageText + 1) + 1, "");
-    SetDlgItemTextA(page, (FirstPageText + 1) + 2, "");
+    ShowItemText(page, (FirstPageText + 1), LookupText(MessageTexts, CheckingMessage));
+    ShowItemText(page, (FirstPageText + 1) + 1, "");
+    ShowItemText(page, (FirstPageText + 1) + 2, "");
     DiskCheck result = CheckDiskSpace();
     if (result == NotEnoughSpace && ShowDestinationMessage(NotEnoughSpaceQuestion, QuestionStyle) == IDYES)
         result = DiskCheckPassed;
     if (result == FileNotAccessible) ReportInaccessibleFile(result);
     if (result == DiskCheckPassed) return true;
-    for (u32 i = 2; i <= 4; i++) SetDlgItemTextA(page, (FirstPageText + 1) + static_cast<int>(i) - 2, LookupText(DestinationTexts, i));
+    for (u32 i = 2; i <= 4; i++) ShowItemText(page, (FirstPageText + 1) + static_cast<int>(i) - 2, LookupText(DestinationTexts, i));
     return false;
 }
 

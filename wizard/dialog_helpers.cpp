@@ -1,5 +1,7 @@
 #include "wizard/dialog_helpers.h"
 
+#include "common/display_text.h"
+#include "common/window_texts.h"
 #include "engine/setup_state.h"
 #include "wizard/main_window.h"
 
@@ -13,6 +15,8 @@ void ApplyControlFont(HWND dialog) {
         LOGFONTA description;
         if (dialogFont != nullptr && GetObjectA(dialogFont, sizeof description, &description) != 0) {
             description.lfWeight = FW_NORMAL;
+            // Texts in a named code page need that code page's characters.
+            if (displayCodePage != 0) description.lfCharSet = DisplayCharacterSet();
             controlFont = CreateFontIndirectA(&description);
         }
         if (controlFont == nullptr) return;

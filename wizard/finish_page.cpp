@@ -6,6 +6,7 @@
 #include "archive/texts.h"
 #include "common/helpers.h"
 #include "common/paths.h"
+#include "common/window_texts.h"
 #include "engine/setup_state.h"
 #include "wizard/dialog_helpers.h"
 #include "wizard/open_document.h"
@@ -31,7 +32,7 @@ static void FindUnreplacedEntry() {
 static bool ShowCaption(HWND page, int id, u32 text) {
     const char* caption = LookupText(FinishTexts, text);
     if (caption[0] == '\0') return false;
-    SetDlgItemTextA(page, id, caption);
+    ShowItemText(page, id, caption);
     ShowWindow(Control(page, id), SW_SHOW);
     return true;
 }
@@ -46,8 +47,8 @@ static void CompactLayout(HWND page) {
     POINT corner = {box.left, button.top};
     ScreenToClient(page, &corner);
     SetWindowPos(Control(page, LaunchBox), nullptr, corner.x, corner.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    SetDlgItemTextA(page, FirstPageText + 1, LookupText(FinishTexts, LaunchIntroduction));
-    SetDlgItemTextA(page, FirstPageText + 2, "");
+    ShowItemText(page, FirstPageText + 1, LookupText(FinishTexts, LaunchIntroduction));
+    ShowItemText(page, FirstPageText + 2, "");
 }
 
 static void ShowSuccess(HWND page) {
@@ -60,20 +61,22 @@ static void ShowSuccess(HWND page) {
     if (!restartNeeded && (launchEntry != nullptr || singlePage) && ShowCaption(page, LaunchBox, LaunchCaption) &&
         !viewShown && LookupText(FinishTexts, ViewIntroduction)[0] == '\0')
         CompactLayout(page);
-    SetDlgItemTextA(page, FirstPageText + 3, "");
+    ShowItemText(page, FirstPageText + 3, "");
 }
 
 // The reason for the error report: the engine's message with MessagePath,
-// or the path and the system's own text for a failed copy.
-static void FormatReason(char* reason) {
+// or the path and the system's own text for a failed copy. True when the
+// reason is the system's, so in its code page rather than the texts'.
+static bool FormatReason(char* reason) {
     if (engineState != CopyFromSourceFailed) {
         FormatMessageText(reason, static_cast<u32>(engineState));
-        return;
+        return false;
     }
     wsprintfA(reason, "%s: ", MessagePath);
     u32 length = static_cast<u32>(lstrlenA(reason));
     FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, systemError, 0,
                    reason + length, SystemMessageLength, nullptr);
+    return true;
 }
 
 static void ShowFailure(HWND page) {
@@ -86,12 +89,15 @@ static void ShowFailure(HWND page) {
                  SWP_NOMOVE | SWP_NOZORDER);
     char* report;
     if (engineState == InstallationDeclined) {
-        SetDlgItemTextA(page, FirstPageText, LookupText(MessageTexts, InstallationDeclined));
+        ShowItemText(page, FirstPageText, LookupText(MessageTexts, InstallationDeclined));
     } else if (AllocateZeroedBlock(ReportCapacity, &report)) {
         char* reason = report + ReportCapacity / 2;
-        FormatReason(reason);
-        FormatTextWithPath(report, LookupText(FinishTexts, ErrorFormat), reason);
-        SetDlgItemTextA(page, FirstPageText, report);
+        const char* format = LookupText(FinishTexts, ErrorFormat);
+        if (FormatReason(reason))
+            FormatTextWithPath(report, format, reason);
+        else
+            FormatTextWithText(report, format, reason);
+        ShowItemText(page, FirstPageText, report);
         ReleaseBlock(&report);
     }
     documentEntry = launchEntry = screenSaverEntry = nullptr;
@@ -101,7 +107,7 @@ static void OpenPage(HWND page) {
     if (LookupText(FinishTexts, RestartRequest)[0] != '\0') restartNeeded = true;
     if (engineState != NoEngineError) restartNeeded = false;
     SetUpPage(page, CancelBit | CancelWithoutAsking);
-    SetDlgItemTextA(page, FirstPageText + 3, "");
+    ShowItemText(page, FirstPageText + 3, "");
     ShowWindow(Control(page, ViewButton), SW_HIDE);
     CheckDlgButton(page, LaunchBox, launchChecked ? BST_CHECKED : BST_UNCHECKED);
     ShowWindow(Control(page, LaunchBox), SW_HIDE);

@@ -7,6 +7,7 @@
 #include "archive/texts.h"
 #include "common/helpers.h"
 #include "common/paths.h"
+#include "common/window_texts.h"
 #include "wizard/dialog_helpers.h"
 #include "wizard/templates.h"
 
@@ -42,11 +43,11 @@ static void SetUpBrowser(HWND dialog) {
     ApplyControlFont(dialog);
     SetDlgItemTextA(dialog, BrowseFolderEdit, selectedFolder);
     hookReady = true;
-    SetWindowTextA(dialog, LookupText(MessageTexts, BrowseCaption));
-    SetDlgItemTextA(dialog, BrowseFolderLabel, LookupText(MessageTexts, FolderLabelText));
-    SetDlgItemTextA(dialog, BrowseDrivesLabel, LookupText(MessageTexts, DrivesLabelText));
-    SetDlgItemTextA(dialog, IDOK, LookupText(ButtonTexts, BrowseOkCaption));
-    SetDlgItemTextA(dialog, IDCANCEL, LookupText(ButtonTexts, StopCaption));
+    ShowWindowText(dialog, LookupText(MessageTexts, BrowseCaption));
+    ShowItemText(dialog, BrowseFolderLabel, LookupText(MessageTexts, FolderLabelText));
+    ShowItemText(dialog, BrowseDrivesLabel, LookupText(MessageTexts, DrivesLabelText));
+    ShowItemText(dialog, IDOK, LookupText(ButtonTexts, BrowseOkCaption));
+    ShowItemText(dialog, IDCANCEL, LookupText(ButtonTexts, StopCaption));
     CentreOverOwner(dialog);
 }
 

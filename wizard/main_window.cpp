@@ -2,6 +2,7 @@
 
 #include "archive/script.h"
 #include "archive/texts.h"
+#include "common/window_texts.h"
 #include "engine/setup_state.h"
 #include "wizard/background_window.h"
 
@@ -31,13 +32,13 @@ bool RegisterMainWindowClass() {
     windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // the arrow
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
     windowClass.lpszClassName = MainWindowClass;
-    return RegisterClassA(&windowClass) != 0;
+    return RegisterShownClass(windowClass);
 }
 
 bool CreateMainWindow() {
     DWORD style = (setupScript.setupFlags & FullScreenBackground) ? FullScreenStyle : WindowedStyle;
-    mainWindow = CreateWindowExA(0, MainWindowClass, LookupText(MessageTexts, SetupTitleText), style, 0, 0, screenWidth,
-                                 screenHeight, nullptr, nullptr, setupInstance, nullptr);
+    mainWindow = CreateShownWindow(0, MainWindowClass, LookupText(MessageTexts, SetupTitleText), style, 0, 0,
+                                   screenWidth, screenHeight, nullptr, setupInstance);
     screenCentre.x = screenWidth / 2;
     screenCentre.y = screenHeight / 2;
     return mainWindow != nullptr;

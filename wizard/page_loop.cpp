@@ -4,6 +4,7 @@
 #include "archive/script.h"
 #include "archive/texts.h"
 #include "common/helpers.h"
+#include "common/window_texts.h"
 #include "engine/setup_state.h"
 #include "wizard/dialog_helpers.h"
 #include "wizard/pages.h"
@@ -55,8 +56,7 @@ i32 RunPage(u32 templateIndex, DLGPROC procedure, LPARAM parameter) {
     if (templateIndex == NoTemplate) return PageCancelled;
     void* pageTemplate = CopyTemplate(templateIndex);
     if (pageTemplate == nullptr) return PageNext;  // a page that cannot be shown is passed
-    HWND page = CreateDialogIndirectParamA(setupInstance, static_cast<LPCDLGTEMPLATEA>(pageTemplate), frameWindow,
-                                           procedure, parameter);
+    HWND page = CreateShownDialog(setupInstance, pageTemplate, frameWindow, procedure, parameter);
     if (page == nullptr) {
         FreeTemplate(pageTemplate);
         return PageCancelled;
@@ -101,16 +101,16 @@ static void PlacePage(HWND page) {
 static void ShowTitles(u32 table) {
     const char* setupTitle = LookupText(MessageTexts, SetupTitleText);
     const char* pageTitle = LookupText(table, PageTitleText);
-    SetWindowTextA(mainWindow, setupTitle);
+    ShowWindowText(mainWindow, setupTitle);
     if (pageTitle[0] == '\0') return;
     if (setupScript.setupFlags & FullScreenBackground) {
-        SetWindowTextA(frameWindow, pageTitle);
+        ShowWindowText(frameWindow, pageTitle);
         return;
     }
     char* title;
     if (!AllocateBlock(TitleCapacity, &title)) return;
     wsprintfA(title, "%.500s - %.500s", setupTitle, pageTitle);
-    SetWindowTextA(mainWindow, title);
+    ShowWindowText(mainWindow, title);
     ReleaseBlock(&title);
 }
 
@@ -122,7 +122,7 @@ void SetUpPage(HWND page, u32 mask) {
     ShowTitles(table);
     for (u32 i = 1; i <= 4; i++) {
         HWND control = GetDlgItem(page, 999 + i);
-        if (control != nullptr) SetWindowTextA(control, LookupText(table, i));
+        if (control != nullptr) ShowWindowText(control, LookupText(table, i));
     }
     SetFrameButtonText(BackBit, 0);
     SetFrameButtonText(NextBit, 1);
@@ -150,7 +150,7 @@ static int FrameButtonId(u32 button) {
 
 void SetFrameButtonText(u32 button, u32 string) {
     int id = FrameButtonId(button);
-    if (id != 0) SetDlgItemTextA(frameWindow, id, LookupText(ButtonTexts, string));
+    if (id != 0) ShowItemText(frameWindow, id, LookupText(ButtonTexts, string));
 }
 
 void EndPage(u32 button) {

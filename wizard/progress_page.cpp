@@ -6,6 +6,7 @@
 #include "archive/texts.h"
 #include "common/helpers.h"
 #include "common/paths.h"
+#include "common/window_texts.h"
 #include "engine/installation.h"
 #include "engine/messages.h"
 #include "engine/setup_state.h"
@@ -96,7 +97,7 @@ void DrawProgressBar(HWND page, HDC dc) {
     if (page == nullptr) return;
     char text[8];
     wsprintfA(text, "%d%%", static_cast<int>(percent));
-    SetDlgItemTextA(page, ProgressPercent, text);
+    ShowItemText(page, ProgressPercent, text);
     HDC own = dc == nullptr ? GetDC(page) : nullptr;
     if (dc == nullptr) dc = own;
     if (dc == nullptr) return;

@@ -1,5 +1,6 @@
 // The question at the end of a setup run whether to restart Windows now.
 #include "archive/texts.h"
+#include "common/window_texts.h"
 #include "engine/setup_state.h"
 #include "wizard/dialog_helpers.h"
 
@@ -13,10 +14,10 @@ static void SetUpRestartDialog(HWND dialog) {
     GetClientRect(dialog, &own);
     SetWindowPos(dialog, nullptr, (main.right - own.right) / 2, (main.bottom - own.bottom) / 2, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER);
-    SetWindowTextA(dialog, LookupText(MessageTexts, SetupTitleText));
-    SetDlgItemTextA(dialog, IDOK, LookupText(ButtonTexts, RestartCaption));
-    SetDlgItemTextA(dialog, IDCANCEL, LookupText(ButtonTexts, CancelCaption));
-    SetDlgItemTextA(dialog, FirstPageText, LookupText(FinishTexts, RestartQuestionText));
+    ShowWindowText(dialog, LookupText(MessageTexts, SetupTitleText));
+    ShowItemText(dialog, IDOK, LookupText(ButtonTexts, RestartCaption));
+    ShowItemText(dialog, IDCANCEL, LookupText(ButtonTexts, CancelCaption));
+    ShowItemText(dialog, FirstPageText, LookupText(FinishTexts, RestartQuestionText));
 }
 
 INT_PTR CALLBACK RestartDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

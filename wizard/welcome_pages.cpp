@@ -4,6 +4,7 @@
 #include "archive/catalogue.h"
 #include "archive/script.h"
 #include "archive/texts.h"
+#include "common/window_texts.h"
 #include "engine/setup_state.h"
 #include "wizard/dialog_helpers.h"
 #include "wizard/page_loop.h"
@@ -29,7 +30,7 @@ INT_PTR CALLBACK InformationPageProc(HWND page, UINT message, WPARAM wParam, LPA
     if (message == WM_INITDIALOG) {
         SetUpPage(page, BackBit | NextBit | CancelBit);
         const char* nextCaption = LookupText(InformationTexts, InformationNextCaption);
-        if (nextCaption[0] != '\0') SetDlgItemTextA(frameWindow, IDOK, nextCaption);
+        if (nextCaption[0] != '\0') ShowItemText(frameWindow, IDOK, nextCaption);
         FocusOnNext();
         return FALSE;
     }
@@ -44,7 +45,7 @@ static void ShowSetButtons(HWND page) {
     for (u32 set = 0; set < setupScript.setCount; set++) {
         HWND button = GetDlgItem(page, FirstSetButton + static_cast<int>(set));
         const char* caption = InstallSetField(set, CaptionField);
-        if (caption != nullptr) SetWindowTextA(button, caption);
+        if (caption != nullptr) ShowWindowText(button, caption);
         EnableWindow(button, TRUE);
         ShowWindow(button, SW_SHOW);
     }

@@ -536,6 +536,7 @@ int Uninstall(const UninstallSettings& settings) {
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);  // keep the report in order with the setup's own output
+    SetupDriver::textsAsUtf8 = true;      // the report shows every text as it is, in any code page
     std::string command = argc >= 2 ? argv[1] : "";
     if (command == "run" && argc >= 3) {
         std::vector<std::string> options(argv + 3, argv + argc);

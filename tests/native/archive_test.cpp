@@ -127,6 +127,75 @@ TEST_CASE("texts follow the current set") {
     CHECK(currentFirstEntry == nullptr);
 }
 
+// A LanguageTexts body whose message table holds `messages`.
+Bytes LanguageTextsBody(uint16_t language, uint16_t codePage, const std::vector<std::string>& messages) {
+    Bytes body;
+    PutU16(body, language);
+    PutU16(body, codePage);
+    for (uint32_t t = 0; t < StringTableCount; t++) {
+        Bytes table;
+        if (t == MessageTexts) {
+            PutU16(table, static_cast<uint16_t>(messages.size()));
+            for (const std::string& text : messages) table.insert(table.end(), text.c_str(), text.c_str() + text.size() + 1);
+        }
+        PutU32(body, static_cast<uint32_t>(table.size()));
+        PutBytes(body, table);
+    }
+    return body;
+}
+
+TEST_CASE("a set's texts in the user's language stand in for its own tables") {
+    const char* russian = "\xD3\xF1\xF2\xE0\xED\xEE\xE2\xEA\xE0";  // "Установка" in code page 1251
+    Bytes records;
+    PutBytes(records, RecordBytes(CodePageRecord, Bytes{0xE4, 0x04, 0, 0}));  // 1252
+    PutBytes(records, RecordBytes(InstallSetRecord, EncodeInstallSet(SampleSet("Alpha"))));
+    PutBytes(records, RecordBytes(LanguageTextsRecord, LanguageTextsBody(0x0407, 1252, {"Alpha Installation"}), 9));
+    PutBytes(records, RecordBytes(LanguageTextsRecord, LanguageTextsBody(0x0419, 1251, {russian})));
+    PutBytes(records, RecordBytes(LanguageTextsRecord, LanguageTextsBody(0x0807, 1252, {"Alpha Schweiz"})));
+    PutBytes(records, FileDataRecordBytes(Bytes()));
+    struct Case {
+        uint16_t user;
+        const char* title;
+        uint32_t codePage;
+    };
+    const Case cases[] = {
+        {0x0407, "Alpha Installation", 1252},  // exact, though a later record shares the primary language
+        {0x0C07, "Alpha Installation", 1252},  // German (Austria): the first of its primary language
+        {0x0807, "Alpha Schweiz", 1252},       // exact beats the earlier primary match
+        {0x0419, russian, 1251},
+        {0x041D, "Alpha Setup", 1252},  // Swedish: none, so the set's own tables in the archive's code page
+        {0, "Alpha Setup", 1252},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.user);
+        userLanguage = c.user;
+        LoadedArchive archive(records);
+        REQUIRE(archive.fault == LoadOk);
+        CHECK(std::string(LookupText(MessageTexts, 0)) == c.title);
+        CHECK(std::string(LookupText(MessageTexts, 1)) == (c.user == 0x041D || c.user == 0 ? "first message" : ""));
+        CHECK(std::string(LookupText(WelcomeTexts, 0)) == "");
+        CHECK(TextCodePage() == c.codePage);
+    }
+    userLanguage = 0;
+
+    Bytes cut = LanguageTextsBody(0x0407, 1252, {"Alpha Installation"});
+    cut.resize(cut.size() - 1);  // the last table's length runs past the end
+    Bytes unterminated = LanguageTextsBody(0x0407, 1252, {"Alpha"});
+    unterminated[4 + 4 * MessageTexts + 4 + 2 + 5] = 'x';  // the text's NUL
+    for (const Bytes& body : {cut, unterminated}) {
+        Bytes damaged;
+        PutBytes(damaged, RecordBytes(InstallSetRecord, EncodeInstallSet(SampleSet("Alpha"))));
+        PutBytes(damaged, RecordBytes(LanguageTextsRecord, body));
+        PutBytes(damaged, FileDataRecordBytes(Bytes()));
+        LoadedArchive archive(damaged);
+        CHECK(archive.fault == DamagedRecord);
+    }
+    Bytes early;
+    PutBytes(early, RecordBytes(LanguageTextsRecord, LanguageTextsBody(0x0407, 1252, {"x"})));
+    LoadedArchive archive(early);
+    CHECK(archive.fault == SetRecordBeforeSet);
+}
+
 TEST_CASE("the destination is kept per set across selections") {
     LoadedArchive archive(SampleRecords(Bytes(5, 'x')));
     REQUIRE(archive.fault == LoadOk);

@@ -97,8 +97,10 @@ public:
     // has closed; false when it has no such button or stays open.
     static bool Answer(HWND box, int buttonId);
     // The text of any window: WM_GETTEXT, so edit boxes of other processes
-    // answer too; "" when it does not answer in time.
+    // answer too; "" when it does not answer in time. In the system's code
+    // page, or in UTF-8 once textsAsUtf8 is set.
     static std::string WindowText(HWND window);
+    static bool textsAsUtf8;
 
     // Closes the main window from its system menu.
     void CloseMainWindow();

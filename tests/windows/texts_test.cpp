@@ -10,7 +10,9 @@
 
 #include "archive/script.h"
 #include "archive/texts.h"
+#include "common/display_text.h"
 #include "common/helpers.h"
+#include "common/window_texts.h"
 #include "engine/messages.h"
 #include "tests/support/dialogs.h"
 #include "wizard/templates.h"
@@ -40,6 +42,7 @@ LoadedBody Keep(const std::vector<u8>& bytes) {
 
 struct SeenBox {
     std::string caption;
+    std::wstring wideCaption;
 };
 
 // Answers the message box with No after noting its caption; runs on its own
@@ -50,6 +53,9 @@ DWORD WINAPI AnswerMessageBox(void* seen) {
     char text[256] = "";
     GetWindowTextA(box, text, sizeof text);
     static_cast<SeenBox*>(seen)->caption = text;
+    WCHAR wide[256] = L"";
+    GetWindowTextW(box, wide, 256);
+    static_cast<SeenBox*>(seen)->wideCaption = wide;
     PostMessageA(box, WM_COMMAND, IDNO, 0);
     return 0;
 }
@@ -75,6 +81,62 @@ TEST_CASE("a message box is captioned with the current set's title") {
     SelectInstallSet(1);
     CHECK(ShowAndAnswer("Continue?", &seen) == IDNO);
     CHECK(seen.caption == "Beta Setup");
+    ReleaseSetupScript();
+}
+
+namespace {
+
+// "Установка" and "Готово" in code page 1251, and as wide characters.
+const char RussianTitle[] = "\xD3\xF1\xF2\xE0\xED\xEE\xE2\xEA\xE0";
+const WCHAR WideRussianTitle[] = L"\x0423\x0441\x0442\x0430\x043D\x043E\x0432\x043A\x0430";
+const char RussianDone[] = "\xC3\xEE\xF2\xEE\xE2\xEE";
+const WCHAR WideRussianDone[] = L"\x0413\x043E\x0442\x043E\x0432\x043E";
+
+std::wstring WideTextOfWindow(HWND window) {
+    WCHAR text[256] = L"";
+    GetWindowTextW(window, text, 256);
+    return text;
+}
+
+}  // namespace
+
+TEST_CASE("texts of another code page than the system's are shown through the wide calls") {
+    REQUIRE(GetACP() != 1251);  // the Wine session runs a Western code page
+    setupScript.sets[0].record = Keep(SetWithMessages({RussianTitle}));
+    setupScript.setCount = 1;
+    setupScript.codePage = 1251;
+    SelectInstallSet(0);
+    CHECK(displayCodePage == 1251);
+    CHECK(ShowsWideTexts());
+
+    SeenBox seen;
+    CHECK(ShowAndAnswer(RussianDone, &seen) == IDNO);
+    CHECK(seen.wideCaption == WideRussianTitle);
+
+    // A window made for such texts is a Unicode window, and keeps them whole.
+    HWND window = CreateShownWindow(0, "STATIC", RussianTitle, WS_POPUP, 0, 0, 100, 20, nullptr, nullptr);
+    REQUIRE(window != nullptr);
+    CHECK(IsWindowUnicode(window));
+    CHECK(WideTextOfWindow(window) == WideRussianTitle);
+    ShowWindowText(window, RussianDone);
+    CHECK(WideTextOfWindow(window) == WideRussianDone);
+    DestroyWindow(window);
+
+    // A path, in the system's code page, goes into such a text converted.
+    char shown[MessageCapacity];
+    FormatTextWithPath(shown, "%s", "C:\\Temp");
+    CHECK(std::string(shown) == "C:\\Temp");
+    ReleaseSetupScript();
+
+    // Without the record the texts are the system's, through the ANSI calls.
+    setupScript.sets[0].record = Keep(SetWithMessages({"Setup"}));
+    setupScript.setCount = 1;
+    SelectInstallSet(0);
+    CHECK(displayCodePage == 0);
+    CHECK_FALSE(ShowsWideTexts());
+    window = CreateShownWindow(0, "STATIC", "Setup", WS_POPUP, 0, 0, 100, 20, nullptr, nullptr);
+    CHECK_FALSE(IsWindowUnicode(window));
+    DestroyWindow(window);
     ReleaseSetupScript();
 }
 

@@ -319,8 +319,24 @@ bool SetupDriver::Answer(HWND box, int buttonId) {
     return HasButton(box, buttonId) && PressDialogButton(box, buttonId, DriverWaitLimit);
 }
 
+bool SetupDriver::textsAsUtf8;
+
+// The wide text of a window, as UTF-8.
+static std::string WindowTextInUtf8(HWND window) {
+    std::vector<WCHAR> wide(4096, L'\0');
+    DWORD_PTR got = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(wide.data()), SMTO_ABORTIFHUNG,
+                             DriverWaitLimit, &got))
+        GetWindowTextW(window, wide.data(), static_cast<int>(wide.size()));
+    std::string text(4 * wide.size(), '\0');
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), -1, &text[0], static_cast<int>(text.size()), nullptr, nullptr);
+    text.resize(bytes > 0 ? bytes - 1 : 0);
+    return text;
+}
+
 std::string SetupDriver::WindowText(HWND window) {
     if (window == nullptr) return "";
+    if (textsAsUtf8) return WindowTextInUtf8(window);
     DWORD_PTR length = 0;
     if (!SendWithin(window, WM_GETTEXTLENGTH, 0, 0, &length)) {
         // A busy setup: the text the window manager keeps.

@@ -1,0 +1,3 @@
+#include "common/display_text.h"
+
+u32 displayCodePage;
