@@ -18,6 +18,7 @@
 #include "archive/uninstall_texts.h"
 #include "builder/archive_texts.h"
 #include "builder/code_pages.h"
+#include "builder/default_resources.h"
 #include "builder/memory_source.h"
 #include "builder/project.h"
 #include "builder/setup_reader.h"
@@ -329,4 +330,47 @@ TEST_CASE("the uninstall program's texts come in the project's languages, each i
     const nlohmann::json& texts = dumped["sets"][0]["files"].back()["uninstallerTexts"];
     CHECK(texts["codePage"] == 1252);
     CHECK(texts["languages"][1]["texts"][ConfirmText] == "Удалить %s?");
+}
+
+TEST_CASE("every built-in language file is a known language whose texts its own code page holds") {
+    Scratch s("code-page-built-in");
+    std::string folder = s.Folder("project");
+    for (const std::string& code : LanguageFileCodes()) {
+        INFO("resources/languages/" << code << ".toml");
+        const Language* language = FindLanguage(code);
+        REQUIRE(language != nullptr);
+        // Every text of the language, the uninstall program's too, converted
+        // into the language's code page: as the first language and as a further one.
+        struct Use {
+            std::string languages;
+            uint32_t codePage;  // the project's
+        };
+        for (const Use& use : {Use{"[\"" + code + "\"]", language->codePage}, Use{"[\"en\", \"" + code + "\"]", 1252}}) {
+            WriteText(folder + "/kelvo.toml", "[setup]\nlanguages = " + use.languages +
+                                                  "\n[[set]]\nname = \"App\"\nuninstaller = \"u.exe\"\n");
+            Project project;
+            CHECK_NOTHROW(project = LoadProject(folder + "/kelvo.toml"));
+            CHECK(project.codePage == use.codePage);
+        }
+    }
+}
+
+TEST_CASE("names compare without case, but the second byte of a double-byte character as it is") {
+    struct Case {
+        const char* a;
+        const char* b;
+        uint32_t codePage;
+        bool same;
+    };
+    const Case cases[] = {
+        {"Readme.TXT", "readme.txt", 932, true},
+        {"\x83\x41.txt", "\x83\x61.txt", 932, false},  // ア and a different character, not a case pair
+        {"\x83\x41.txt", "\x83\x61.txt", 1252, true},  // in 1252 two characters each: ƒA and ƒa
+        {"\x83\x41" "B", "\x83\x41" "b", 932, true},
+        {"\xB0\x41", "\xB0\x61", 936, false},
+    };
+    for (const Case& c : cases) {
+        INFO(c.a << " / " << c.b << " in " << c.codePage);
+        CHECK(SameName(c.a, c.b, c.codePage) == c.same);
+    }
 }
