@@ -93,6 +93,7 @@ void PrintOverview(const LoadedSetup& setup, std::ostream& out) {
     out << "  file data:         " << FileDataText(setup) << '\n';
     out << "  setup flags:       " << SetupFlagsText() << '\n';
     out << "  code page:         " << CodePageText(archiveTexts.codePage) << '\n';
+    for (const std::string& fault : archiveTexts.faults) out << "  texts:             " << fault << '\n';
     out << "  install pace:      "
         << (setupScript.batchMilliseconds != 0 ? "entries for " + std::to_string(setupScript.batchMilliseconds) + " ms a tick"
                                                : std::string("one entry a tick"))
