@@ -9,6 +9,7 @@
 // Distinct from the log's record ids (archive/uninstall_log_format.h).
 const u16 UninstallTextsRecord = 0x1250;
 // u32: the Windows ANSI code page of UninstallTexts; without it, the system's.
+// (0x1251 is the settings record, archive/uninstall_settings.h.)
 const u16 UninstallCodePageRecord = 0x1253;
 // One more language (any number): u16 Windows language id, u16 code page,
 // then the texts as in UninstallTexts. The program takes the one whose

@@ -80,6 +80,8 @@ struct RecordPlan {
 Bytes LeadingRecords(const Project& project, int level) {
     Bytes out;
     PutBytes(out, RecordBytes(SetupFlagsRecord, EncodeSetupFlags(project.setupFlags)));
+    // Ahead of every text, so a reader knows their code page before it meets them.
+    PutBytes(out, RecordBytes(CodePageRecord, EncodeSetupFlags(project.codePage)));
     if (project.batchMilliseconds != 0)
         PutBytes(out, RecordBytes(InstallPaceRecord, EncodeSetupFlags(project.batchMilliseconds)));
     if (!project.wizardPicture.empty()) PutBytes(out, RecordBytes(WizardPictureRecord, project.wizardPicture, level));
@@ -149,6 +151,9 @@ RecordPlan PlanRecords(const Project& project, int level) {
             registration.estimatedKilobytes = InstalledKilobytes(project, set);
             PutBytes(trailing, RecordBytes(RegistrationRecord, EncodeRegistration(registration), level));
         }
+        for (const LanguageTextsFields& language : set.languageTexts)
+            PutBytes(trailing, RecordBytes(LanguageTextsRecord,
+                                           EncodeLanguageTexts(language.language, language.codePage, language.tables), level));
         plan.fixedSize += record.size() + trailing.size();
         plan.listBound += sizeof(RecordHeader) + EncodeFileList(EntryFields(set)).size();
     }

@@ -1,5 +1,7 @@
 #include "builder/default_resources.h"
 
+#include <algorithm>
+
 #include "builder/dialog_resources.h"
 
 namespace {
@@ -16,6 +18,21 @@ const std::vector<Bytes>& DefaultDialogTemplates() {
 
 std::string DefaultTextsSource() {
     return std::string(reinterpret_cast<const char*>(EmbeddedTexts.data), EmbeddedTexts.size);
+}
+
+std::optional<std::string> LanguageTextsSource(const std::string& code) {
+    for (const EmbeddedLanguageFile* language = EmbeddedLanguageFiles; language->code != nullptr; language++)
+        if (code == language->code)
+            return std::string(reinterpret_cast<const char*>(language->file.data), language->file.size);
+    return std::nullopt;
+}
+
+std::vector<std::string> LanguageFileCodes() {
+    std::vector<std::string> codes;
+    for (const EmbeddedLanguageFile* language = EmbeddedLanguageFiles; language->code != nullptr; language++)
+        codes.push_back(language->code);
+    std::sort(codes.begin(), codes.end());
+    return codes;
 }
 
 Bytes DefaultWizardPicture() { return BytesOf(EmbeddedWizardPicture); }

@@ -1,12 +1,16 @@
 // `kelvo dump`: every record of a setup as one JSON document, for debugging.
-// Texts in the archive are in the Windows ANSI code page; JSON wants UTF-8,
-// so each byte is taken as the Latin-1 character of that value, which keeps
-// every byte recoverable.
+// Texts in the archive are in a Windows ANSI code page; JSON wants UTF-8.
+// They are converted from the code page the archive names (a language's
+// texts from their own); in an archive that names none, each byte is taken
+// as the Latin-1 character of that value, which keeps every byte recoverable.
 #include <string.h>
 
 #include <nlohmann/json.hpp>
+#include <memory>
 #include <ostream>
 
+#include "builder/archive_texts.h"
+#include "builder/entry_decode.h"
 #include "builder/entry_records.h"
 #include "builder/setup_commands.h"
 #include "builder/setup_reader.h"
@@ -15,7 +19,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string Utf8(const std::string& text) {
+std::string Latin1(const std::string& text) {
     std::string utf8;
     for (unsigned char c : text) {
         if (c < 0x80) {
@@ -27,6 +31,12 @@ std::string Utf8(const std::string& text) {
     }
     return utf8;
 }
+
+std::string Utf8(const std::string& text, uint32_t codePage) {
+    return codePage != 0 ? ShownIn(text, codePage) : Latin1(text);
+}
+
+std::string Utf8(const std::string& text) { return Utf8(text, archiveTexts.codePage); }
 
 std::string HexBytes(const uint8_t* data, size_t size) {
     static const char digits[] = "0123456789abcdef";
@@ -56,12 +66,14 @@ Json StyleJson(const LoadedBody& style) {
     const uint32_t WeightOffset = 16, ItalicOffset = 20, FaceNameOffset = 28, FaceNameSize = 32;
     std::string face(reinterpret_cast<const char*>(body.font + FaceNameOffset),
                      strnlen(reinterpret_cast<const char*>(body.font + FaceNameOffset), FaceNameSize));
+    const uint32_t CharSetOffset = 23;
     return {{"shadowColour", ReadU32(style.data)},
             {"textColour", ReadU32(style.data + TextColourOffset)},
             {"font",
              {{"height", static_cast<int32_t>(ReadU32(body.font))},
               {"weight", static_cast<int32_t>(ReadU32(body.font + WeightOffset))},
               {"italic", body.font[ItalicOffset] != 0},
+              {"charSet", body.font[CharSetOffset]},
               {"faceName", Utf8(face)}}}};
 }
 
@@ -124,6 +136,48 @@ Json TextsJson(uint32_t set) {
     return tables;
 }
 
+// The set's LanguageTexts records, each in its own code page.
+Json LanguagesJson(uint32_t set) {
+    Json languages = Json::array();
+    for (const LanguageTextsView& view : archiveTexts.languages[set]) {
+        Json tables = Json::array();
+        for (uint32_t t = 0; t < StringTableCount; t++) {
+            if (!view.present[t]) {
+                tables.push_back(nullptr);
+                continue;
+            }
+            Json table = Json::array();
+            for (const std::string& text : view.tables[t]) table.push_back(Utf8(text, view.codePage));
+            tables.push_back(table);
+        }
+        languages.push_back({{"language", view.language}, {"languageName", LanguageName(view.language)},
+                             {"codePage", view.codePage}, {"texts", tables}});
+    }
+    return languages;
+}
+
+Json UninstallTextsJson(const std::vector<std::string>& texts, uint32_t codePage) {
+    Json json = Json::array();
+    for (const std::string& text : texts) json.push_back(Utf8(text, codePage));
+    return json;
+}
+
+// The texts kelvo's uninstall program carries in an uninstaller's data,
+// when the file data holds them; null for data without a texts record.
+Json UninstallerTextsJson(const FileEntry& entry, StoredDataReader& reader) {
+    if (!(entry.entryFlags & UninstallerEntry) || !IsDecodable(entry)) return nullptr;
+    std::vector<uint8_t> data;
+    CheckingSink sink(entry.size, nullptr, NoFile, &data);
+    if (!reader.Decode(entry, sink).empty()) return nullptr;
+    UninstallerTextsView view = UninstallerTextsOf(data);
+    if (!view.found) return nullptr;
+    Json languages = Json::array();
+    for (const UninstallerTextsView::Language& language : view.languages)
+        languages.push_back({{"language", language.language}, {"languageName", LanguageName(language.language)},
+                             {"codePage", language.codePage}, {"texts", UninstallTextsJson(language.texts, language.codePage)}});
+    return {{"codePage", view.codePage}, {"texts", UninstallTextsJson(view.texts, view.codePage)}, {"languages", languages}};
+}
+
 void AddOtherEntries(const InstallSetSlot& slot, Json& set) {
     set["iniEntries"] = Json::array();
     for (const IniEntryFields& e : IniEntriesOf(slot.iniEntries))
@@ -141,7 +195,7 @@ void AddOtherEntries(const InstallSetSlot& slot, Json& set) {
                                       {"pattern", HexBytes(p.pattern.data(), p.pattern.size())}});
 }
 
-Json SetJson(uint32_t set) {
+Json SetJson(uint32_t set, StoredDataReader* reader) {
     Json json = {{"index", set},
                  {"setFlags", InstallSetNumber(set, SetFlagsField) & 0xFFFF},
                  {"displayName", Utf8(InstallSetText(set, DisplayNameField))},
@@ -153,16 +207,21 @@ Json SetJson(uint32_t set) {
                  {"iniFile", Utf8(InstallSetText(set, IniFileField))},
                  {"iniSection", Utf8(InstallSetText(set, IniSectionField))},
                  {"iniKey", Utf8(InstallSetText(set, IniKeyField))},
-                 {"texts", TextsJson(set)}};
+                 {"texts", TextsJson(set)},
+                 {"languages", LanguagesJson(set)}};
     json["files"] = Json::array();
-    for (const FileEntry* entry : FileEntriesOf(set)) json["files"].push_back(FileEntryJson(*entry));
+    for (const FileEntry* entry : FileEntriesOf(set)) {
+        Json file = FileEntryJson(*entry);
+        if (reader != nullptr && (entry->entryFlags & UninstallerEntry)) file["uninstallerTexts"] = UninstallerTextsJson(*entry, *reader);
+        json["files"].push_back(file);
+    }
     AddOtherEntries(setupScript.sets[set], json);
     return json;
 }
 
 Json SetupJson(const LoadedSetup& setup) {
     const SetupScript& s = setupScript;
-    Json json = {{"file", Utf8(setup.Path())}, {"archiveOffset", setup.ArchiveOffset()}, {"fileSize", setup.FileSize()}};
+    Json json = {{"file", Latin1(setup.Path())}, {"archiveOffset", setup.ArchiveOffset()}, {"fileSize", setup.FileSize()}};
     json["setupFlags"] = {{"value", s.setupFlags},
                           {"fullScreenBackground", (s.setupFlags & FullScreenBackground) != 0},
                           {"removeEarlierInstallations", (s.setupFlags & RemoveEarlierInstallations) != 0}};
@@ -174,8 +233,12 @@ Json SetupJson(const LoadedSetup& setup) {
     json["fixedPage"] = singlePageMode ? Json{{"page", fixedPageNumber}, {"set", s.fixedPageSet}} : Json();
     json["prefixData"] = s.prefixData.data ? Json{{"size", s.prefixData.size}} : Json();
     json["fileData"] = {{"start", s.fileDataStart}, {"length", s.fileDataLength}, {"complete", setup.HasFileData()}};
+    json["codePage"] = archiveTexts.codePage != 0 ? Json(archiveTexts.codePage) : Json();
+    if (!archiveTexts.faults.empty()) json["textFaults"] = archiveTexts.faults;
+    std::unique_ptr<StoredDataReader> reader;
+    if (setup.HasFileData()) reader = std::make_unique<StoredDataReader>(FileDataExtent());
     json["sets"] = Json::array();
-    for (uint32_t set = 0; set < s.setCount; set++) json["sets"].push_back(SetJson(set));
+    for (uint32_t set = 0; set < s.setCount; set++) json["sets"].push_back(SetJson(set, reader.get()));
     return json;
 }
 

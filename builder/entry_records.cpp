@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "archive/validate.h"
+#include "builder/archive_texts.h"
 
 std::vector<const FileEntry*> FileEntriesOf(uint32_t set) {
     std::vector<const FileEntry*> entries;
@@ -15,7 +16,7 @@ std::vector<const FileEntry*> FileEntriesOf(uint32_t set) {
 }
 
 std::string SetLabel(uint32_t set) {
-    return "set " + std::to_string(set) + " \"" + InstallSetText(set, DisplayNameField) + "\"";
+    return "set " + std::to_string(set) + " \"" + Shown(InstallSetText(set, DisplayNameField)) + "\"";
 }
 
 std::string EntryLabel(uint32_t set, uint32_t index, const FileEntry& entry) {
@@ -69,7 +70,7 @@ std::string FolderLabel(uint8_t destinationFolder) {
 }
 
 std::string DestinationName(const FileEntry& entry) {
-    std::string name = FolderLabel(entry.destinationFolder) + "\\" + EntryString(&entry, EntryFileName);
+    std::string name = FolderLabel(entry.destinationFolder) + "\\" + Shown(EntryString(&entry, EntryFileName));
     if (entry.entryKind == FolderEntry && name.back() != '\\') name += '\\';
     return name;
 }

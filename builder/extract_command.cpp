@@ -7,6 +7,7 @@
 
 #include <ostream>
 
+#include "builder/archive_texts.h"
 #include "builder/entry_decode.h"
 #include "builder/entry_records.h"
 #include "builder/extract_paths.h"
@@ -38,10 +39,12 @@ struct ExtractPlan {
     uint64_t bytes = 0;
 };
 
-// The components of an entry's place: its folder kind, then its name.
+// The components of an entry's place: its folder kind, then its name. The
+// name is taken in UTF-8 before it is split: in a double-byte code page
+// the second byte of a character may be a backslash.
 // Returns why the name is unsafe, or "".
 std::string PlaceOf(const FileEntry& entry, std::vector<std::string>* place) {
-    std::string name = EntryString(&entry, EntryFileName);
+    std::string name = Shown(EntryString(&entry, EntryFileName));
     bool folderWithSeparator = entry.entryKind == FolderEntry && name.size() > 1 &&
                                (name.back() == '\\' || name.back() == '/');
     if (folderWithSeparator) name.pop_back();  // "data\" names the folder "data"
@@ -76,7 +79,7 @@ ExtractPlan PlanExtraction(uint32_t set) {
             std::string reason = PlaceOf(*entries[i], &step.place);
             if (!reason.empty())
                 plan.refusals.push_back(EntryLabel(set, i, *entries[i]) + ": unsafe name \"" +
-                                        EntryString(entries[i], EntryFileName) + "\": " + reason);
+                                        Shown(EntryString(entries[i], EntryFileName)) + "\": " + reason);
         }
         if (step.action == Action::WriteFile) plan.bytes += entries[i]->size;
         plan.steps.push_back(step);

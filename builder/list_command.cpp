@@ -2,10 +2,14 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ostream>
 
 #include "archive/file_data.h"
+#include "archive/texts.h"
+#include "builder/archive_texts.h"
+#include "builder/code_pages.h"
 #include "builder/entry_records.h"
 #include "builder/setup_commands.h"
 #include "builder/setup_reader.h"
@@ -49,6 +53,12 @@ std::string FlagNames(uint32_t flags, const std::pair<uint32_t, const char*>* na
     return text.empty() ? "" : " (" + text + ")";
 }
 
+std::string CodePageText(uint32_t codePage) {
+    if (codePage == 0) return "none given (texts shown as their bytes are)";
+    const CodePage* page = FindCodePage(codePage);
+    return std::to_string(codePage) + (page != nullptr ? std::string(" (") + page->script + ")" : " (unknown to kelvo)");
+}
+
 std::string SetupFlagsText() {
     static const std::pair<uint32_t, const char*> names[] = {
         {FullScreenBackground, "full-screen background"},
@@ -82,6 +92,8 @@ void PrintOverview(const LoadedSetup& setup, std::ostream& out) {
         << Counted(setupScript.setCount, "install set", "install sets") << '\n';
     out << "  file data:         " << FileDataText(setup) << '\n';
     out << "  setup flags:       " << SetupFlagsText() << '\n';
+    out << "  code page:         " << CodePageText(archiveTexts.codePage) << '\n';
+    for (const std::string& fault : archiveTexts.faults) out << "  texts:             " << fault << '\n';
     out << "  install pace:      "
         << (setupScript.batchMilliseconds != 0 ? "entries for " + std::to_string(setupScript.batchMilliseconds) + " ms a tick"
                                                : std::string("one entry a tick"))
@@ -89,7 +101,7 @@ void PrintOverview(const LoadedSetup& setup, std::ostream& out) {
     out << "  wizard picture:    " << PictureText(setupScript.wizardPicture) << '\n';
     out << "  background:        " << PictureText(setupScript.backgroundPicture) << '\n';
     if (setupScript.backgroundTitle.data != nullptr)
-        out << "  background title:  " << reinterpret_cast<const char*>(setupScript.backgroundTitle.data) << '\n';
+        out << "  background title:  " << Shown(reinterpret_cast<const char*>(setupScript.backgroundTitle.data)) << '\n';
     if (setupScript.dialogTemplates.data != nullptr)
         out << "  dialog templates:  " << TemplateOffsetsOf(setupScript.dialogTemplates).size() << " ("
             << setupScript.dialogTemplates.size << " bytes)\n";
@@ -117,24 +129,32 @@ void PrintRegistration(const LoadedBody& body, std::ostream& out) {
     if (flags & RegistrationNoRepair) out << ", no repair";
     const char* text = reinterpret_cast<const char*>(body.data + RegistrationFixedSize);
     for (const char* name : names) {
-        if (*text != '\0') out << ", " << name << " \"" << text << '"';
+        if (*text != '\0') out << ", " << name << " \"" << Shown(text) << '"';
         text += strlen(text) + 1;
     }
     out << '\n';
 }
 
 void PrintSetHeader(uint32_t set, std::ostream& out) {
-    out << "\nSet " << set << ": " << InstallSetText(set, DisplayNameField) << '\n';
-    out << "  caption:      " << InstallSetText(set, CaptionField) << '\n';
-    out << "  destination:  " << InstallSetText(set, DefaultDestinationField) << '\n';
+    out << "\nSet " << set << ": " << Shown(InstallSetText(set, DisplayNameField)) << '\n';
+    out << "  caption:      " << Shown(InstallSetText(set, CaptionField)) << '\n';
+    out << "  destination:  " << Shown(InstallSetText(set, DefaultDestinationField)) << '\n';
     out << "  set flags:    " << SetFlagsText(set) << '\n';
     if (*InstallSetText(set, RegistryKeyField) != '\0')
         out << "  remembered:   " << RegistryRootName(InstallSetNumber(set, RegistryRootField)) << '\\'
-            << InstallSetText(set, RegistryKeyField) << ", value \"" << InstallSetText(set, RegistryValueField) << "\"\n";
+            << Shown(InstallSetText(set, RegistryKeyField)) << ", value \"" << Shown(InstallSetText(set, RegistryValueField)) << "\"\n";
     if (*InstallSetText(set, IniFileField) != '\0')
-        out << "  remembered:   " << InstallSetText(set, IniFileField) << " [" << InstallSetText(set, IniSectionField)
-            << "] " << InstallSetText(set, IniKeyField) << '\n';
+        out << "  remembered:   " << Shown(InstallSetText(set, IniFileField)) << " [" << Shown(InstallSetText(set, IniSectionField))
+            << "] " << Shown(InstallSetText(set, IniKeyField)) << '\n';
     PrintRegistration(setupScript.sets[set].registration, out);
+    for (const LanguageTextsView& language : archiveTexts.languages[set]) {
+        size_t tables = static_cast<size_t>(std::count(language.present.begin(), language.present.end(), true));
+        const std::vector<std::string>& messages = language.tables[MessageTexts];
+        out << "  language:     " << LanguageName(language.language) << ", code page " << language.codePage << ", "
+            << Counted(tables, "text table", "text tables");
+        if (!messages.empty()) out << ", title \"" << ShownIn(messages[SetupTitleText], language.codePage) << '"';
+        out << '\n';
+    }
 }
 
 std::string EntryNotes(const FileEntry& entry) {
@@ -147,10 +167,10 @@ std::string EntryNotes(const FileEntry& entry) {
     if (entry.sharedCount != 0) notes.push_back("shared");
     if (IsDeltaEntry(entry)) notes.push_back(Format("delta of set %u file %u", entry.baseSet, entry.baseIndex));
     if (*EntryString(&entry, EntryShortcutName) != '\0')
-        notes.push_back(std::string("menu \"") + EntryString(&entry, EntryMenuFolders) + "\\" +
-                        EntryString(&entry, EntryShortcutName) + "\"");
+        notes.push_back("menu \"" + Shown(EntryString(&entry, EntryMenuFolders)) + "\\" +
+                        Shown(EntryString(&entry, EntryShortcutName)) + "\"");
     if (*EntryString(&entry, EntryDesktopName) != '\0')
-        notes.push_back(std::string("desktop \"") + EntryString(&entry, EntryDesktopName) + "\"");
+        notes.push_back("desktop \"" + Shown(EntryString(&entry, EntryDesktopName)) + "\"");
     std::string text;
     for (const std::string& note : notes) text += (text.empty() ? "  " : ", ") + note;
     return text;
@@ -193,18 +213,18 @@ void PrintOtherEntries(uint32_t set, std::ostream& out) {
     std::vector<IniEntryFields> ini = IniEntriesOf(slot.iniEntries);
     if (!ini.empty()) out << "  INI entries (" << ini.size() << "):\n";
     for (const IniEntryFields& e : ini)
-        out << "    " << e.file << " [" << e.section << "] " << e.key << "=" << e.value
+        out << "    " << Shown(e.file) << " [" << Shown(e.section) << "] " << Shown(e.key) << "=" << Shown(e.value)
             << ((e.flags & 1) ? "  (only when not set yet)" : "") << '\n';
     std::vector<RegistryEntryFields> registry = RegistryEntriesOf(slot.registryEntries);
     if (!registry.empty()) out << "  registry entries (" << registry.size() << "):\n";
     for (const RegistryEntryFields& e : registry)
-        out << "    " << RegistryRootName(e.root) << '\\' << e.key << "  \"" << e.name << "\" = \"" << e.data << '"'
+        out << "    " << RegistryRootName(e.root) << '\\' << Shown(e.key) << "  \"" << Shown(e.name) << "\" = \"" << Shown(e.data) << '"'
             << ((e.flags & 1) ? "  (keeps an existing value)" : "") << '\n';
     std::vector<FilePatchFields> patches = FilePatchesOf(slot.filePatches);
     if (!patches.empty()) out << "  file patches (" << patches.size() << "):\n";
     for (const FilePatchFields& p : patches) {
         std::string place = p.offset == 0xFFFFFFFF ? "where the pattern is found" : "at offset " + Hex32(p.offset);
-        out << "    " << p.file << " " << place << ": " << p.pattern.size() << "-byte pattern -> \"" << p.replacement
+        out << "    " << Shown(p.file) << " " << place << ": " << p.pattern.size() << "-byte pattern -> \"" << Shown(p.replacement)
             << "\"\n";
     }
 }

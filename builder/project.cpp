@@ -23,7 +23,6 @@ namespace {
 
 const uint32_t MaxFaceNameLength = 31;  // LOGFONTA's face name holds 32 bytes with the NUL
 const uint32_t NormalWeight = 400, BoldWeight = 700;
-const uint8_t DefaultCharset = 1;  // DEFAULT_CHARSET: the font is picked by its name
 const int DefaultFontHeight = 36;
 
 // "#RRGGBB" as a COLORREF (0x00BBGGRR).
@@ -46,14 +45,16 @@ void ReadBackground(const TableReader& setup, Project& project, const std::strin
                        {"picture", "title", "font", "size", "bold", "weight", "italic", "shadow-colour", "text-colour"});
     project.setupFlags |= FullScreenBackground;
     if (reader.Has("picture")) project.backgroundPicture = ReadBitmap(reader, "picture");
-    project.backgroundTitle = reader.String("title", title);
-    std::string font = reader.String("font", "Arial");
+    project.backgroundTitle = reader.Text("title", title);
+    std::string font = reader.Text("font", "Arial");
     if (font.empty() || font.size() > MaxFaceNameLength)
-        reader.FailAt("font", "a font name takes 1 to " + std::to_string(MaxFaceNameLength) + " characters");
+        reader.FailAt("font", "a font name takes 1 to " + std::to_string(MaxFaceNameLength) + " bytes in code page " +
+                                  std::to_string(setup.Where().codePage));
     if (reader.Has("bold") && reader.Has("weight")) reader.FailAt("weight", "give either bold or weight, not both");
     int64_t weight = reader.Integer("weight", 1, 1000, reader.Bool("bold") ? BoldWeight : NormalWeight);
     int height = static_cast<int>(reader.Integer("size", 1, 1000, DefaultFontHeight));
-    Bytes logFont = MakeLogFont(font, height, static_cast<int>(weight), reader.Bool("italic"));
+    Bytes logFont = MakeLogFont(font, height, static_cast<int>(weight), reader.Bool("italic"),
+                                FindCodePage(setup.Where().codePage)->charSet);
     project.backgroundStyle =
         EncodeBackgroundStyle(Colour(reader, "shadow-colour", 0x000000), Colour(reader, "text-colour", 0xFFFFFF), logFont);
 }
@@ -74,7 +75,7 @@ TableReader SetupReader(const TableReader& root, const toml::table& table) {
     return TableReader(root.Where(), table, "setup",
                        {"title", "wizard-picture", "templates", "remove-earlier-installations", "single-page",
                         "background", "texts", "uninstaller-program", "delta", "uninstall-texts", "registration",
-                        "privileges", "pace"});
+                        "privileges", "pace", "codepage", "languages"});
 }
 
 namespace {
@@ -86,11 +87,11 @@ RegistrationFields ReadRegistration(const TableReader& owner, const Registration
     if (table == nullptr) return fields;
     TableReader reader(owner.Where(), *table, owner.KeyPath("registration"),
                        {"version", "publisher", "icon", "about-url", "help-url", "no-modify", "no-repair"});
-    fields.version = reader.String("version", fields.version);
-    fields.publisher = reader.String("publisher", fields.publisher);
-    fields.icon = reader.String("icon", fields.icon);
-    fields.aboutUrl = reader.String("about-url", fields.aboutUrl);
-    fields.helpUrl = reader.String("help-url", fields.helpUrl);
+    fields.version = reader.Text("version", fields.version);
+    fields.publisher = reader.Text("publisher", fields.publisher);
+    fields.icon = reader.Text("icon", fields.icon);
+    fields.aboutUrl = reader.Text("about-url", fields.aboutUrl);
+    fields.helpUrl = reader.Text("help-url", fields.helpUrl);
     auto flag = [&](const char* key, uint32_t bit) {
         if (reader.Bool(key, (fields.flags & bit) != 0))
             fields.flags |= bit;
@@ -103,11 +104,16 @@ RegistrationFields ReadRegistration(const TableReader& owner, const Registration
 }
 
 void ReadSetup(const TableReader& root, Project& project, SetDefaults& defaults) {
-    defaults.uninstallTexts = DefaultUninstallTexts();
     const toml::table* table = root.SubTable("setup");
-    if (table == nullptr) return;
+    if (table == nullptr) {
+        toml::table empty;
+        defaults.uninstallTexts = ReadUninstallTexts(SetupReader(root, empty));
+        return;
+    }
     TableReader setup = SetupReader(root, *table);
-    defaults.title = setup.String("title");
+    defaults.title = setup.Text("title");
+    if (setup.Has("title"))
+        defaults.titleText = {setup.String("title"), PlaceInProject(root.Where(), setup.Find("title")->source(), "setup.title")};
     defaults.texts = ReadOwnTexts(setup);
     if (setup.Bool("remove-earlier-installations")) project.setupFlags |= RemoveEarlierInstallations;
     // An empty name means no picture at all.
@@ -124,6 +130,42 @@ void ReadSetup(const TableReader& root, Project& project, SetDefaults& defaults)
     defaults.uninstallTexts = ReadUninstallTexts(setup);
     defaults.registration = ReadRegistration(setup, RegistrationFields());
     ReadBackground(setup, project, defaults.title);
+}
+
+// [setup] languages and codepage, which every text read later depends on.
+void ReadCodePage(const TableReader& root, ProjectFile& context) {
+    context.languages = {FindLanguage("en")};
+    const toml::table* table = root.SubTable("setup");
+    if (table == nullptr) return;
+    TableReader setup = SetupReader(root, *table);
+    if (const toml::node* node = setup.Find("languages")) {
+        std::vector<std::string> codes = setup.Strings(*node, "languages");
+        if (codes.empty()) setup.FailAt("languages", "must name at least one language");
+        std::vector<std::string> known = {"en"};
+        for (const std::string& code : LanguageFileCodes())
+            if (FindLanguage(code) != nullptr) known.push_back(code);
+        context.languages.clear();
+        for (const std::string& code : codes) {
+            const Language* language = FindLanguage(code);
+            if (language == nullptr || std::find(known.begin(), known.end(), code) == known.end()) {
+                std::string list;
+                for (const std::string& k : known) list += (list.empty() ? "" : ", ") + k;
+                setup.FailAt("languages", "kelvo has no texts in \"" + code + "\" (it has " + list + ")");
+            }
+            if (std::find(context.languages.begin(), context.languages.end(), language) != context.languages.end())
+                setup.FailAt("languages", "names \"" + code + "\" twice");
+            context.languages.push_back(language);
+        }
+        context.languagesPlace = PlaceInProject(context, node->source(), "setup.languages");
+    }
+    context.codePage = context.languages.front()->codePage;
+    if (setup.Has("codepage")) {
+        const toml::node* node = setup.Find("codepage");
+        if (!node->is_integer() || FindCodePage(static_cast<uint32_t>(node->as_integer()->get())) == nullptr)
+            setup.FailAt("codepage", "must be one of the Windows code pages " + AllowedCodePageList());
+        context.codePage = static_cast<uint32_t>(node->as_integer()->get());
+        if (context.languagesPlace.empty()) context.languagesPlace = PlaceInProject(context, node->source(), "setup.codepage");
+    }
 }
 
 // Read after the sets, whose number it is checked against.
@@ -161,15 +203,15 @@ void ReadDestinationStores(const TableReader& set, InstallSetFields& fields) {
     if (const toml::table* table = set.SubTable("destination-registry")) {
         TableReader reader(set.Where(), *table, set.KeyPath("destination-registry"), {"root", "key", "value"});
         fields.registryRoot = RegistryRoot(reader);
-        fields.registryKey = reader.RequiredString("key");
-        fields.registryValue = reader.RequiredString("value");
+        fields.registryKey = reader.RequiredText("key");
+        fields.registryValue = reader.RequiredText("value");
         fields.setFlags |= StoreDestinationInRegistry;
     }
     if (const toml::table* table = set.SubTable("destination-ini")) {
         TableReader reader(set.Where(), *table, set.KeyPath("destination-ini"), {"file", "section", "key"});
-        fields.iniFile = reader.RequiredString("file");
-        fields.iniSection = reader.RequiredString("section");
-        fields.iniKey = reader.RequiredString("key");
+        fields.iniFile = reader.RequiredText("file");
+        fields.iniSection = reader.RequiredText("section");
+        fields.iniKey = reader.RequiredText("key");
         fields.setFlags |= StoreDestinationInIni;
     }
 }
@@ -182,9 +224,9 @@ void ReadRegistryEntries(const TableReader& set, ProjectSet& result) {
                            {"root", "key", "name", "data", "keep-existing"});
         RegistryEntryFields entry;
         entry.root = RegistryRoot(reader);
-        entry.key = reader.RequiredString("key");
-        entry.name = reader.String("name");
-        entry.data = reader.String("data");
+        entry.key = reader.RequiredText("key");
+        entry.name = reader.Text("name");
+        entry.data = reader.Text("data");
         entry.flags = reader.Bool("keep-existing") ? KeepExistingValue : 0;
         result.registryEntries.push_back(entry);
     }
@@ -196,20 +238,21 @@ void ReadIniEntries(const TableReader& set, ProjectSet& result) {
         TableReader reader(set.Where(), *tables[i], IndexedKey(set.Path(), "ini", i),
                            {"file", "section", "key", "value", "only-if-missing"});
         IniEntryFields entry;
-        entry.file = reader.RequiredString("file");
-        entry.section = reader.RequiredString("section");
-        entry.key = reader.RequiredString("key");
-        entry.value = reader.String("value");
+        entry.file = reader.RequiredText("file");
+        entry.section = reader.RequiredText("section");
+        entry.key = reader.RequiredText("key");
+        entry.value = reader.Text("value");
         entry.flags = reader.Bool("only-if-missing") ? KeepExistingValue : 0;
         result.iniEntries.push_back(entry);
     }
 }
 
-// A pattern is a text or a list of byte values.
+// A pattern is a text (in the project's code page, as the file holds it)
+// or a list of byte values.
 Bytes PatchPattern(const TableReader& reader) {
     const toml::node* node = reader.Find("pattern");
     if (node->is_string()) {
-        const std::string& text = node->as_string()->get();
+        std::string text = reader.Text("pattern");
         return Bytes(text.begin(), text.end());
     }
     Bytes pattern;
@@ -234,8 +277,8 @@ void ReadFilePatches(const TableReader& set, ProjectSet& result) {
         TableReader reader(set.Where(), *tables[i], IndexedKey(set.Path(), "patch", i),
                            {"file", "offset", "pattern", "replacement"});
         FilePatchFields patch;
-        patch.file = reader.RequiredString("file");
-        patch.replacement = reader.RequiredString("replacement");
+        patch.file = reader.RequiredText("file");
+        patch.replacement = reader.RequiredText("replacement");
         if (reader.Has("offset") == reader.Has("pattern")) reader.FailAt("offset", "give either offset or pattern");
         if (reader.Has("offset")) patch.offset = static_cast<uint32_t>(reader.Integer("offset", 0, 0xFFFFFFFE, 0));
         else patch.pattern = PatchPattern(reader);
@@ -246,10 +289,24 @@ void ReadFilePatches(const TableReader& set, ProjectSet& result) {
 ProjectSet ReadSet(const TableReader& set, const SetDefaults& defaults) {
     ProjectSet result;
     InstallSetFields& fields = result.fields;
-    fields.displayName = set.String("name", defaults.title);
-    fields.tables = SetTexts(fields.displayName, defaults.texts, ReadOwnTexts(set));
-    fields.caption = set.String("caption", fields.displayName);
-    fields.defaultDestination = set.String("destination");
+    fields.displayName = set.Text("name", defaults.title);
+    SetTitle title = defaults.titleText;
+    if (set.Has("name")) title = {set.String("name"), PlaceInProject(set.Where(), set.Find("name")->source(), set.KeyPath("name"))};
+    // The first language fills the set's own tables in the project's code
+    // page; each further one its LanguageTexts record, in its own.
+    const ProjectFile& context = set.Where();
+    OwnTexts texts = ReadOwnTexts(set);
+    fields.tables = SetTexts(context, *context.languages.front(), context.codePage, title, defaults.texts, texts);
+    for (size_t l = 1; l < context.languages.size(); l++) {
+        const Language& language = *context.languages[l];
+        LanguageTextsFields more;
+        more.language = language.id;
+        more.codePage = static_cast<uint16_t>(language.codePage);
+        more.tables = SetTexts(context, language, language.codePage, title, defaults.texts, texts);
+        result.languageTexts.push_back(std::move(more));
+    }
+    fields.caption = set.Text("caption", fields.displayName);
+    fields.defaultDestination = set.Text("destination");
     if (set.Bool("destination-changeable", true)) fields.setFlags |= DestinationChangeable;
     ReadDestinationStores(set, fields);
     ReadEntries(set, result, defaults);
@@ -279,7 +336,7 @@ void ReadSets(const TableReader& root, Project& project, const SetDefaults& defa
 
 }  // namespace
 
-Bytes MakeLogFont(const std::string& faceName, int height, int weight, bool italic) {
+Bytes MakeLogFont(const std::string& faceName, int height, int weight, bool italic, uint8_t charSet) {
     Bytes font;
     PutU32(font, static_cast<uint32_t>(-height));  // negative: the character height, not the cell height
     PutU32(font, 0);                                // width: from the height
@@ -289,7 +346,7 @@ Bytes MakeLogFont(const std::string& faceName, int height, int weight, bool ital
     PutU8(font, italic ? 1 : 0);
     PutU8(font, 0);  // underline
     PutU8(font, 0);  // strike-out
-    PutU8(font, DefaultCharset);
+    PutU8(font, charSet);
     PutU8(font, 0);  // output precision, clipping precision, quality, pitch and family: defaults
     PutU8(font, 0);
     PutU8(font, 0);
@@ -308,10 +365,14 @@ Project LoadProject(const std::string& path) {
         if (e.source().begin.line == 0) throw ProjectError(path + ": " + std::string(e.description()));
         throw ProjectError(path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description()));
     }
-    ProjectFile context{path, std::filesystem::path(path).parent_path().string()};
+    ProjectFile context;
+    context.file = path;
+    context.folder = std::filesystem::path(path).parent_path().string();
     TableReader root(context, document, "", {"setup", "set"});
+    ReadCodePage(root, context);
     Project project;
     project.path = path;
+    project.codePage = context.codePage;
     project.dialogTemplates = DefaultDialogTemplates();
     project.wizardPicture = DefaultWizardPicture();
     SetDefaults defaults;

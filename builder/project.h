@@ -9,6 +9,16 @@
 //
 //   [setup]
 //   title = "..."                      default for each set's name and the background title
+//   codepage = 1252                    the Windows ANSI code page every text and name is
+//                                      written in (874, 1250-1258, 932, 936, 949, 950);
+//                                      default: the first language's, else 1252
+//   languages = ["en", "de"]           the languages of the setup's and the uninstall
+//                                      program's texts (en, de, fr, es, it, nl, pl, ru, ja,
+//                                      zh, as far as kelvo has texts for them); the first
+//                                      fills each set's own tables in `codepage`, each
+//                                      further one a LanguageTexts record in its own code
+//                                      page (pl 1250, ru 1251, ja 932, zh 936, the others
+//                                      1252); default ["en"]
 //   wizard-picture = "side.bmp"        a .bmp shown beside the wizard's pages; without
 //                                      it the built-in picture, with "" none
 //   templates = "dialogs.rc"           DIALOG 100..109 become dialog templates 0..9;
@@ -28,9 +38,11 @@
 //                                      build --uninstaller PATH; default beside kelvo)
 //   [setup.uninstall-texts]            texts of kelvo's uninstall program by name (caption,
 //                                      confirm, keep-shared, removing, done, restart, no-log),
-//                                      replacing the English ones of resources/uninstall_texts.inc
+//                                      replacing the first language's built-in ones
+//   [setup.uninstall-texts.CODE]       the same for language CODE of `languages`
 //   delta = "auto"                     every file's default for its own delta key
 //   [setup.texts]                      texts every set starts from (as [set.texts])
+//   [setup.texts.CODE]                 the same for language CODE of `languages`
 //   [setup.registration]               what the list of programs shows of every set with an
 //                                      uninstaller (an extension record): version, publisher,
 //                                      icon (path macros allowed), about-url, help-url,
@@ -56,6 +68,7 @@
 //   [set.texts]  welcome | information | destination | confirmation | progress
 //                | finish | messages | buttons | selection | 0..10 =
 //                ["...", ...] (strings 0, 1, ...) or { 31 = "...", ... }
+//   [set.texts.CODE]  the same for language CODE of `languages`
 //   [[set.file]]     source (path or glob), name | folder, destination
 //                    (set/windows/system/fonts), uninstall (remove/keep), shared,
 //                    role (open/run), register (screensaver/self),
@@ -81,14 +94,25 @@
 //   [[set.ini]]      file, section, key, value, only-if-missing
 //   [[set.patch]]    file, offset | pattern (text or byte list), replacement
 //
-// Texts: every set starts from kelvo's built-in English texts
-// (resources/texts.toml), in which "{title}" is the set's name. Each string
-// that [setup.texts] gives replaces the built-in one with the same table and
-// number, and each string that [set.texts] gives replaces that in turn; the
-// strings not given keep what they had, and "" gives an empty text on
-// purpose (an empty information text, for one, leaves out that page).
-// A lone line feed in the information text is written as CR LF, the line
-// break of the edit box that shows it.
+// Texts: in each language, every set starts from kelvo's built-in English
+// texts (resources/texts.toml) with the language's own built-in texts
+// (resources/languages/CODE.toml) over them, in which "{title}" is the set's
+// name. Each string that [setup.texts.CODE] gives replaces the built-in one
+// with the same table and number, and each string that [set.texts.CODE]
+// gives replaces that in turn; [setup.texts] and [set.texts] are the first
+// language's, taken before its CODE tables. The strings not given keep what
+// they had, and "" gives an empty text on purpose (an empty information
+// text, for one, leaves out that page). A lone line feed in the information
+// text is written as CR LF, the line break of the edit box that shows it.
+//
+// Code page: the project is UTF-8; kelvo writes every text and name the
+// setup and uninstall programs read (set names, captions, destinations, file
+// and folder names, also those a glob finds on disk, shortcuts, registry and
+// INI entries, file patches, registration fields, the background title and
+// font, all texts) in `codepage`, and a further language's texts in that
+// language's code page. A character the code page lacks is an error
+// "FILE:LINE: KEY: "é" (U+00E9) is not in code page 1250". Paths of files
+// kelvo reads (sources, pictures, templates) stay as they are.
 //
 // Files and folders enter a set's list in the order they are written.
 #pragma once
@@ -133,8 +157,17 @@ struct ProjectEntry {
     bool deltaWhenSmaller = false;
 };
 
+// A set's string tables in one more language than the project's first
+// (a LanguageTexts record).
+struct LanguageTextsFields {
+    uint16_t language = 0;  // Windows language id
+    uint16_t codePage = 0;  // the code page of its texts
+    std::array<std::vector<std::string>, StringTableCount> tables;
+};
+
 struct ProjectSet {
-    InstallSetFields fields;
+    InstallSetFields fields;  // its texts and names in the project's code page
+    std::vector<LanguageTextsFields> languageTexts;
     std::vector<ProjectEntry> entries;
     std::vector<IniEntryFields> iniEntries;
     std::vector<RegistryEntryFields> registryEntries;
@@ -145,6 +178,7 @@ struct ProjectSet {
 
 struct Project {
     std::string path;
+    uint32_t codePage = 1252;  // every text and name of the archive is written in it (a CodePage record)
     uint32_t setupFlags = 0;
     Bytes wizardPicture;
     Bytes backgroundPicture;
@@ -162,8 +196,9 @@ struct Project {
 // Reads and checks a project; throws ProjectError.
 Project LoadProject(const std::string& path);
 
-// File names compare without case, as Windows compares them.
-bool SameName(const std::string& a, const std::string& b);
+// File names compare without case, as Windows compares them: ASCII letters
+// fold; the second byte of a double-byte character of `codePage` does not.
+bool SameName(const std::string& a, const std::string& b, uint32_t codePage);
 
 // Makes the program at `programPath` (kelvo-uninstall.exe) the PrefixData of
 // a project whose uninstallers need it; throws ProjectError when it cannot
@@ -171,5 +206,6 @@ bool SameName(const std::string& a, const std::string& b);
 void UseUninstallProgram(Project& project, const std::string& programPath);
 
 // The 60-byte LOGFONTA of the background title's font. `height` is the
-// character height in pixels.
-Bytes MakeLogFont(const std::string& faceName, int height, int weight, bool italic);
+// character height in pixels; `charSet` the GDI character set of the code
+// page its text is written in.
+Bytes MakeLogFont(const std::string& faceName, int height, int weight, bool italic, uint8_t charSet);

@@ -48,16 +48,16 @@ void ReadShortcuts(const TableReader& file, FileEntryFields& fields, bool glob) 
                 folders += (folders.empty() ? "" : ";") + part;
             }
         }
-        fields.strings[EntryMenuFolders] = folders;
-        fields.strings[EntryShortcutName] = reader.RequiredString("name");
-        fields.strings[EntryShortcutArguments] = reader.String("arguments");
+        fields.strings[EntryMenuFolders] = reader.Encode("folders", folders);
+        fields.strings[EntryShortcutName] = reader.RequiredText("name");
+        fields.strings[EntryShortcutArguments] = reader.Text("arguments");
         fields.iconIndex = static_cast<uint16_t>(reader.Integer("icon", 0, 0xFFFF, 0));
     }
     if (const toml::table* table = file.SubTable("desktop")) {
         if (glob) file.FailAt("desktop", "needs a single source, not a glob");
         TableReader reader(file.Where(), *table, file.KeyPath("desktop"), {"name", "arguments"});
-        fields.strings[EntryDesktopName] = reader.RequiredString("name");
-        fields.strings[EntryDesktopArguments] = reader.String("arguments");
+        fields.strings[EntryDesktopName] = reader.RequiredText("name");
+        fields.strings[EntryDesktopArguments] = reader.Text("arguments");
     }
 }
 
@@ -115,6 +115,7 @@ std::optional<DeltaRequest> ReadDeltaRequest(const TableReader& file, bool glob,
         request.set = static_cast<uint32_t>(reader.Integer("set", 0, MaxInstallSets - 1, 0));
         request.file = reader.RequiredString("file");
         std::replace(request.file.begin(), request.file.end(), '/', '\\');
+        request.file = reader.Encode("file", request.file);
         request.where = where + file.KeyPath("delta-base");
         return request;
     }
@@ -145,7 +146,10 @@ void CheckBesideSetupKeys(const TableReader& file) {
 // The entries one [[set.file]] table stands for: one file, or every match of a glob.
 std::vector<ProjectEntry> ReadFileEntries(const TableReader& file, const SetDefaults& defaults) {
     CheckBesideSetupKeys(file);
-    std::string folder = file.Has("folder") ? InstalledName(file, "folder", file.String("folder")) + "\\" : "";
+    // UTF-8 until it is joined with each name; checked here so that a
+    // character the code page lacks is blamed on the folder.
+    std::string folder = file.Has("folder") ? CheckedName(file, "folder", file.String("folder")) + "\\" : "";
+    file.Encode("folder", folder);
     if (!file.Has("source") && (file.Bool("copy-from-setup-folder") || file.Bool("stays-in-setup-folder"))) {
         // Nothing to measure at build time: the file is only there when setup runs.
         ProjectEntry entry;
@@ -178,8 +182,12 @@ std::vector<ProjectEntry> ReadFileEntries(const TableReader& file, const SetDefa
         ProjectEntry entry;
         entry.fields = common;
         entry.sourcePath = match.path;
-        std::string name = glob ? match.relative : file.String("name", match.relative);
-        entry.fields.strings[EntryFileName] = InstalledName(file, glob ? "source" : "name", folder + name);
+        // A name from the file system (a glob's match, or the source's own
+        // name) is blamed on source, and named in the message.
+        bool ownName = !glob && file.Has("name");
+        std::string name = ownName ? file.String("name") : match.relative;
+        entry.fields.strings[EntryFileName] =
+            InstalledName(file, ownName ? "name" : "source", folder + name, ownName ? "" : "(in the name \"" + name + "\")");
         entry.deltaRequest = delta;
         AddSourceDetails(file, entry);
         entries.push_back(std::move(entry));
@@ -207,11 +215,11 @@ ProjectEntry ReadFolderEntry(const TableReader& folder) {
     ProjectEntry entry;
     entry.fields.entryKind = FolderEntry;
     entry.fields.destinationFolder = folder.Choice("destination", {"set", "windows", "system", "fonts"}, SetFolder);
-    std::string name = InstalledName(folder, "name", folder.RequiredString("name"));
     // Setup makes the folders of a path up to its last backslash: the
-    // backslash at the end makes it create the named folder itself.
-    if (name.back() != '\\') name += '\\';
-    entry.fields.strings[EntryFileName] = name;
+    // backslash at the end makes it create the named folder itself. (A
+    // checked name never ends in one; its last byte may still be 0x5C, the
+    // second byte of a double-byte character.)
+    entry.fields.strings[EntryFileName] = InstalledName(folder, "name", folder.RequiredString("name")) + "\\";
     return entry;
 }
 

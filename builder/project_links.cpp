@@ -3,8 +3,10 @@
 // uninstallers.
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <set>
 
+#include "builder/code_pages.h"
 #include "builder/project_reader.h"
 #include "builder/uninstaller_data.h"
 #include "builder/whole_file.h"
@@ -26,7 +28,7 @@ EntryPlace ExplicitBase(const Project& project, const DeltaRequest& request, Ent
     for (uint32_t i = 0; i < entries.size(); i++) {
         std::string name = entries[i].fields.strings[EntryFileName];
         if (entries[i].fields.entryKind == FolderEntry) name.pop_back();  // its closing backslash
-        if (!SameName(name, request.file)) continue;
+        if (!SameName(name, request.file, project.codePage)) continue;
         if (request.set == self.set && i == self.index) throw ProjectError(request.where + ": a file cannot be its own base");
         if (!CanBeDeltaBase(entries[i]))
             throw ProjectError(request.where + ": \"" + request.file + "\" of set " + std::to_string(request.set) +
@@ -42,7 +44,7 @@ std::optional<EntryPlace> AutomaticBase(const Project& project, const ProjectEnt
         const std::vector<ProjectEntry>& entries = project.sets[s].entries;
         for (uint32_t i = 0; i < entries.size(); i++) {
             const FileEntryFields& other = entries[i].fields;
-            if (SameName(other.strings[EntryFileName], entry.fields.strings[EntryFileName]) &&
+            if (SameName(other.strings[EntryFileName], entry.fields.strings[EntryFileName], project.codePage) &&
                 other.destinationFolder == entry.fields.destinationFolder && CanBeDeltaBase(entries[i]))
                 return EntryPlace{s, i};
         }
@@ -75,10 +77,13 @@ void ResolveDeltaBases(Project& project) {
 
 void UseBuiltInUninstaller(Project& project, const SetDefaults& defaults) {
     if (!project.prefixData.empty()) return;
+    std::optional<std::vector<UninstallLanguageTexts>> texts;  // converted when the first uninstaller needs them
     for (ProjectSet& set : project.sets) {
         for (ProjectEntry& entry : set.entries) {
             if (!(entry.fields.entryFlags & UninstallerEntry)) continue;
-            entry.inlineContents = UninstallerData(defaults.uninstallTexts, UninstallSettings(set));
+            if (!texts) texts = EncodeUninstallTexts(defaults.uninstallTexts);
+            entry.inlineContents = UninstallerData(project.codePage, *texts,
+                                                   UninstallSettings(set, project.codePage));
             project.needsUninstallProgram = true;
         }
     }
@@ -93,10 +98,19 @@ void CheckUninstallerProgram(const TableReader& root, const Project& project) {
     SetupReader(root, *table).FailAt("uninstaller-program", "no set has an uninstaller (give [[set]] uninstaller = \"NAME.exe\")");
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
+bool SameName(const std::string& a, const std::string& b, uint32_t codePage) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); i++) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (IsLeadByte(codePage, x)) {
+            // A double-byte character: both bytes as they are.
+            if (x != y || i + 1 == a.size() || a[i + 1] != b[i + 1]) return false;
+            i++;
+            continue;
+        }
+        if (std::tolower(x) != std::tolower(y)) return false;
+    }
+    return true;
 }
 
 void UseUninstallProgram(Project& project, const std::string& programPath) {

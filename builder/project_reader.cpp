@@ -32,7 +32,18 @@ Bytes ReadBitmap(const TableReader& reader, const char* key) {
     return image;
 }
 
-std::string InstalledName(const TableReader& reader, const char* key, std::string name) {
+std::string EncodeOrFail(const std::string& place, const std::string& utf8, uint32_t codePage, const std::string& note) {
+    EncodeFault fault;
+    std::optional<std::string> encoded = EncodeText(utf8, codePage, &fault);
+    if (!encoded) throw ProjectError(place + ": " + fault.Describe(codePage) + (note.empty() ? "" : " " + note));
+    return *encoded;
+}
+
+std::string InstalledName(const TableReader& reader, const char* key, std::string name, const std::string& note) {
+    return reader.Encode(key, CheckedName(reader, key, std::move(name)), note);
+}
+
+std::string CheckedName(const TableReader& reader, const char* key, std::string name) {
     std::replace(name.begin(), name.end(), '/', '\\');
     std::string problem;
     if (name.empty()) problem = "must not be empty";

@@ -13,18 +13,35 @@
 
 #include <toml++/toml.h>
 
+#include "builder/code_pages.h"
 #include "builder/project.h"
 
-// The project file: named in messages, and the folder relative paths start from.
+// The project file: named in messages, the folder relative paths start
+// from, and the code page and languages of what it writes ([setup] codepage
+// and languages, read before anything else).
 struct ProjectFile {
     std::string file;
     std::string folder;  // relative sources are taken from here
+    uint32_t codePage = DefaultCodePage;
+    std::vector<const Language*> languages;  // the first fills the sets' own string tables
+    std::string languagesPlace;              // "FILE:LINE: setup.languages", for the built-in texts' faults
 };
+
+// "FILE:LINE: KEY", the start of a message about a key.
+inline std::string PlaceInProject(const ProjectFile& context, const toml::source_region& where, const std::string& key) {
+    return context.file + ":" + std::to_string(where.begin.line) + ": " + key;
+}
 
 [[noreturn]] inline void FailInProject(const ProjectFile& context, const toml::source_region& where,
                                        const std::string& key, const std::string& message) {
-    throw ProjectError(context.file + ":" + std::to_string(where.begin.line) + ": " + key + ": " + message);
+    throw ProjectError(PlaceInProject(context, where, key) + ": " + message);
 }
+
+// `utf8` in code page `codePage`; a character the code page lacks is a
+// ProjectError "PLACE: "é" (U+00E9) is not in code page 1250", followed by
+// `note` when there is one.
+std::string EncodeOrFail(const std::string& place, const std::string& utf8, uint32_t codePage,
+                         const std::string& note = "");
 
 // Reads one TOML table, with messages that name the table's key path. Every
 // key must be one of `known`, so a misspelt key is an error, not a silent default.
@@ -65,6 +82,23 @@ public:
     std::string RequiredString(const char* key) const {
         if (!Has(key)) FailAt(key, "is missing");
         return String(key);
+    }
+    // A text or name the setup shows or writes: `key`'s text in the
+    // project's code page. `fallback` is taken as it is (already converted).
+    // String() is for what names things here: source paths, choices.
+    std::string Text(const char* key, const std::string& fallback = "") const {
+        if (!Has(key)) return fallback;
+        return Encode(key, String(key));
+    }
+    std::string RequiredText(const char* key) const {
+        if (!Has(key)) FailAt(key, "is missing");
+        return Text(key);
+    }
+    // `utf8`, which `key` gives, in the project's code page.
+    std::string Encode(const char* key, const std::string& utf8, const std::string& note = "") const {
+        const toml::node* node = Find(key);
+        return EncodeOrFail(PlaceInProject(context, node != nullptr ? node->source() : table.source(), KeyPath(key)),
+                            utf8, context.codePage, note);
     }
     bool Bool(const char* key, bool fallback = false) const {
         const toml::node* node = Find(key);
@@ -147,9 +181,13 @@ std::string ProjectPath(const ProjectFile& context, const std::string& relative)
 Bytes ReadProjectFile(const TableReader& reader, const char* key, const std::string& relative);
 // A .bmp file that key `key` names.
 Bytes ReadBitmap(const TableReader& reader, const char* key);
-// A name below the destination: '/' is taken for '\', and it may not leave
-// the folder it is installed to.
-std::string InstalledName(const TableReader& reader, const char* key, std::string name);
+// A name below the destination, as the project writes it: '/' is taken for
+// '\', and it may not leave the folder it is installed to. The result is
+// still UTF-8.
+std::string CheckedName(const TableReader& reader, const char* key, std::string name);
+// The same in the project's code page; `note` ends the message when a
+// character cannot be written in it.
+std::string InstalledName(const TableReader& reader, const char* key, std::string name, const std::string& note = "");
 
 // The [setup] table's reader.
 TableReader SetupReader(const TableReader& root, const toml::table& table);
@@ -159,30 +197,71 @@ TableReader SetupReader(const TableReader& root, const toml::table& table);
 
 typedef std::array<std::vector<std::string>, StringTableCount> TextTables;
 
-// One text a project or the built-in texts give: string `number` of table `table`.
+// One text a project or the built-in texts give: string `number` of table
+// `table`, in UTF-8, and the place that gives it ("FILE:LINE: KEY"; empty
+// for a built-in text).
 struct GivenText {
     uint32_t table;
     uint32_t number;
     std::string text;
+    std::string place;
 };
 typedef std::vector<GivenText> GivenTexts;
 
-// The `texts` table of [setup] or a [[set]].
-GivenTexts ReadOwnTexts(const TableReader& owner);
-// A set's tables: the built-in texts, then each string [setup.texts] gives,
-// then each string the set gives.
-TextTables SetTexts(const std::string& name, const GivenTexts& setupTexts, const GivenTexts& setTexts);
-// kelvo's English texts for its uninstall program, with those that
-// [setup.uninstall-texts] gives in their place.
-std::map<std::string, std::string> ReadUninstallTexts(const TableReader& setup);
+// The `texts` table of [setup] or a [[set]]: its own strings, which are the
+// first language's, and those of each [... .texts.CODE] table by code.
+struct OwnTexts {
+    GivenTexts first;
+    std::map<std::string, GivenTexts> byLanguage;
+};
+OwnTexts ReadOwnTexts(const TableReader& owner);
+
+// A set's name in UTF-8, for "{title}", and the place that gives it.
+struct SetTitle {
+    std::string text;
+    std::string place;
+};
+
+// A set's tables in `language`, written in `codePage`: kelvo's English
+// texts, the language's own built-in texts, then for the first language
+// [setup.texts], then [setup.texts.CODE], for the first language [set.texts],
+// then [set.texts.CODE]. Throws ProjectError for a text the code page cannot hold.
+TextTables SetTexts(const ProjectFile& context, const Language& language, uint32_t codePage, const SetTitle& title,
+                    const OwnTexts& setupTexts, const OwnTexts& setTexts);
+
+// The texts of kelvo's uninstall program in one language, by name, in its code page.
+struct UninstallLanguageTexts {
+    uint16_t language;
+    uint32_t codePage;
+    std::map<std::string, std::string> texts;
+};
+// The same before they are converted: UTF-8, each with the place to name
+// and the note to add when its code page cannot hold it.
+struct UninstallTextsSource {
+    uint16_t language;
+    uint32_t codePage;
+    struct Text {
+        std::string text, place, note;
+    };
+    std::map<std::string, Text> texts;
+};
+// Those of every language of the project, the first in the project's code
+// page and each further one in its own: kelvo's English texts, the
+// language's built-in ones, then for the first language
+// [setup.uninstall-texts], then [setup.uninstall-texts.CODE].
+std::vector<UninstallTextsSource> ReadUninstallTexts(const TableReader& setup);
+// Converts them, only when a set has an uninstaller that carries them;
+// throws ProjectError for a text its code page cannot hold.
+std::vector<UninstallLanguageTexts> EncodeUninstallTexts(const std::vector<UninstallTextsSource>& sources);
 
 // What [setup] gives every set: the title as its name, and texts.
 struct SetDefaults {
-    std::string title;
-    GivenTexts texts;
+    std::string title;  // in the project's code page
+    SetTitle titleText;
+    OwnTexts texts;
     bool automaticDelta = false;  // [setup] delta = "auto": every file's default
-    std::map<std::string, std::string> uninstallTexts;  // kelvo's uninstall program's, by name
-    RegistrationFields registration;                    // [setup.registration]
+    std::vector<UninstallTextsSource> uninstallTexts;  // kelvo's uninstall program's
+    RegistrationFields registration;                     // [setup.registration]
 };
 
 // ---------------------------------------------------------------------------

@@ -36,7 +36,7 @@ static void CheckFits(size_t size, const char* what) {
 
 Bytes RecordBytes(uint16_t id, const Bytes& body, int level) {
     bool mayCompress = level >= 0 && id != SetupFlagsRecord && id != FixedPageRecord && id != InstallPaceRecord &&
-                       !body.empty();
+                       id != CodePageRecord && !body.empty();
     Bytes packed;
     if (mayCompress) {
         Bytes stream = EncodeStream(body.data(), body.size(), level);
@@ -90,6 +90,14 @@ Bytes EncodeFileList(const std::vector<FileEntryFields>& entries) {
     return out;
 }
 
+Bytes EncodeStringTable(const std::vector<std::string>& table) {
+    if (table.size() > 0xFFFF) throw std::length_error("a text table holds more than 65,535 texts");
+    Bytes out;
+    PutU16(out, static_cast<uint16_t>(table.size()));
+    for (const std::string& text : table) PutString(out, text);
+    return out;
+}
+
 // Texts and tables follow the fixed part; each non-empty one gets its offset.
 Bytes EncodeInstallSet(const InstallSetFields& set) {
     Bytes out(InstallSetFixedSize, 0);
@@ -115,12 +123,24 @@ Bytes EncodeInstallSet(const InstallSetFields& set) {
     for (uint32_t t = 0; t < StringTableCount; t++) {
         const std::vector<std::string>& table = set.tables[t];
         if (table.empty()) continue;
-        if (table.size() > 0xFFFF) throw std::length_error("a text table holds more than 65,535 texts");
         setField(StringTableFields + 4 * t, static_cast<uint32_t>(out.size()));
-        PutU16(out, static_cast<uint16_t>(table.size()));
-        for (const std::string& text : table) PutString(out, text);
+        PutBytes(out, EncodeStringTable(table));
     }
     CheckFits(out.size(), "an install set");
+    return out;
+}
+
+Bytes EncodeLanguageTexts(uint16_t language, uint16_t codePage,
+                          const std::array<std::vector<std::string>, StringTableCount>& tables) {
+    Bytes out;
+    PutU16(out, language);
+    PutU16(out, codePage);
+    for (const std::vector<std::string>& table : tables) {
+        Bytes encoded = table.empty() ? Bytes() : EncodeStringTable(table);
+        CheckFits(encoded.size(), "a text table");
+        PutU32(out, static_cast<uint32_t>(encoded.size()));
+        PutBytes(out, encoded);
+    }
     return out;
 }
 

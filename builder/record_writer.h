@@ -21,7 +21,8 @@ void PutString(Bytes& out, const std::string& text);
 
 // Header and body of one record. With `level` >= 0 the body is compressed
 // at that level when that makes the record smaller; SetupFlags and FixedPage
-// are always written raw, as the setup program reads them.
+// (and InstallPace and CodePage, four bytes each) are always written raw,
+// as the setup program reads them.
 Bytes RecordBytes(uint16_t id, const Bytes& body, int level = -1);
 
 struct FileEntryFields {
@@ -57,6 +58,12 @@ struct InstallSetFields {
 };
 
 Bytes EncodeInstallSet(const InstallSetFields& set);
+// A StringTable: u16 count, then each text with its NUL.
+Bytes EncodeStringTable(const std::vector<std::string>& table);
+// A LanguageTexts record's body: the set's tables in one more language
+// (an empty table is written as absent, L = 0).
+Bytes EncodeLanguageTexts(uint16_t language, uint16_t codePage,
+                          const std::array<std::vector<std::string>, StringTableCount>& tables);
 
 struct IniEntryFields {
     uint8_t flags = 0;  // bit 0: only when the key has no value yet

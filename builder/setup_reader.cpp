@@ -13,6 +13,7 @@
 
 #include "archive/archive_offset.h"
 #include "archive/script.h"
+#include "builder/archive_texts.h"
 #include "common/paths.h"
 
 namespace {
@@ -104,6 +105,8 @@ const char* RecordName(uint16_t id) {
         case FilePatchesRecord: return "file patches";
         case RegistrationRecord: return "registration";
         case InstallPaceRecord: return "install pace";
+        case CodePageRecord: return "code page";
+        case LanguageTextsRecord: return "language texts";
         case FileDataRecord: return "file data";
         default: return "unknown record";
     }
@@ -173,6 +176,7 @@ void LoadedSetup::Load() {
         return;
     }
     loaded = true;
+    ReadArchiveTexts(path, location.offset);
     // A FixedPage archive loads without complaint even when the file data
     // is short, so the loader's own flag decides.
     fileDataComplete = setupScript.fileDataUsable;
@@ -183,6 +187,7 @@ void LoadedSetup::Load() {
 }
 
 LoadedSetup::~LoadedSetup() {
+    ForgetArchiveTexts();
     ReleaseSetupScript();
     if (buffersAllocated) ReleasePathBuffers();
 }

@@ -9,6 +9,10 @@
 #include "archive/uninstall_settings.h"
 #include "archive/uninstall_texts.h"
 #include "builder/project.h"
+#include "builder/project_reader.h"
+
+static_assert(UninstallCodePageRecord != UninstallSettingsRecord && UninstallLanguageTextsRecord != UninstallSettingsRecord,
+              "each record of the uninstaller's data has an id of its own");
 
 namespace {
 
@@ -60,15 +64,25 @@ void AddKeptOrPlain(std::vector<Setting>& settings, Setting setting, uint8_t ent
 // Setup writes to a file entry's installed file when a profile's name is
 // that entry's name. Such a file is the entry's own: it is removed with the
 // entry or kept with it, so its contents are left alone.
-bool NamesFileEntry(const ProjectSet& set, const std::string& file) {
+bool NamesFileEntry(const ProjectSet& set, const std::string& file, uint32_t codePage) {
     for (const ProjectEntry& entry : set.entries)
-        if (SameName(entry.fields.strings[EntryFileName], file)) return true;
+        if (SameName(entry.fields.strings[EntryFileName], file, codePage)) return true;
     return false;
+}
+
+Bytes TextsBody(const std::map<std::string, std::string>& texts) {
+    Bytes body;
+    for (const std::string& name : UninstallTextNames()) {
+        auto text = texts.find(name);
+        if (text != texts.end()) body.insert(body.end(), text->second.begin(), text->second.end());
+        PutU8(body, 0);
+    }
+    return body;
 }
 
 }  // namespace
 
-Bytes UninstallSettings(const ProjectSet& set) {
+Bytes UninstallSettings(const ProjectSet& set, uint32_t codePage) {
     const InstallSetFields& fields = set.fields;
     std::vector<Setting> settings;
     if ((fields.setFlags & StoreDestinationInRegistry) && !fields.registryKey.empty())
@@ -79,7 +93,7 @@ Bytes UninstallSettings(const ProjectSet& set) {
         AddKeptOrPlain(settings, {RegistrySetting, 0, entry.root, entry.key, entry.name, "", entry.data},
                        entry.flags);
     for (const IniEntryFields& entry : set.iniEntries) {
-        if (NamesFileEntry(set, entry.file)) continue;
+        if (NamesFileEntry(set, entry.file, codePage)) continue;
         AddKeptOrPlain(settings, {ProfileSetting, 0, 0, entry.file, entry.section, entry.key, entry.value},
                        entry.flags);
     }
@@ -108,16 +122,21 @@ std::map<std::string, std::string> DefaultUninstallTexts() {
     return texts;
 }
 
-Bytes UninstallerData(const std::map<std::string, std::string>& texts, const Bytes& settings) {
-    Bytes body;
-    for (const std::string& name : UninstallTextNames()) {
-        auto text = texts.find(name);
-        if (text != texts.end()) body.insert(body.end(), text->second.begin(), text->second.end());
-        PutU8(body, 0);
-    }
+Bytes UninstallerData(uint32_t codePage, const std::vector<UninstallLanguageTexts>& languages, const Bytes& settings) {
     Bytes data;
+    PutHeader(data, UninstallCodePageRecord, 4);
+    PutU32(data, codePage);
+    Bytes body = languages.empty() ? TextsBody({}) : TextsBody(languages.front().texts);
     PutHeader(data, UninstallTextsRecord, static_cast<uint32_t>(body.size()));
     data.insert(data.end(), body.begin(), body.end());
+    for (size_t l = 1; l < languages.size(); l++) {
+        Bytes more;
+        PutU16(more, languages[l].language);
+        PutU16(more, static_cast<uint16_t>(languages[l].codePage));
+        PutBytes(more, TextsBody(languages[l].texts));
+        PutHeader(data, UninstallLanguageTextsRecord, static_cast<uint32_t>(more.size()));
+        PutBytes(data, more);
+    }
     PutHeader(data, UninstallSettingsRecord, static_cast<uint32_t>(settings.size()));
     data.insert(data.end(), settings.begin(), settings.end());
     PutHeader(data, FileDataRecord, 0);  // setup writes the log's first header here

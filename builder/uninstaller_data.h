@@ -14,11 +14,15 @@ const std::vector<std::string>& UninstallTextNames();
 // The built-in English texts (resources/uninstall_texts.inc), by name.
 std::map<std::string, std::string> DefaultUninstallTexts();
 struct ProjectSet;
+struct UninstallLanguageTexts;
 
 // The settings record's body for `set`: its destination records, registry
-// values and INI entries (archive/uninstall_settings.h).
-Bytes UninstallSettings(const ProjectSet& set);
+// values and INI entries (archive/uninstall_settings.h). Its names are in
+// `codePage`.
+Bytes UninstallSettings(const ProjectSet& set, uint32_t codePage);
 
-// The texts record with `texts` (names not given are empty), the settings
+// The code page record (`codePage`, that of the first language's texts),
+// the texts record with the first language's texts, a language texts
+// record for each further one (names not given are empty), the settings
 // record with `settings` and the closing header.
-Bytes UninstallerData(const std::map<std::string, std::string>& texts, const Bytes& settings);
+Bytes UninstallerData(uint32_t codePage, const std::vector<UninstallLanguageTexts>& languages, const Bytes& settings);

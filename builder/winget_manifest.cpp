@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "archive/script.h"
+#include "builder/archive_texts.h"
 #include "builder/execution_level.h"
 #include "builder/exit_status.h"
 #include "builder/setup_reader.h"
@@ -63,7 +64,7 @@ int PrintWingetFragment(const std::string& setupPath, bool json, std::ostream& o
         return CommandSucceeded;
     }
     out << "# winget installer fields for " << setupPath << "; without /INSTALLSET= it installs set 0, \""
-        << InstallSetText(0, DisplayNameField) << "\"";
+        << Shown(InstallSetText(0, DisplayNameField)) << "\"";
     if (setupScript.setCount > 1) out << " (of " << setupScript.setCount << "; add /INSTALLSET=N to the switches)";
     out << '\n';
     PrintYaml(fragment, out);

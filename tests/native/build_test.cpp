@@ -143,7 +143,7 @@ TEST_CASE("the demo's setup-wide records read back as the project gives them") {
     CHECK(BodyBytes(setupScript.backgroundPicture) == ReadBytes(DemoFolder + "/background.bmp"));
     CHECK(Text(setupScript.backgroundTitle) == "Kelvo Demo Setup");
     CHECK(BodyBytes(setupScript.backgroundStyle) ==
-          EncodeBackgroundStyle(0x000000, 0xFFFFFF, MakeLogFont("Times New Roman", 36, 700, true)));
+          EncodeBackgroundStyle(0x000000, 0xFFFFFF, MakeLogFont("Times New Roman", 36, 700, true, 0)));  // ANSI_CHARSET: code page 1252
     CHECK_FALSE(singlePageMode);
 
     // The demo gives no templates: the built-in ones are there.

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <set>
@@ -360,6 +361,30 @@ TEST_CASE("list shows each set, its files, folders and entries, and totals") {
     CHECK(Contains(out, "file patches (1):\n    bin\\app.exe at offset 0x00000100: 4-byte pattern -> \"patched\""));
     CHECK(Contains(out, "  9 files, 1 folder, "));
     CHECK(Contains(out, "total: 2 sets, 12 files, 1 folder, "));
+}
+
+TEST_CASE("list shows texts from the code page the archive names, and their bytes as they are without one") {
+    struct Case {
+        const char* name;
+        std::optional<uint32_t> codePage;  // the CodePage record's, or none
+        std::string title;                 // the background title's line
+    };
+    const Case cases[] = {
+        {"no code page record", std::nullopt, "Caf\xE9 \xC6"},
+        {"code page 1252", 1252, "Café Æ"},
+        {"code page 1251", 1251, "Cafй Ж"},
+    };
+    for (const Case& c : cases) {
+        INFO(c.name);
+        Scratch scratch;
+        RichSetup rich = CraftRichSetup();
+        for (auto& [id, body] : rich.crafter.leadingRecords)
+            if (id == BackgroundTitleRecord) body = Text(std::string("Caf\xE9 \xC6", 7));
+        if (c.codePage) rich.crafter.leadingRecords.push_back({CodePageRecord, EncodeSetupFlags(*c.codePage)});
+        Outcome listed = List(rich.crafter.Write(scratch.path));
+        REQUIRE(listed.status == CommandSucceeded);
+        CHECK(Contains(listed.out, "background title:  " + c.title + "\n"));
+    }
 }
 
 // ---------------------------------------------------------------------------
