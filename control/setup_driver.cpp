@@ -7,6 +7,7 @@
 #include "common/deferred_operations.h"
 #include "common/helpers.h"
 #include "common/paths.h"
+#include "common/system_paths.h"
 #include "control/command_line.h"
 #include "control/install_sets.h"
 #include "control/relocation.h"
@@ -34,10 +35,7 @@ static bool BringRunningCopyForward() {
 }
 
 // Puts the program's own file name into `buffer` (PathCapacity characters).
-static void GetOwnFileName(char* buffer) {
-    GetModuleFileNameA(nullptr, buffer, PathCapacity);
-    buffer[PathCapacity - 1] = '\0';  // older systems leave a full buffer open
-}
+static void GetOwnFileName(char* buffer) { GetOwnProgramPath(buffer); }
 
 static void ShutDown() {
     ReleaseSetupScript();
