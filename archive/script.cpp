@@ -51,15 +51,6 @@ const char* EntryString(const FileEntry* entry, u32 n) {
     return text;
 }
 
-static bool SameTextIgnoringCase(const char* a, const char* b) {
-    for (;; a++, b++) {
-        char x = *a >= 'a' && *a <= 'z' ? static_cast<char>(*a - 32) : *a;
-        char y = *b >= 'a' && *b <= 'z' ? static_cast<char>(*b - 32) : *b;
-        if (x != y) return false;
-        if (x == '\0') return true;
-    }
-}
-
 FileEntry* FindFileEntry(const char* name) {
     FileEntry* entry = currentFirstEntry;
     for (u32 i = 0; i < currentFileCount; i++, entry = NextFileEntry(entry))

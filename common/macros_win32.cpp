@@ -51,7 +51,7 @@ static bool ReadProgramFilesFolder(char* value) {
 // SourcePath up to its last backslash: the folder that holds the setup file.
 static void PutSourceFolder(char* value) {
     CopyPath(value, SourcePath, PathCapacity);
-    char* slash = strrchr(value, '\\');
+    char* slash = LastBackslash(value);
     if (slash != nullptr) *slash = '\0';
 }
 

@@ -2,6 +2,8 @@
 
 #include "common/helpers.h"
 
+#include <string.h>
+
 char* SourcePath;
 char* ArchivePath;
 char* DestinationPath;
@@ -37,7 +39,8 @@ void ReleasePathBuffers() {
 }
 
 void CopyPath(char* buffer, const char* text, u32 capacity) {
-    u32 i = 0;
-    for (; i + 1 < capacity && text[i] != '\0'; i++) buffer[i] = text[i];
-    buffer[i] = '\0';
+    // A cut never splits a two-byte character.
+    u32 length = capacity != 0 ? WholeCharacterLength(text, capacity - 1) : 0;
+    memmove(buffer, text, length);
+    if (capacity != 0) buffer[length] = '\0';
 }

@@ -39,7 +39,9 @@ static bool ReadRecordedProfileEntry(u32 set) {
 static void TakeRecordedFolder() {
     CopyPath(DestinationPath, ScratchPath, PathCapacity);
     u32 length = static_cast<u32>(strlen(DestinationPath));
-    while (length > 0 && !SetCurrentDirectoryA(DestinationPath)) DestinationPath[--length] = '\0';
+    // A two-byte character goes as a whole.
+    while (length > 0 && !SetCurrentDirectoryA(DestinationPath))
+        DestinationPath[length = WholeCharacterLength(DestinationPath, length - 1)] = '\0';
     if (length > 0) CorrectPathCase(DestinationPath);
 }
 
@@ -96,7 +98,7 @@ void CorrectPathCase(char* path) {
         rest += 2;
     }
     while (*rest == '\\') rest++;
-    for (const char* slash; (slash = strchr(rest, '\\')) != nullptr; rest = slash + 1) {
+    for (const char* slash; (slash = FirstBackslash(rest)) != nullptr; rest = slash + 1) {
         if (!AppendToResult(result, &length, "\\", 1)) return;
         u32 component = length;
         if (!AppendToResult(result, &length, rest, static_cast<u32>(slash - rest))) return;

@@ -7,6 +7,7 @@
 #include "common/file.h"
 #include "common/helpers.h"
 #include "common/paths.h"
+#include "common/system_paths.h"
 
 bool IsOnRemovableDisk(const char* ownFile) {
     char root[PathCapacity];
@@ -26,8 +27,7 @@ void FormatRelocationCommand(char* command, const char* copy, const char* source
 // in ScratchPath.
 static FileHandle CreateCopyFile() {
     for (u32 n = 1; n <= LastCopyNumber; n++) {
-        GetTempPathA(PathCapacity, ScratchPath);
-        AppendBackslash(ScratchPath);
+        if (!GetTempFolderPath(ScratchPath)) return NoFile;
         u32 length = static_cast<u32>(strlen(ScratchPath));
         if (length + sizeof "_inst998.exe" > PathCapacity) return NoFile;
         wsprintfA(ScratchPath + length, "_inst%u.exe", n);

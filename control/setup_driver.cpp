@@ -8,6 +8,7 @@
 #include "common/helpers.h"
 #include "common/paths.h"
 #include "common/platform.h"
+#include "common/system_paths.h"
 #include "common/window_texts.h"
 #include "control/command_line.h"
 #include "control/install_sets.h"
@@ -36,10 +37,7 @@ static bool BringRunningCopyForward() {
 }
 
 // Puts the program's own file name into `buffer` (PathCapacity characters).
-static void GetOwnFileName(char* buffer) {
-    GetModuleFileNameA(nullptr, buffer, PathCapacity);
-    buffer[PathCapacity - 1] = '\0';  // older systems leave a full buffer open
-}
+static void GetOwnFileName(char* buffer) { GetOwnProgramPath(buffer); }
 
 static void ShutDown() {
     ReleaseSetupScript();

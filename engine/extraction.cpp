@@ -60,7 +60,7 @@ static bool FileExists(const char* path) {
 // Where the extension of the file name in `path` starts: its last '.' after
 // the last backslash, or the end of the path.
 static u32 ExtensionStart(const char* path) {
-    const char* slash = strrchr(path, '\\');
+    const char* slash = LastBackslash(path);
     const char* dot = strrchr(slash != nullptr ? slash : path, '.');
     return static_cast<u32>(dot != nullptr ? dot - path : strlen(path));
 }
@@ -162,7 +162,7 @@ static bool DecodeEntryData(const FileEntry* entry, FileHandle file) {
 // copy writable. A failure is 1000 with the system's code, naming `name`.
 static bool CopyFromSetupFolder(const char* name, const char* target) {
     char source[PathCapacity];
-    const char* slash = strrchr(SourcePath, '\\');
+    const char* slash = LastBackslash(SourcePath);
     u32 folder = slash != nullptr ? static_cast<u32>(slash + 1 - SourcePath) : 0;
     u32 length = static_cast<u32>(strlen(name));
     BOOL copied = FALSE;

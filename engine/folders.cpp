@@ -28,10 +28,7 @@ static bool IsCurrentFolder(const char* folder) {
     char current[PathCapacity];
     DWORD length = GetCurrentDirectoryA(PathCapacity, current);
     if (length == 0 || length >= PathCapacity - 1) return false;
-    if (current[length - 1] != '\\') {
-        current[length] = '\\';
-        current[length + 1] = '\0';
-    }
+    AppendBackslash(current);
     return lstrcmpiA(current, folder) == 0;
 }
 
@@ -39,16 +36,16 @@ i32 CreateFolderPath(const char* path) {
     char* folder;
     if (!AllocateZeroedBlock(PathCapacity, &folder)) return -1;
     CopyPath(folder, path, PathCapacity);
-    char* lastSlash = strrchr(folder, '\\');
+    char* lastSlash = LastBackslash(folder);
     if (lastSlash != nullptr) lastSlash[1] = '\0';
     i32 result = 0;
     char* level = folder + RootLength(folder);
-    if (strchr(level, '\\') == nullptr) {
+    if (FirstBackslash(level) == nullptr) {
         RemoveTrailingBackslash(folder);
         if (!EnterOrCreate(folder)) result = 1;
     } else if (!IsCurrentFolder(folder) && !SetCurrentDirectoryA(folder)) {
         // Some level is missing: each is entered, or made, from the root down.
-        for (char* slash; (slash = strchr(level, '\\')) != nullptr; level = slash + 1) {
+        for (char* slash; (slash = FirstBackslash(level)) != nullptr; level = slash + 1) {
             *slash = '\0';
             bool entered = EnterOrCreate(folder);
             *slash = '\\';

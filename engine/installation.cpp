@@ -11,6 +11,7 @@
 #include "common/file.h"
 #include "common/helpers.h"
 #include "common/paths.h"
+#include "common/system_paths.h"
 #include "engine/extraction.h"
 #include "engine/folders.h"
 #include "engine/install_log.h"
@@ -121,12 +122,8 @@ static void TakeAfterSetupRole(FileEntry* entry) {
 static void CreateDesktopShortcut(const FileEntry* entry) {
     const char* name = EntryString(entry, EntryDesktopName);
     if (name[0] == '\0') return;
-    LPITEMIDLIST desktop;
     char link[WorkPathCapacity];
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &desktop))) return;
-    bool found = SHGetPathFromIDListA(desktop, link) != FALSE;
-    CoTaskMemFree(desktop);
-    if (!found) return;
+    if (!GetShellFolderPath(CSIDL_DESKTOP, link)) return;
     AppendBackslash(link);
     u32 length = static_cast<u32>(strlen(link));
     if (length + strlen(name) + sizeof ShortcutExtension > sizeof link) return;

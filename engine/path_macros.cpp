@@ -8,27 +8,22 @@
 #include "common/helpers.h"
 #include "common/macros.h"
 #include "common/paths.h"
+#include "common/system_paths.h"
 
 SharedFileSearch findSharedFile = VerFindFileA;
 
-static bool PutFontsFolder(char* folder) {
-    LPITEMIDLIST items;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_FONTS, &items))) return false;
-    BOOL found = SHGetPathFromIDListA(items, folder);
-    CoTaskMemFree(items);
-    return found != FALSE;
-}
+static bool PutFontsFolder(char* folder) { return GetShellFolderPath(CSIDL_FONTS, folder); }
 
 // Appends a backslash when needed and then `name`, cut to fit `capacity`.
 static void AppendPathName(char* path, const char* name, u32 capacity) {
     u32 length = static_cast<u32>(strlen(path));
-    if (length != 0 && path[length - 1] != '\\' && length + 1 < capacity) path[length++] = '\\';
+    if (length != 0 && !EndsWithBackslash(path) && length + 1 < capacity) path[length++] = '\\';
     CopyPath(path + length, name, capacity - length);
 }
 
 // The part of `path` behind its last backslash (all of it when it has none).
 static const char* FileNamePart(const char* path) {
-    const char* slash = strrchr(path, '\\');
+    const char* slash = LastBackslash(path);
     return slash != nullptr ? slash + 1 : path;
 }
 

@@ -7,6 +7,7 @@
 
 #include "archive/script.h"
 #include "common/file.h"
+#include "common/helpers.h"
 #include "common/paths.h"
 #include "engine/install_log.h"
 #include "engine/path_macros.h"
@@ -122,7 +123,7 @@ void RegisterFont(const char* path) {
     strcat(valueName, trueTypeSuffix);
     HKEY key;
     if (RegOpenKeyA(HKEY_LOCAL_MACHINE, fontsKey, &key) != ERROR_SUCCESS) return;
-    const char* slash = strrchr(path, '\\');
+    const char* slash = LastBackslash(path);
     const char* fileName = slash != nullptr ? slash + 1 : path;
     // The terminator is stored too, so every reader gets a terminated text.
     RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(fileName),

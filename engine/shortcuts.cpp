@@ -9,6 +9,7 @@
 #include "archive/script.h"
 #include "common/helpers.h"
 #include "common/paths.h"
+#include "common/system_paths.h"
 #include "engine/folders.h"
 #include "engine/install_log.h"
 #include "engine/path_macros.h"
@@ -28,7 +29,7 @@ bool CreateShortcut(const char* target, const char* link, const char* arguments,
     shellLink->SetPath(target);
     char folder[WorkPathCapacity];
     CopyPath(folder, target, WorkPathCapacity);
-    char* slash = strrchr(folder, '\\');
+    char* slash = LastBackslash(folder);
     if (slash != nullptr) {
         *slash = '\0';
         shellLink->SetWorkingDirectory(folder);
@@ -50,14 +51,8 @@ bool CreateShortcut(const char* target, const char* link, const char* arguments,
     return SUCCEEDED(result);
 }
 
-// The path of shell folder `csidl` into `folder` (at least MAX_PATH bytes).
-static bool PutShellFolder(int csidl, char* folder) {
-    LPITEMIDLIST items;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items))) return false;
-    BOOL found = SHGetPathFromIDListA(items, folder);
-    CoTaskMemFree(items);
-    return found != FALSE;
-}
+// The path of shell folder `csidl` into `folder` (at least PathCapacity bytes).
+static bool PutShellFolder(int csidl, char* folder) { return GetShellFolderPath(csidl, folder); }
 
 // Makes `folder` the current directory, creating it when it does not exist.
 static bool EnterFolder(char* folder) {

@@ -11,6 +11,7 @@
 #include "archive/uninstall_log_format.h"
 #include "common/file.h"
 #include "common/helpers.h"
+#include "common/system_paths.h"
 #include "engine/install_log.h"
 #include "engine/path_macros.h"
 #include "engine/setup_state.h"
@@ -75,7 +76,7 @@ static void WriteRecordFolder(const char* path, u32 folderLength) {
 
 // The file record of WorkPath: folder, name after the last backslash, flags.
 static void WriteFileRecord(u8 flags) {
-    const char* slash = strrchr(WorkPath, '\\');
+    const char* slash = LastBackslash(WorkPath);
     const char* name = slash != nullptr ? slash + 1 : WorkPath;
     WriteRecordFolder(WorkPath, static_cast<u32>(name - WorkPath) - (slash != nullptr ? 1 : 0));
     WriteCountedText(name);
@@ -99,10 +100,7 @@ static bool WasInstalled(const FileEntry* entry) {
 static bool PutDesktopShortcut(const FileEntry* entry) {
     const char* name = EntryString(entry, EntryDesktopName);
     if (name[0] == '\0') return false;
-    LPITEMIDLIST desktop;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &desktop))) return false;
-    bool found = SHGetPathFromIDListA(desktop, WorkPath) != FALSE;  // WorkPath holds MAX_PATH and more
-    CoTaskMemFree(desktop);
+    bool found = GetShellFolderPath(CSIDL_DESKTOP, WorkPath);  // WorkPath holds PathCapacity and more
     if (!found || strlen(WorkPath) + strlen(name) + 1 + sizeof linkExtension > WorkPathCapacity) return false;
     AppendBackslash(WorkPath);
     strcat(WorkPath, name);

@@ -21,6 +21,10 @@ packages=(
   python3
   xdelta3 bsdiff
   fonts-dejavu-core
+  # The tests of paths in other code pages run Wine under these locales
+  # (Wine takes the ANSI code page from LANG), and screenshots of Japanese
+  # texts need a CJK font.
+  locales fonts-wqy-microhei
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -41,6 +45,23 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive sudo_if_needed apt-get install -y -qq --no-install-recommends "${missing[@]}"
 elif [ "${need_update:-0}" = 1 ]; then
   sudo_if_needed apt-get update -qq
+fi
+
+# Locales the Windows tests run Wine under: Japanese (code page 932), German
+# and Swedish (1252), Russian (1251), English. Generated only when missing.
+locales=(ja_JP.UTF-8 de_DE.UTF-8 ru_RU.UTF-8 sv_SE.UTF-8 en_US.UTF-8)
+have_locales="$(locale -a 2>/dev/null | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')"
+generate=0
+for l in "${locales[@]}"; do
+  wanted="$(echo "$l" | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')"
+  grep -qx "$wanted" <<<"$have_locales" || generate=1
+done
+if [ "$generate" = 1 ]; then
+  for l in "${locales[@]}"; do
+    line="$l UTF-8"
+    grep -qx "$line" /etc/locale.gen 2>/dev/null || echo "$line" | sudo_if_needed tee -a /etc/locale.gen >/dev/null
+  done
+  sudo_if_needed locale-gen
 fi
 
 # Windows tests of read-only files run Wine as this ordinary user: as root,

@@ -11,6 +11,14 @@
 # KELVO_BUILD_DIR moves the whole thing; KELVO_WINEDEBUG replaces WINEDEBUG=-all
 # when Wine's own traces are wanted.
 #
+# The locale is the caller's: LANG and LC_ALL pass through untouched. Wine
+# takes each program's ANSI and OEM code pages from its own LANG/LC_ALL when
+# it starts (ja_JP.UTF-8 gives 932, ru_RU.UTF-8 1251, en_US.UTF-8 1252), not
+# from the wineserver, so programs of one session may differ, and a program
+# passes its code page on to those it starts. A test that needs a code page
+# sets the locale in its own environment (the ctest ENVIRONMENT property;
+# scripts/install-deps.sh generates the locales).
+#
 # KELVO_WINE_ARCH chooses the kind of Wine: win32 (the default) runs the
 # i686 programs of build/bin; win64 runs the 64-bit test build of the same
 # sources (build/bin64) with Wine's 64-bit loader, for machines whose kernel

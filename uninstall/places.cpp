@@ -8,6 +8,7 @@
 #include "archive/uninstall_log_format.h"
 #include "common/helpers.h"
 #include "common/paths.h"
+#include "common/system_paths.h"
 
 enum PlaceKind { FilePlace, MenuPlace };
 
@@ -38,10 +39,7 @@ static void LookUpFolder(const SystemFolder& folder, char* path) {
     } else if (folder.csidl == SystemFolderId) {
         GetSystemDirectoryA(path, PathCapacity);
     } else {
-        LPITEMIDLIST list = nullptr;
-        if (SHGetSpecialFolderLocation(nullptr, folder.csidl, &list) != S_OK) return;
-        if (!SHGetPathFromIDListA(list, path)) path[0] = '\0';
-        CoTaskMemFree(list);
+        GetShellFolderPath(folder.csidl, path);
     }
     RemoveTrailingBackslash(path);
 }
@@ -72,9 +70,11 @@ static bool SameIgnoringCase(const char* a, const char* b, u32 length) {
 // "." or "..", so that joining it never leaves the folder it is joined to.
 static bool IsPlainName(const char* name, u32 length) {
     if (length == 0 || (name[0] == '.' && (length == 1 || (length == 2 && name[1] == '.')))) return false;
-    for (u32 i = 0; i < length; i++) {
-        unsigned char c = static_cast<unsigned char>(name[i]);
-        if (c < ' ' || strchr("\\/:*?\"<>|", c) != nullptr) return false;
+    // The second byte of a two-byte character may be a backslash or '|': only the
+    // characters of their own are checked.
+    for (const char* c = name; c < name + length; c = NextChar(c)) {
+        unsigned char byte = static_cast<unsigned char>(*c);
+        if (byte < ' ' || strchr("\\/:*?\"<>|", byte) != nullptr) return false;
     }
     return true;
 }
@@ -82,7 +82,7 @@ static bool IsPlainName(const char* name, u32 length) {
 // True when every backslash-separated component of `folders` is plain.
 static bool ArePlainFolders(const char* folders) {
     for (;;) {
-        const char* next = strchr(folders, '\\');
+        const char* next = FirstBackslash(folders);
         u32 length = next != nullptr ? static_cast<u32>(next - folders) : static_cast<u32>(strlen(folders));
         if (!IsPlainName(folders, length)) return false;
         if (next == nullptr) return true;
@@ -156,7 +156,7 @@ static const u32 UninstallKeyPrefixLength = sizeof uninstallKeyPrefix - 1;
 bool IsUninstallKey(u32 root, const char* keyPath) {
     return root == LogLocalMachineRoot && strlen(keyPath) > UninstallKeyPrefixLength &&
            SameIgnoringCase(keyPath, uninstallKeyPrefix, UninstallKeyPrefixLength) &&
-           strchr(keyPath + UninstallKeyPrefixLength, '\\') == nullptr;
+           FirstBackslash(keyPath + UninstallKeyPrefixLength) == nullptr;
 }
 
 const char* DisplayNameOf(const char* keyPath) {
@@ -167,7 +167,7 @@ void RemoveEmptyFolders(const char* path, u32 rootLength) {
     char folder[ResolvedCapacity];
     CopyPath(folder, path, ResolvedCapacity);
     for (;;) {
-        char* last = strrchr(folder, '\\');
+        char* last = LastBackslash(folder);
         if (last == nullptr || static_cast<u32>(last - folder) <= rootLength) return;
         *last = '\0';
         // Fails, and ends the climb, for a folder that still holds something.

@@ -120,7 +120,8 @@ static void Unregister(const char* path) {
 static void ForgetFont(const char* path) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FontsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-    const char* name = strrchr(path, '\\') != nullptr ? strrchr(path, '\\') + 1 : path;
+    const char* slash = LastBackslash(path);
+    const char* name = slash != nullptr ? slash + 1 : path;
     char valueName[ValueNameCapacity];
     char data[ResolvedCapacity];
     for (DWORD index = 0;;) {

@@ -64,7 +64,7 @@ static bool IsEmptyKey(HKEY root, const char* path) {
 
 static u32 KeyDepth(const char* path) {
     u32 depth = 1;
-    for (const char* c = path; *c != '\0'; c++) depth += *c == '\\';
+    for (const char* c = path; *c != '\0'; c = NextChar(c)) depth += *c == '\\';
     return depth;
 }
 
@@ -74,10 +74,10 @@ static u32 KeyDepth(const char* path) {
 // first because Windows 95 and 98 delete a key with everything below it.
 static void RemoveEmptyKeys(HKEY root, char* path) {
     const u32 lowestDepth = root == HKEY_CLASSES_ROOT ? 1 : 2;
-    for (u32 length = static_cast<u32>(strlen(path)); length > 0 && path[length - 1] == '\\';) path[--length] = '\0';
+    for (char* last; (last = LastBackslash(path)) != nullptr && last[1] == '\0';) *last = '\0';
     while (path[0] != '\0' && KeyDepth(path) >= lowestDepth && IsEmptyKey(root, path) &&
            RegDeleteKeyA(root, path) == ERROR_SUCCESS) {
-        char* last = strrchr(path, '\\');
+        char* last = LastBackslash(path);
         if (last == nullptr) return;
         *last = '\0';
     }
@@ -103,7 +103,7 @@ static void RemoveRegistryValue(Setting* setting) {
 static bool ProfilePath(const char* stored, char* path) {
     char expanded[PathCapacity];
     if (ExpandMacros(expanded, stored, PathCapacity) >= PathCapacity || expanded[0] == '\0') return false;
-    if (strchr(expanded, '\\') != nullptr) {
+    if (FirstBackslash(expanded) != nullptr) {
         CopyPath(path, expanded, PathCapacity);
         return true;
     }

@@ -19,6 +19,7 @@
 #include "common/helpers.h"
 #include "common/paths.h"
 #include "common/platform.h"
+#include "common/system_paths.h"
 #include "common/window_texts.h"
 #include "uninstall/places.h"
 #include "uninstall/progress_window.h"
@@ -55,9 +56,7 @@ static void ReadDisplayName(const UninstallData& data, char* name) {
 // goes into `copy`.
 static FileHandle CreateCopyFile(char* copy) {
     for (u32 n = 1; n <= LastCopyNumber; n++) {
-        u32 length = GetTempPathA(PathCapacity, copy);
-        if (length == 0 || length + sizeof "\\_uninst998.exe" > PathCapacity) return NoFile;
-        AppendBackslash(copy);
+        if (!GetTempFolderPath(copy) || strlen(copy) + sizeof "_uninst998.exe" > PathCapacity) return NoFile;
         wsprintfA(copy + strlen(copy), "_uninst%u.exe", n);
         if (GetFileAttributesA(copy) != INVALID_FILE_ATTRIBUTES) continue;
         FileHandle created = CreateNewFile(copy);
@@ -165,7 +164,7 @@ static u32 RunUninstall() {
     isNt = IsNtPlatform();
     char own[PathCapacity];
     char original[PathCapacity];
-    if (GetModuleFileNameA(nullptr, own, PathCapacity) == 0) return UninstallNoLog;
+    if (!GetOwnProgramPath(own)) return UninstallNoLog;
     StartMode mode = ReadStartMode(GetCommandLineA(), original, PathCapacity);
     // The copy is deleted at the next restart, whatever happens next.
     if (mode == RelocatedStart) ScheduleAtRestart(nullptr, own);
@@ -176,7 +175,7 @@ static u32 RunUninstall() {
     // The uninstaller lies in the destination folder: that is its own folder.
     char destination[PathCapacity];
     CopyPath(destination, logFile, PathCapacity);
-    char* lastBackslash = strrchr(destination, '\\');
+    char* lastBackslash = LastBackslash(destination);
     if (lastBackslash != nullptr) lastBackslash[1] = '\0';
     InitPlaces(destination);
     // Macros in the settings list expand as they did for setup.

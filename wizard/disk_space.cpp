@@ -77,7 +77,7 @@ static bool IsReplaceable(const char* path) {
 
 // The length of the folder part of `path`, its last backslash included.
 static u32 FolderPartLength(const char* path) {
-    const char* slash = strrchr(path, '\\');
+    const char* slash = LastBackslash(path);
     return slash != nullptr ? static_cast<u32>(slash + 1 - path) : 0;
 }
 
