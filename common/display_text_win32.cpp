@@ -91,9 +91,11 @@ INT_PTR RunShownDialog(HINSTANCE instance, const void* dialogTemplate, HWND owne
                                    parameter);
 }
 
+// On NT the class is always a Unicode one: it may be registered before the
+// texts are known, and a Unicode window takes ANSI texts just as well.
 // Class names are ASCII: the system's code page converts them.
 bool RegisterShownClass(const WNDCLASSA& windowClass) {
-    if (!ShowsWideTexts()) return RegisterClassA(&windowClass) != 0;
+    if (!IsNtPlatform()) return RegisterClassA(&windowClass) != 0;
     WCHAR* name = WideTextOf(windowClass.lpszClassName, CP_ACP);
     if (name == nullptr) return false;
     WNDCLASSW wide;

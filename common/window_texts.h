@@ -21,6 +21,8 @@ void DrawShownText(HDC dc, const char* text, RECT* area, u32 format);
 // so when ShowsWideTexts(), and as ANSI windows otherwise.
 HWND CreateShownDialog(HINSTANCE instance, const void* dialogTemplate, HWND owner, DLGPROC procedure, LPARAM parameter);
 INT_PTR RunShownDialog(HINSTANCE instance, const void* dialogTemplate, HWND owner, DLGPROC procedure, LPARAM parameter);
+// Registers a Unicode class on NT (its procedure must answer through
+// DefaultWindowAnswer), an ANSI class elsewhere.
 bool RegisterShownClass(const WNDCLASSA& windowClass);
 HWND CreateShownWindow(DWORD extendedStyle, const char* className, const char* title, DWORD style, int x, int y,
                        int width, int height, HWND parent, HINSTANCE instance);

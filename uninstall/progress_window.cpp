@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "common/platform.h"
 #include "common/window_texts.h"
 
 static const char ProgressClass[] = "KelvoUninstallClass";
@@ -27,7 +28,7 @@ static void PumpMessages() {
 HWND OpenProgressWindow(HINSTANCE instance, const char* caption, u32 steps) {
     InitCommonControls();
     WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = ShowsWideTexts() ? DefWindowProcW : DefWindowProcA;
+    windowClass.lpfnWndProc = IsNtPlatform() ? DefWindowProcW : DefWindowProcA;  // the class's form
     windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT));
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
