@@ -52,7 +52,8 @@ test:
 # The main job: build the example project into a setup, check it, and tour
 # its pages under Wine, keeping a screenshot of each (PNG) in build/demo/shots;
 # tour two small examples, the windowed wizard and the gradient background,
-# through their installation to the finish page; then the demo's whole life
+# through their installation to the finish page; tour a German setup under a
+# German locale and a Japanese one under a Japanese locale; then the demo's whole life
 # in a fresh prefix: install, list what it added, uninstall, show nothing is
 # left (scripts/life-cycle.sh).
 DEMO_SETUP := build/demo/kelvo-demo-setup.exe
@@ -95,6 +96,12 @@ demo-tours:
 	  echo "=== kelvo build examples/$$example/kelvo.toml, and its tour through the installation"; \
 	  build/bin/kelvo build examples/$$example/kelvo.toml -o build/demo/$$example-setup.exe $(STUBS) >/dev/null || exit 1; \
 	  $(TOUR) "Z:$(CURDIR)/build/demo/$$example-setup.exe" --shots "Z:$(CURDIR)/$(DEMO_SHOTS)/$$example" --pages $$pages || exit 1; \
+	done
+	@for tour in german:de_DE.UTF-8 japanese:ja_JP.UTF-8; do \
+	  name=$${tour%:*}; locale=$${tour#*:}; mkdir -p $(DEMO_SHOTS)/$$name; \
+	  echo "=== kelvo build tests/fixtures/languages/$$name/kelvo.toml, toured under the locale $$locale"; \
+	  build/bin/kelvo build tests/fixtures/languages/$$name/kelvo.toml -o build/demo/$$name-setup.exe $(STUBS) >/dev/null || exit 1; \
+	  LANG=$$locale LC_ALL=$$locale $(TOUR) "Z:$(CURDIR)/build/demo/$$name-setup.exe" --shots "Z:$(CURDIR)/$(DEMO_SHOTS)/$$name" --pages 4 || exit 1; \
 	done
 	@echo "=== the demo's life: install, look, uninstall"
 	@KELVO_LIFE_SHOTS="$(CURDIR)/$(DEMO_SHOTS)/uninstall" bash scripts/life-cycle.sh examples/demo/kelvo.toml \

@@ -6,6 +6,8 @@
 #
 # - German, code page 1252, on a German system: the pages show the title and
 #   the German texts, and the files install and uninstall under their names.
+# - Japanese, code page 932, on a Japanese system: names whose characters end
+#   in the byte of a backslash install into nested folders and uninstall.
 # - Russian, code page 1251, on a Western system: the texts are right (NT
 #   shows them through the wide-character calls).
 # - English, German and Russian in one setup: German under a German locale,
@@ -77,6 +79,20 @@ done
 ls -R "$drive_c/Kelvo Sprachen" || true
 run_in de_DE.UTF-8 "C:\\Kelvo Sprachen\\Café Müller – Größe\\uninstall.exe" /Q || true
 for file in "Résumé.txt" "Übersicht/Größe.txt" "Übersicht"; do
+    [ ! -e "$folder/$file" ] || fail "the uninstaller left $folder/$file"
+done
+
+echo "=== Japanese, code page 932, on a Japanese system"
+build japanese
+expect_tour ja_JP.UTF-8 japanese "ソフト表" "ようこそ"
+folder="$drive_c/Kelvo Languages/ソフト表"
+rm -rf "$folder"
+run_in ja_JP.UTF-8 "$out/japanese.exe" /QUIET /NORESTART || fail "the Japanese setup ended with $?"
+for file in "readme.txt" "表示/ソース/表.txt" "uninstall.exe"; do
+    [ -f "$folder/$file" ] || fail "the Japanese setup did not install $folder/$file"
+done
+run_in ja_JP.UTF-8 "C:\\Kelvo Languages\\ソフト表\\uninstall.exe" /Q || true
+for file in "readme.txt" "表示/ソース/表.txt" "表示/ソース" "表示"; do
     [ ! -e "$folder/$file" ] || fail "the uninstaller left $folder/$file"
 done
 
