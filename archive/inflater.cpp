@@ -23,9 +23,10 @@
 // ---------------------------------------------------------------------------
 // Decode table entries, one u32 each:
 //   bits 0-7    bits to consume: the code length (for a subtable entry, the
-//               length beyond the root), or for a link the root width
-//   bits 8-11   extra bits of a length or distance; for a link, the width of
-//               the subtable it points to
+//               length beyond the root) and, for a length or distance, its
+//               extra bits, which follow the code; for a link the root width
+//   bits 8-11   the code length alone (beyond the root for a subtable entry);
+//               for a link, the width of the subtable it points to
 //   bit 12      end of block
 //   bit 13      invalid: a symbol the format forbids or a pattern no code uses
 //   bit 14      link to a subtable
@@ -48,7 +49,8 @@ const u32 LiteralEntry = 1u << 15;
 #endif
 
 static inline u32 EntryBits(u32 entry) { return entry & 0xFF; }
-static inline u32 EntryExtra(u32 entry) { return (entry >> 8) & 0xF; }
+static inline u32 EntryCodeBits(u32 entry) { return (entry >> 8) & 0xF; }
+static inline u32 EntrySubtableBits(u32 entry) { return (entry >> 8) & 0xF; }
 static inline u32 EntryValue(u32 entry) { return entry >> 16; }
 
 const u32 MaxCodeLength = 15;
@@ -82,7 +84,6 @@ const u32 CodeLengthTableSize = 1u << CodeLengthRootBits;
 // length/distance pair (15 + 5 + 15 + 13 = 48 bits) at once.
 typedef uintptr_t BitBuffer;
 const u32 BitBufferBits = sizeof(BitBuffer) * 8;
-const u32 MaxLengthExtraBits = 5;
 
 // The fast loop runs while this much input is buffered and while the output
 // area is not full.
@@ -136,10 +137,18 @@ struct Inflater {
 
 static inline BitBuffer LowBits(u32 n) { return (static_cast<BitBuffer>(1) << n) - 1; }
 
-// Masks of 0..15 low bits: one load where a shift by a variable count would
-// take three instructions and the shift register.
-static const u16 LowMasks[16] = {0x0,   0x1,   0x3,   0x7,   0xF,   0x1F,   0x3F,   0x7F,
-                                 0xFF,  0x1FF, 0x3FF, 0x7FF, 0xFFF, 0x1FFF, 0x3FFF, 0x7FFF};
+// Masks of 0..23 low bits (a distance code and its extra bits take at most
+// 8 + 13 at the root): one load where a shift by a variable count would take
+// three instructions and the shift register.
+static const u32 LowMasks[24] = {0x0,     0x1,     0x3,     0x7,     0xF,      0x1F,     0x3F,     0x7F,
+                                 0xFF,    0x1FF,   0x3FF,   0x7FF,   0xFFF,    0x1FFF,   0x3FFF,   0x7FFF,
+                                 0xFFFF,  0x1FFFF, 0x3FFFF, 0x7FFFF, 0xFFFFF,  0x1FFFFF, 0x3FFFFF, 0x7FFFFF};
+
+// The value of a symbol whose entry was consumed from `saved`: its base plus
+// the extra bits behind its code (none for other symbols).
+static inline u32 SymbolValue(u32 entry, BitBuffer saved) {
+    return EntryValue(entry) + ((static_cast<u32>(saved) & LowMasks[EntryBits(entry)]) >> EntryCodeBits(entry));
+}
 
 // Length bases grow by 1 for 8 steps, then by 2, 4, 8 and 16 for 4 steps
 // each and by 32 for 3 steps; the last symbol means 258 with no extra bits.
@@ -170,13 +179,17 @@ static u32 SymbolEntry(CodeKind kind, u32 symbol, const BaseTables& t) {
     if (kind == CodeLengthCode) return symbol << 16;
     if (kind == DistanceCode) {
         if (symbol >= MaxDynamicDistances) return InvalidEntry;
-        return (static_cast<u32>(t.distanceBase[symbol]) << 16) | (t.distanceExtra[symbol] << 8);
+        return (static_cast<u32>(t.distanceBase[symbol]) << 16) | t.distanceExtra[symbol];
     }
     if (symbol < 256) return LiteralEntry | (symbol << 16);
     if (symbol == 256) return EndOfBlockEntry;
     if (symbol - 257 >= LengthSymbols) return InvalidEntry;
-    return (static_cast<u32>(t.lengthBase[symbol - 257]) << 16) | (t.lengthExtra[symbol - 257] << 8);
+    return (static_cast<u32>(t.lengthBase[symbol - 257]) << 16) | t.lengthExtra[symbol - 257];
 }
+
+// A symbol's entry (its extra bits, if any, in the low byte) with the length
+// of its code, or of the code's part beyond the root.
+static inline u32 WithCodeBits(u32 entry, u32 codeBits) { return entry + codeBits + (codeBits << 8); }
 
 // The next canonical code of `length` bits, both bit-reversed (the order the
 // bits arrive in): adding 1 to a code clears its trailing ones and sets the
@@ -261,7 +274,7 @@ static InflateStatus FillTable(const TableTarget& target, const u8* lengths, u32
         for (; shape.count[length] != 0; shape.count[length]--, reversed = NextReversedCode(reversed, length)) {
             u32 entry = SymbolEntry(target.kind, sorted[index++], bases);
             if (length <= root) {
-                table[reversed] = entry | length;
+                table[reversed] = WithCodeBits(entry, length);
                 continue;
             }
             if ((reversed & (rootSize - 1)) != prefix) {
@@ -273,7 +286,7 @@ static InflateStatus FillTable(const TableTarget& target, const u8* lengths, u32
                 table[prefix] = LinkEntry | (subStart << 16) | (subBits << 8) | root;
             }
             for (u32 i = reversed >> root; i < (1u << subBits); i += 1u << (length - root))
-                table[subStart + i] = entry | (length - root);
+                table[subStart + i] = WithCodeBits(entry, length - root);
         }
     }
     for (; filled < rootSize; filled <<= 1) memcpy(table + filled, table, filled * sizeof *table);
@@ -463,65 +476,66 @@ struct BlockCodes {
 };
 
 // Looks up one symbol with whatever the caller has buffered (enough for the
-// longest code) and consumes its code.
-static HOT_INLINE u32 LookUp(const u32* table, u32 rootBits, BitBuffer& bits, u32& count) {
+// longest code and its extra bits) and consumes its code and extra bits;
+// `saved` receives the bits they were taken from, for SymbolValue.
+static HOT_INLINE u32 LookUp(const u32* table, u32 rootBits, BitBuffer& bits, u32& count, BitBuffer& saved) {
     u32 entry = table[bits & LowBits(rootBits)];
     if (entry & LinkEntry) {
         bits >>= rootBits;
         count -= rootBits;
-        entry = table[EntryValue(entry) + (static_cast<u32>(bits) & LowMasks[EntryExtra(entry)])];
+        entry = table[EntryValue(entry) + (static_cast<u32>(bits) & LowMasks[EntrySubtableBits(entry)])];
     }
+    saved = bits;
     bits >>= EntryBits(entry);
     count -= EntryBits(entry);
     return entry;
 }
 
-static bool DecodeChecked(Inflater& s, const u32* table, u32 rootBits, u32* entry) {
+// Decodes one symbol, with its extra bits, into its entry and *value. The
+// bits are made available in two steps (the code, then the code with its
+// extra bits) so that a 32-bit buffer never needs more than 21 at once.
+static bool DecodeChecked(Inflater& s, const u32* table, u32 rootBits, u32* entry, u32* value) {
     if (!NeedBits(s, MaxCodeLength)) return false;
-    *entry = LookUp(table, rootBits, s.bits, s.bitCount);
+    u32 found = table[s.bits & LowBits(rootBits)];
+    if (found & LinkEntry) {
+        DropBits(s, rootBits);
+        found = table[EntryValue(found) + (static_cast<u32>(s.bits) & LowMasks[EntrySubtableBits(found)])];
+    }
+    if (!NeedBits(s, EntryBits(found))) return false;
+    *value = SymbolValue(found, s.bits);
+    *entry = found;
+    DropBits(s, EntryBits(found));
     return !ConsumedVirtualBits(s);
 }
 
 // Decodes one symbol (a literal, the end, or a whole match) with every check.
 // Returns InflateOk to go on; *ended is set at the end of the block.
 static InflateStatus DecodeStepChecked(Inflater& s, const BlockCodes& codes, bool* ended) {
-    u32 entry, extra, distanceEntry, distanceExtra;
-    if (!DecodeChecked(s, codes.literals, LiteralRootBits, &entry)) return InflateInputEnded;
+    u32 entry, length, distanceEntry, distance;
+    if (!DecodeChecked(s, codes.literals, LiteralRootBits, &entry, &length)) return InflateInputEnded;
     if (entry & LiteralEntry) return PutByte(s, static_cast<u8>(EntryValue(entry))) ? InflateOk : InflateSinkRefused;
     if (entry & InvalidEntry) return InflateBadData;
     if (entry & EndOfBlockEntry) {
         *ended = true;
         return InflateOk;
     }
-    if (!TakeBits(s, EntryExtra(entry), &extra)) return InflateInputEnded;
-    if (!DecodeChecked(s, codes.distances, DistanceRootBits, &distanceEntry)) return InflateInputEnded;
+    if (!DecodeChecked(s, codes.distances, DistanceRootBits, &distanceEntry, &distance)) return InflateInputEnded;
     if (distanceEntry & InvalidEntry) return InflateBadData;
-    if (!TakeBits(s, EntryExtra(distanceEntry), &distanceExtra)) return InflateInputEnded;
-    u32 length = EntryValue(entry) + extra;
-    u32 distance = EntryValue(distanceEntry) + distanceExtra;
     return CopyMatchChecked(s, distance, length) ? InflateOk : InflateSinkRefused;
-}
-
-// Takes the extra bits an entry calls for (at most 13); the caller has them
-// buffered.
-static HOT_INLINE u32 TakeExtra(u32 entry, BitBuffer& bits, u32& count) {
-    u32 extra = EntryExtra(entry);
-    u32 value = EntryValue(entry) + (static_cast<u32>(bits) & LowMasks[extra]);
-    bits >>= extra;
-    count -= extra;
-    return value;
 }
 
 // For a 32-bit buffer, which may hold less than the longest code: looks up
 // the next literal/length symbol in the root table only, and takes it when
-// its whole code is among the `count` buffered bits (a prefix code's root
-// entry depends on the code's bits only, so the bits beyond may be anything).
-// False, consuming nothing, for a code that is not wholly buffered, one that
-// goes on in a subtable, or an invalid symbol: the caller refills and looks
-// it up in full.
-static HOT_INLINE bool LookUpBuffered(const u32* literals, BitBuffer& bits, u32& count, u32* entry) {
+// its whole code and extra bits are among the `count` buffered bits (a
+// prefix code's root entry depends on the code's bits only, so the bits
+// beyond may be anything). False, consuming nothing, for a symbol that is
+// not wholly buffered, a code that goes on in a subtable, or an invalid
+// symbol: the caller refills and looks it up in full.
+static HOT_INLINE bool LookUpBuffered(const u32* literals, BitBuffer& bits, u32& count, BitBuffer& saved,
+                                      u32* entry) {
     u32 found = literals[bits & LowMasks[LiteralRootBits]];
     if ((found & (LinkEntry | InvalidEntry)) != 0 || EntryBits(found) > count) return false;
+    saved = bits;
     bits >>= EntryBits(found);
     count -= EntryBits(found);
     *entry = found;
@@ -531,13 +545,11 @@ static HOT_INLINE bool LookUpBuffered(const u32* literals, BitBuffer& bits, u32&
 // The fast loop: no input or output checks inside, because it runs only while
 // FastInputMargin input bytes are buffered and the output area is not full
 // (an iteration that starts below its end writes at most into the margin).
-// A refill leaves at least BitBufferBits - 8 bits: 56 on
-// 64-bit hosts, enough for three literals (3 x 15 bits) in a row, or for a
-// length's extra bits and the whole distance that follows; 24 on 32-bit
-// hosts, enough for a length code and its extra bits, or for a distance
-// code, so there a second or third symbol is decoded only when its code is
-// wholly buffered (LookUpBuffered), and a match takes up to three more
-// refills. It stops at the end of the block, on an invalid symbol, or when
+// A refill leaves at least BitBufferBits - 8 bits: 56 on 64-bit hosts,
+// enough for three symbols in a row (15 + 15 + 20 bits, the last a length
+// code and its extra bits); 24 on 32-bit hosts, enough for one, so there a
+// second or third symbol is decoded only when it is wholly buffered
+// (LookUpBuffered). A distance follows a refill of its own. It stops at the end of the block, on an invalid symbol, or when
 // the input margin runs out or the output area is full; *stopEntry tells which.
 static void DecodeFast(Inflater& s, const BlockCodes& codes, u32* stopEntry) {
     const bool wideBuffer = BitBufferBits - 8 >= 3 * MaxCodeLength;
@@ -554,20 +566,22 @@ static void DecodeFast(Inflater& s, const BlockCodes& codes, u32* stopEntry) {
     u8* out = buffer + s.position;
     u8* const outputLimit = buffer + OutputEnd;
     const u32* const literals = codes.literals;
+    const u32* const distances = codes.distances;
+    BitBuffer saved = 0;
     while (next <= inputLimit && out < outputLimit) {
         RefillFast(bits, count, next);
-        entry = LookUp(literals, LiteralRootBits, bits, count);
+        entry = LookUp(literals, LiteralRootBits, bits, count, saved);
         if (entry & LiteralEntry) {
             *out++ = static_cast<u8>(EntryValue(entry));
             if (wideBuffer)
-                entry = LookUp(literals, LiteralRootBits, bits, count);
-            else if (!LookUpBuffered(literals, bits, count, &entry))
+                entry = LookUp(literals, LiteralRootBits, bits, count, saved);
+            else if (!LookUpBuffered(literals, bits, count, saved, &entry))
                 continue;
             if (entry & LiteralEntry) {
                 *out++ = static_cast<u8>(EntryValue(entry));
                 if (wideBuffer)
-                    entry = LookUp(literals, LiteralRootBits, bits, count);
-                else if (!LookUpBuffered(literals, bits, count, &entry))
+                    entry = LookUp(literals, LiteralRootBits, bits, count, saved);
+                else if (!LookUpBuffered(literals, bits, count, saved, &entry))
                     continue;
                 if (entry & LiteralEntry) {
                     *out++ = static_cast<u8>(EntryValue(entry));
@@ -576,16 +590,24 @@ static void DecodeFast(Inflater& s, const BlockCodes& codes, u32* stopEntry) {
             }
         }
         if (entry & (EndOfBlockEntry | InvalidEntry)) break;
-        // Refills the buffer only when the bits asked for may be missing,
-        // which a 64-bit buffer never lets happen: at most four refills an
-        // iteration on 32-bit hosts (16 bytes read), two on 64-bit (22).
-        if (count < MaxLengthExtraBits) RefillFast(bits, count, next);
-        u32 length = TakeExtra(entry, bits, count);
+        u32 length = SymbolValue(entry, saved);
+        // A distance code and its extra bits take at most 21 bits at the
+        // root, which a refill always leaves; one in a subtable takes up to
+        // 20 more after the root's 8, which a 32-bit buffer refills for. At
+        // most three refills an iteration on 32-bit hosts (12 bytes read),
+        // two on 64-bit (14).
         RefillFast(bits, count, next);
-        entry = LookUp(codes.distances, DistanceRootBits, bits, count);
+        entry = distances[bits & LowBits(DistanceRootBits)];
+        if (entry & LinkEntry) {
+            bits >>= DistanceRootBits;
+            count -= DistanceRootBits;
+            if (!wideBuffer) RefillFast(bits, count, next);
+            entry = distances[EntryValue(entry) + (static_cast<u32>(bits) & LowMasks[EntrySubtableBits(entry)])];
+        }
         if (entry & InvalidEntry) break;
-        if (count < EntryExtra(entry)) RefillFast(bits, count, next);
-        u32 distance = TakeExtra(entry, bits, count);
+        u32 distance = SymbolValue(entry, bits);
+        bits >>= EntryBits(entry);
+        count -= EntryBits(entry);
         CopyMatchFast(out, distance, length);
         out += length;
         entry = 0;
@@ -641,10 +663,9 @@ static InflateStatus ReadCodeLengths(Inflater& s, u8* lengths, u32 total) {
     static const u8 repeatBase[3] = {3, 3, 11};
     u32 previous = 0;
     for (u32 n = 0; n < total;) {
-        u32 entry, extra;
-        if (!DecodeChecked(s, s.work->codeLengths, CodeLengthRootBits, &entry)) return InflateInputEnded;
+        u32 entry, symbol, extra;
+        if (!DecodeChecked(s, s.work->codeLengths, CodeLengthRootBits, &entry, &symbol)) return InflateInputEnded;
         if (entry & InvalidEntry) return InflateBadData;
-        u32 symbol = EntryValue(entry);
         if (symbol < 16) {
             lengths[n++] = static_cast<u8>(previous = symbol);
             continue;
