@@ -594,8 +594,8 @@ static void DecodeFast(Inflater& s, const BlockCodes& codes, u32* stopEntry) {
         // A distance code and its extra bits take at most 21 bits at the
         // root, which a refill always leaves; one in a subtable takes up to
         // 20 more after the root's 8, which a 32-bit buffer refills for. At
-        // most three refills an iteration on 32-bit hosts (12 bytes read),
-        // two on 64-bit (14).
+        // most three refills an iteration on 32-bit hosts, which read up to
+        // 13 bytes ahead, and two on 64-bit hosts (22 bytes).
         RefillFast(bits, count, next);
         entry = distances[bits & LowBits(DistanceRootBits)];
         if (entry & LinkEntry) {
