@@ -549,10 +549,12 @@ static HOT_INLINE bool LookUpBuffered(const u32* literals, BitBuffer& bits, u32&
 // enough for three symbols in a row (15 + 15 + 20 bits, the last a length
 // code and its extra bits); 24 on 32-bit hosts, enough for one, so there a
 // second or third symbol is decoded only when it is wholly buffered
-// (LookUpBuffered). A distance follows a refill of its own. It stops at the end of the block, on an invalid symbol, or when
-// the input margin runs out or the output area is full; *stopEntry tells which.
+// (LookUpBuffered). A distance follows a refill of its own. It stops at the
+// end of the block, on an invalid symbol, or when the input margin runs out
+// or the output area is full; *stopEntry tells which.
 static void DecodeFast(Inflater& s, const BlockCodes& codes, u32* stopEntry) {
-    const bool wideBuffer = BitBufferBits - 8 >= 3 * MaxCodeLength;
+    // Room for two literals and then a length code with its 5 extra bits.
+    const bool wideBuffer = BitBufferBits - 8 >= 3 * MaxCodeLength + 5;
     u32 entry = 0;
     if (static_cast<u32>(s.end - s.next) < FastInputMargin) {
         *stopEntry = entry;

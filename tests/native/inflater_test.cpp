@@ -485,6 +485,7 @@ TEST_CASE("matches across the output area's end copy the right history") {
         u32 before, literalsBefore;
         std::vector<Match> matches;
         u32 literalsAfter;  // few: the input ends near the area's end
+        u32 bytesBehind = 0;  // input behind the stream, so the fast loop runs to its end
     };
     const u32 end = OutputAreaSize;
     const Case cases[] = {
@@ -504,6 +505,8 @@ TEST_CASE("matches across the output area's end copy the right history") {
         {"distance 9, length 258, across the end", end - 130, 0, {{258, 9, 1}}, 100},
         {"short matches at the end, then the input ends", end - 6, 0, {{3, 2, 2}, {4, 3, 1}, {5, 1, 1}}, 0},
         {"a match at distance 32768 across the end, then the input ends", end - 100, 0, {{258, 32768, 1}}, 1},
+        {"a match across the end as the stream's last symbol", end - 100, 0, {{258, 40, 1}}, 0, 64},
+        {"literals and a match across the end, the stream's last symbols", end - 100, 2, {{258, 40, 1}}, 0, 64},
         {"two literals and a match of 258 from the area's last byte", end - 1, 2, {{258, 40, 1}}, 100},
         {"two literals and a match of 258 at distance 1 from the area's last byte", end - 1, 2, {{258, 1, 1}}, 100},
     };
@@ -524,7 +527,9 @@ TEST_CASE("matches across the output area's end copy the right history") {
 
         Bytes reference;
         REQUIRE(ReferenceDecode(stream, reference) == ReferenceOk);
-        Decoded d = Decode(stream);
+        Bytes input = stream;
+        input.resize(stream.size() + c.bytesBehind, 0xFF);
+        Decoded d = Decode(input);
         CHECK(d.status == InflateOk);
         CHECK((d.bytes == reference));
         std::vector<u32> writes(reference.size() / WindowSize, WindowSize);
