@@ -1,8 +1,15 @@
 // The archive's stream decoder. The block layer follows the stream top to
 // bottom (header, stored, fixed, dynamic); symbols are decoded through direct
 // lookup tables with second-level tables for long codes, in a fast loop that
-// runs while enough input and window room remain and a checked loop for the
-// ends of the input and of the window.
+// runs while enough input is buffered and a checked loop for the input's end.
+//
+// Output goes into one flat buffer: the last WindowSize bytes of history,
+// then an output area of OutputAreaSize bytes, then a margin. Matches are
+// copied a word at a time and may write a few bytes past their end, which
+// only lands on bytes not yet produced. When the output area is full (a
+// step may run into the margin), the area leaves through the sink in whole
+// windows and its last WindowSize bytes, with any bytes beyond, move to the
+// front as the next history.
 #include "archive/inflater.h"
 
 #include <string.h>
@@ -16,9 +23,10 @@
 // ---------------------------------------------------------------------------
 // Decode table entries, one u32 each:
 //   bits 0-7    bits to consume: the code length (for a subtable entry, the
-//               length beyond the root), or for a link the root width
-//   bits 8-11   extra bits of a length or distance; for a link, the width of
-//               the subtable it points to
+//               length beyond the root) and, for a length or distance, its
+//               extra bits, which follow the code; for a link the root width
+//   bits 8-11   the code length alone (beyond the root for a subtable entry);
+//               for a link, the width of the subtable it points to
 //   bit 12      end of block
 //   bit 13      invalid: a symbol the format forbids or a pattern no code uses
 //   bit 14      link to a subtable
@@ -41,7 +49,8 @@ const u32 LiteralEntry = 1u << 15;
 #endif
 
 static inline u32 EntryBits(u32 entry) { return entry & 0xFF; }
-static inline u32 EntryExtra(u32 entry) { return (entry >> 8) & 0xF; }
+static inline u32 EntryCodeBits(u32 entry) { return (entry >> 8) & 0xF; }
+static inline u32 EntrySubtableBits(u32 entry) { return (entry >> 8) & 0xF; }
 static inline u32 EntryValue(u32 entry) { return entry >> 16; }
 
 const u32 MaxCodeLength = 15;
@@ -75,15 +84,23 @@ const u32 CodeLengthTableSize = 1u << CodeLengthRootBits;
 // length/distance pair (15 + 5 + 15 + 13 = 48 bits) at once.
 typedef uintptr_t BitBuffer;
 const u32 BitBufferBits = sizeof(BitBuffer) * 8;
-const u32 MaxLengthExtraBits = 5;
 
-// The fast loop runs while this much input is buffered and while more than
-// one iteration's output fits before the window's end: the window must never
-// fill inside it, since only the checked path flushes a full window.
+// The fast loop runs while this much input is buffered and while the output
+// area is not full.
 const u32 FastInputMargin = 32;
 const u32 MaxMatchLength = 258;
-const u32 FastOutputMargin = MaxMatchLength + 2;  // two literals may precede a match
-const u32 CopyWord = 8;
+
+// A match is copied in machine words; the copy may write up to
+// MatchOverrun bytes past the match's end.
+typedef uintptr_t CopyWord;
+const u32 WordBytes = sizeof(CopyWord);
+const u32 MatchOverrun = 3 * WordBytes;
+
+// Room behind the output area: a step starts below the area's end and writes
+// at most two literals and a match, and a match copy may overrun it.
+const u32 OutputMargin = 2 + MaxMatchLength + MatchOverrun;
+const u32 OutputStart = WindowSize;
+const u32 OutputEnd = OutputStart + OutputAreaSize;
 
 struct BaseTables {
     u16 lengthBase[LengthSymbols];
@@ -99,7 +116,7 @@ struct Workspace {
     u32 fixedLiterals[FixedLiteralTableSize];
     u32 fixedDistances[FixedDistanceTableSize];
     BaseTables bases;
-    u8 window[WindowSize];
+    u8 buffer[OutputEnd + OutputMargin];  // history, output area, margin
 };
 
 struct Inflater {
@@ -112,7 +129,7 @@ struct Inflater {
     u32 overread;  // virtual zero bytes fed to the bit reader past the input's end
     BitBuffer bits;
     u32 bitCount;
-    u32 position;
+    u32 position;  // in the flat buffer: OutputStart and on
     ByteSink* sink;
     Workspace* work;
     bool fixedBuilt;
@@ -120,10 +137,18 @@ struct Inflater {
 
 static inline BitBuffer LowBits(u32 n) { return (static_cast<BitBuffer>(1) << n) - 1; }
 
-// Masks of 0..15 low bits: one load where a shift by a variable count would
-// take three instructions and the shift register.
-static const u16 LowMasks[16] = {0x0,   0x1,   0x3,   0x7,   0xF,   0x1F,   0x3F,   0x7F,
-                                 0xFF,  0x1FF, 0x3FF, 0x7FF, 0xFFF, 0x1FFF, 0x3FFF, 0x7FFF};
+// Masks of 0..23 low bits (a distance code and its extra bits take at most
+// 8 + 13 at the root): one load where a shift by a variable count would take
+// three instructions and the shift register.
+static const u32 LowMasks[24] = {0x0,     0x1,     0x3,     0x7,     0xF,      0x1F,     0x3F,     0x7F,
+                                 0xFF,    0x1FF,   0x3FF,   0x7FF,   0xFFF,    0x1FFF,   0x3FFF,   0x7FFF,
+                                 0xFFFF,  0x1FFFF, 0x3FFFF, 0x7FFFF, 0xFFFFF,  0x1FFFFF, 0x3FFFFF, 0x7FFFFF};
+
+// The value of a symbol whose entry was consumed from `saved`: its base plus
+// the extra bits behind its code (none for other symbols).
+static inline u32 SymbolValue(u32 entry, BitBuffer saved) {
+    return EntryValue(entry) + ((static_cast<u32>(saved) & LowMasks[EntryBits(entry)]) >> EntryCodeBits(entry));
+}
 
 // Length bases grow by 1 for 8 steps, then by 2, 4, 8 and 16 for 4 steps
 // each and by 32 for 3 steps; the last symbol means 258 with no extra bits.
@@ -154,18 +179,32 @@ static u32 SymbolEntry(CodeKind kind, u32 symbol, const BaseTables& t) {
     if (kind == CodeLengthCode) return symbol << 16;
     if (kind == DistanceCode) {
         if (symbol >= MaxDynamicDistances) return InvalidEntry;
-        return (static_cast<u32>(t.distanceBase[symbol]) << 16) | (t.distanceExtra[symbol] << 8);
+        return (static_cast<u32>(t.distanceBase[symbol]) << 16) | t.distanceExtra[symbol];
     }
     if (symbol < 256) return LiteralEntry | (symbol << 16);
     if (symbol == 256) return EndOfBlockEntry;
     if (symbol - 257 >= LengthSymbols) return InvalidEntry;
-    return (static_cast<u32>(t.lengthBase[symbol - 257]) << 16) | (t.lengthExtra[symbol - 257] << 8);
+    return (static_cast<u32>(t.lengthBase[symbol - 257]) << 16) | t.lengthExtra[symbol - 257];
 }
 
-static u32 ReverseBits(u32 code, u32 length) {
-    u32 reversed = 0;
-    for (u32 i = 0; i < length; i++, code >>= 1) reversed = (reversed << 1) | (code & 1);
-    return reversed;
+// A symbol's entry (its extra bits, if any, in the low byte) with the length
+// of its code, or of the code's part beyond the root.
+static inline u32 WithCodeBits(u32 entry, u32 codeBits) { return entry + codeBits + (codeBits << 8); }
+
+// The next canonical code of `length` bits, both bit-reversed (the order the
+// bits arrive in): adding 1 to a code clears its trailing ones and sets the
+// zero above them, so here the leading ones are cleared and the first zero
+// below them is set. All ones, the last code, stays as it is.
+static u32 NextReversedCode(u32 reversed, u32 length) {
+    u32 zeros = reversed ^ ((1u << length) - 1);
+    if (zeros == 0) return reversed;
+#if defined(__GNUC__)
+    u32 bit = 1u << (31 - __builtin_clz(zeros));
+#else
+    u32 bit = 1u << (length - 1);
+    while ((zeros & bit) == 0) bit >>= 1;
+#endif
+    return (reversed & (bit - 1)) | bit;
 }
 
 // Width of the subtable that starts with a code of `length` bits: the least
@@ -221,13 +260,21 @@ static InflateStatus FillTable(const TableTarget& target, const u8* lengths, u32
     u32* table = target.table;
     const u32 root = target.rootBits;
     const u32 rootSize = 1u << root;
-    u32 used = rootSize, prefix = ~0u, subStart = 0, subBits = 0, code = 0, index = 0;
-    for (u32 length = 1; length <= shape.maxLength; length++, code <<= 1) {
-        for (; shape.count[length] != 0; shape.count[length]--, code++) {
+    // The root is filled as a table of `filled` = 2^length entries that is
+    // doubled before each longer length: the entries of the shorter codes
+    // repeat in every block of 2^length. A code's bits, reversed, are its
+    // slot; a longer code keeps the slot of its prefix, so the reversed code
+    // carries over from one length to the next.
+    u32 used = rootSize, prefix = ~0u, subStart = 0, subBits = 0, reversed = 0, index = 0, filled = 2;
+    for (u32 length = 1; length <= shape.maxLength; length++) {
+        if (length > 1 && length <= root) {
+            memcpy(table + filled, table, filled * sizeof *table);
+            filled <<= 1;
+        }
+        for (; shape.count[length] != 0; shape.count[length]--, reversed = NextReversedCode(reversed, length)) {
             u32 entry = SymbolEntry(target.kind, sorted[index++], bases);
-            u32 reversed = ReverseBits(code, length);
             if (length <= root) {
-                for (u32 i = reversed; i < rootSize; i += 1u << length) table[i] = entry | length;
+                table[reversed] = WithCodeBits(entry, length);
                 continue;
             }
             if ((reversed & (rootSize - 1)) != prefix) {
@@ -239,9 +286,10 @@ static InflateStatus FillTable(const TableTarget& target, const u8* lengths, u32
                 table[prefix] = LinkEntry | (subStart << 16) | (subBits << 8) | root;
             }
             for (u32 i = reversed >> root; i < (1u << subBits); i += 1u << (length - root))
-                table[subStart + i] = entry | (length - root);
+                table[subStart + i] = WithCodeBits(entry, length - root);
         }
     }
+    for (; filled < rootSize; filled <<= 1) memcpy(table + filled, table, filled * sizeof *table);
     return InflateOk;
 }
 
@@ -252,9 +300,7 @@ static InflateStatus BuildTable(const TableTarget& target, const u8* lengths, u3
     CodeShape shape;
     InflateStatus status = CheckCodeShape(lengths, symbols, shape);
     if (status != InflateOk) return status;
-    if (shape.maxLength <= 1) {
-        for (u32 i = 0; i < (1u << target.rootBits); i++) target.table[i] = InvalidEntry;
-    }
+    if (shape.maxLength <= 1) target.table[0] = target.table[1] = InvalidEntry;
     return FillTable(target, lengths, symbols, shape, bases);
 }
 
@@ -329,56 +375,95 @@ static HOT_INLINE void RefillFast(BitBuffer& bits, u32& count, const u8*& next) 
 // ---------------------------------------------------------------------------
 // Output
 // ---------------------------------------------------------------------------
-static bool FlushWindow(Inflater& s) {
-    s.sink->Write(s.work->window, WindowSize);
-    s.position = 0;
+// Hands `count` bytes from the output area's start to the sink: whole
+// windows and, last of all, one shorter piece (possibly empty).
+static bool WriteOutput(Inflater& s, u32 count, bool last) {
+    const u8* from = s.work->buffer + OutputStart;
+    for (; count >= WindowSize; count -= WindowSize, from += WindowSize) {
+        s.sink->Write(from, WindowSize);
+        if (!s.sink->IsReady()) return false;
+    }
+    if (last) s.sink->Write(from, count);
     return s.sink->IsReady();
 }
 
-static inline bool PutByte(Inflater& s, u8 byte) {
-    s.work->window[s.position++] = byte;
-    return s.position < WindowSize || FlushWindow(s);
-}
-
-// Byte-by-byte copy that wraps and flushes at the window's end.
-static bool CopyMatchChecked(Inflater& s, u32 distance, u32 length) {
-    u8* window = s.work->window;
-    for (u32 i = 0; i < length; i++)
-        if (!PutByte(s, window[(s.position - distance) & (WindowSize - 1)])) return false;
+// Once the output area is full, writes it out and moves its last WindowSize
+// bytes, and the bytes a step wrote beyond it, to the front as the history
+// of what follows. Below the area's end there is room for one more step.
+static bool MakeRoom(Inflater& s) {
+    if (s.position < OutputEnd) return true;
+    if (!WriteOutput(s, OutputAreaSize, false)) return false;
+    u8* buffer = s.work->buffer;
+    memmove(buffer, buffer + OutputAreaSize, s.position - OutputAreaSize);
+    s.position -= OutputAreaSize;
     return true;
 }
 
-// Copy for the fast loop: the destination has FastOutputMargin bytes of room.
-// A source behind the window start lies in the previous lap, at the end of the
-// window (zero-filled before the first lap ends). Nothing is written past the
-// match: the slots ahead still hold history that later matches may reach.
-static HOT_INLINE void CopyMatchFast(u8* window, u32 position, u32 distance, u32 length) {
-    if (distance == WindowSize) return;  // each byte is copied onto itself
-    u8* out = window + position;
-    u32 from = position >= distance ? position - distance : position + WindowSize - distance;
-    const u8* in = window + from;
-    u32 gap = from < position ? position - from : from - position;
-    if (from + length > WindowSize) {
-        for (u32 i = 0; i < length; i++) out[i] = window[(from + i) & (WindowSize - 1)];
-    } else if (gap >= CopyWord) {
-        // Whole words, the last one ending exactly at the match's end (it may
-        // overlap the one before). A load never overlaps a store, and a source
-        // behind the destination was written before it is read.
-        if (length >= CopyWord) {
-            for (u32 i = 0; i + CopyWord <= length; i += CopyWord) memcpy(out + i, in + i, CopyWord);
-            memcpy(out + length - CopyWord, in + length - CopyWord, CopyWord);
-        } else if (length >= 4) {
-            memcpy(out, in, 4);
-            memcpy(out + length - 4, in + length - 4, 4);
-        } else {
-            out[0] = in[0];
-            out[1] = in[1];
-            out[2] = in[2];
+// One byte, with room made first. The output area's end is the only check:
+// no step writes past the margin.
+static inline bool PutByte(Inflater& s, u8 byte) {
+    if (!MakeRoom(s)) return false;
+    s.work->buffer[s.position++] = byte;
+    return true;
+}
+
+// The reference copy: byte by byte, room made first. A match starts below
+// the area's end, so it ends inside the margin. At most WindowSize bytes of
+// history lie before the output area, so any distance stays in the buffer;
+// before the first byte they are zeros.
+static bool CopyMatchChecked(Inflater& s, u32 distance, u32 length) {
+    if (!MakeRoom(s)) return false;
+    u8* out = s.work->buffer + s.position;
+    const u8* in = out - distance;
+    for (u32 i = 0; i < length; i++) out[i] = in[i];
+    s.position += length;
+    return true;
+}
+
+static HOT_INLINE CopyWord LoadWord(const u8* p) {
+    CopyWord word;
+    memcpy(&word, p, sizeof word);
+    return word;
+}
+
+static HOT_INLINE void StoreWord(u8* p, CopyWord word) { memcpy(p, &word, sizeof word); }
+
+// Copy for the fast loop, which leaves MatchOverrun bytes of room past the
+// match: the bytes written past its end are overwritten by what follows
+// before they are output or read as history. With a distance of a word or
+// more a load never reads bytes the copy has not yet stored; a distance of
+// 1 repeats one byte; shorter distances go byte by byte.
+static HOT_INLINE void CopyMatchFast(u8* out, u32 distance, u32 length) {
+    const u8* in = out - distance;
+    u8* const end = out + length;
+    if (distance >= WordBytes) {
+        StoreWord(out, LoadWord(in));
+        StoreWord(out + WordBytes, LoadWord(in + WordBytes));
+        StoreWord(out + 2 * WordBytes, LoadWord(in + 2 * WordBytes));
+        out += 3 * WordBytes;
+        in += 3 * WordBytes;
+        while (out < end) {
+            StoreWord(out, LoadWord(in));
+            StoreWord(out + WordBytes, LoadWord(in + WordBytes));
+            out += 2 * WordBytes;
+            in += 2 * WordBytes;
         }
     } else if (distance == 1) {
-        memset(out, in[0], length);
+        CopyWord word = static_cast<CopyWord>(~static_cast<CopyWord>(0) / 0xFF) * in[0];
+        StoreWord(out, word);
+        StoreWord(out + WordBytes, word);
+        StoreWord(out + 2 * WordBytes, word);
+        out += 3 * WordBytes;
+        while (out < end) {
+            StoreWord(out, word);
+            StoreWord(out + WordBytes, word);
+            out += 2 * WordBytes;
+        }
     } else {
-        for (u32 i = 0; i < length; i++) out[i] = in[i];
+        out[0] = in[0];
+        out[1] = in[1];
+        out[2] = in[2];
+        for (u32 i = 3; i < length; i++) out[i] = in[i];
     }
 }
 
@@ -391,83 +476,85 @@ struct BlockCodes {
 };
 
 // Looks up one symbol with whatever the caller has buffered (enough for the
-// longest code) and consumes its code.
-static HOT_INLINE u32 LookUp(const u32* table, u32 rootBits, BitBuffer& bits, u32& count) {
+// longest code and its extra bits) and consumes its code and extra bits;
+// `saved` receives the bits they were taken from, for SymbolValue.
+static HOT_INLINE u32 LookUp(const u32* table, u32 rootBits, BitBuffer& bits, u32& count, BitBuffer& saved) {
     u32 entry = table[bits & LowBits(rootBits)];
     if (entry & LinkEntry) {
         bits >>= rootBits;
         count -= rootBits;
-        entry = table[EntryValue(entry) + (static_cast<u32>(bits) & LowMasks[EntryExtra(entry)])];
+        entry = table[EntryValue(entry) + (static_cast<u32>(bits) & LowMasks[EntrySubtableBits(entry)])];
     }
+    saved = bits;
     bits >>= EntryBits(entry);
     count -= EntryBits(entry);
     return entry;
 }
 
-static bool DecodeChecked(Inflater& s, const u32* table, u32 rootBits, u32* entry) {
+// Decodes one symbol, with its extra bits, into its entry and *value. The
+// bits are made available in two steps (the code, then the code with its
+// extra bits) so that a 32-bit buffer never needs more than 21 at once.
+static bool DecodeChecked(Inflater& s, const u32* table, u32 rootBits, u32* entry, u32* value) {
     if (!NeedBits(s, MaxCodeLength)) return false;
-    *entry = LookUp(table, rootBits, s.bits, s.bitCount);
+    u32 found = table[s.bits & LowBits(rootBits)];
+    if (found & LinkEntry) {
+        DropBits(s, rootBits);
+        found = table[EntryValue(found) + (static_cast<u32>(s.bits) & LowMasks[EntrySubtableBits(found)])];
+    }
+    if (!NeedBits(s, EntryBits(found))) return false;
+    *value = SymbolValue(found, s.bits);
+    *entry = found;
+    DropBits(s, EntryBits(found));
     return !ConsumedVirtualBits(s);
 }
 
 // Decodes one symbol (a literal, the end, or a whole match) with every check.
 // Returns InflateOk to go on; *ended is set at the end of the block.
 static InflateStatus DecodeStepChecked(Inflater& s, const BlockCodes& codes, bool* ended) {
-    u32 entry, extra, distanceEntry, distanceExtra;
-    if (!DecodeChecked(s, codes.literals, LiteralRootBits, &entry)) return InflateInputEnded;
+    u32 entry, length, distanceEntry, distance;
+    if (!DecodeChecked(s, codes.literals, LiteralRootBits, &entry, &length)) return InflateInputEnded;
     if (entry & LiteralEntry) return PutByte(s, static_cast<u8>(EntryValue(entry))) ? InflateOk : InflateSinkRefused;
     if (entry & InvalidEntry) return InflateBadData;
     if (entry & EndOfBlockEntry) {
         *ended = true;
         return InflateOk;
     }
-    if (!TakeBits(s, EntryExtra(entry), &extra)) return InflateInputEnded;
-    if (!DecodeChecked(s, codes.distances, DistanceRootBits, &distanceEntry)) return InflateInputEnded;
+    if (!DecodeChecked(s, codes.distances, DistanceRootBits, &distanceEntry, &distance)) return InflateInputEnded;
     if (distanceEntry & InvalidEntry) return InflateBadData;
-    if (!TakeBits(s, EntryExtra(distanceEntry), &distanceExtra)) return InflateInputEnded;
-    u32 length = EntryValue(entry) + extra;
-    u32 distance = EntryValue(distanceEntry) + distanceExtra;
     return CopyMatchChecked(s, distance, length) ? InflateOk : InflateSinkRefused;
-}
-
-// Takes the extra bits an entry calls for (at most 13); the caller has them
-// buffered.
-static HOT_INLINE u32 TakeExtra(u32 entry, BitBuffer& bits, u32& count) {
-    u32 extra = EntryExtra(entry);
-    u32 value = EntryValue(entry) + (static_cast<u32>(bits) & LowMasks[extra]);
-    bits >>= extra;
-    count -= extra;
-    return value;
 }
 
 // For a 32-bit buffer, which may hold less than the longest code: looks up
 // the next literal/length symbol in the root table only, and takes it when
-// its whole code is among the `count` buffered bits (a prefix code's root
-// entry depends on the code's bits only, so the bits beyond may be anything).
-// False, consuming nothing, for a code that is not wholly buffered, one that
-// goes on in a subtable, or an invalid symbol: the caller refills and looks
-// it up in full.
-static HOT_INLINE bool LookUpBuffered(const u32* literals, BitBuffer& bits, u32& count, u32* entry) {
+// its whole code and extra bits are among the `count` buffered bits (a
+// prefix code's root entry depends on the code's bits only, so the bits
+// beyond may be anything). False, consuming nothing, for a symbol that is
+// not wholly buffered, a code that goes on in a subtable, or an invalid
+// symbol: the caller refills and looks it up in full.
+static HOT_INLINE bool LookUpBuffered(const u32* literals, BitBuffer& bits, u32& count, BitBuffer& saved,
+                                      u32* entry) {
     u32 found = literals[bits & LowMasks[LiteralRootBits]];
     if ((found & (LinkEntry | InvalidEntry)) != 0 || EntryBits(found) > count) return false;
+    saved = bits;
     bits >>= EntryBits(found);
     count -= EntryBits(found);
     *entry = found;
     return true;
 }
 
-// The fast loop: no input or window checks inside, because it runs only while
-// FastInputMargin input bytes are buffered and FastOutputMargin bytes of
-// window are free. A refill leaves at least BitBufferBits - 8 bits: 56 on
-// 64-bit hosts, enough for three literals (3 x 15 bits) in a row, or for a
-// length's extra bits and the whole distance that follows; 24 on 32-bit
-// hosts, enough for a length code and its extra bits, or for a distance
-// code, so there a second or third symbol is decoded only when its code is
-// wholly buffered (LookUpBuffered), and a match takes up to three more
-// refills. It stops at the end of the block, on an invalid symbol, or when
-// a margin runs out; *stopEntry tells which.
+// The fast loop: no input or output checks inside, because it runs only while
+// FastInputMargin input bytes are buffered and the output area is not full
+// (an iteration that starts below its end writes at most into the margin).
+// A refill leaves at least BitBufferBits - 8 bits: 56 on 64-bit hosts,
+// enough for three symbols in a row (15 + 15 + 20 bits, the last a length
+// code and its extra bits); 24 on 32-bit hosts, enough for one, so there a
+// second or third symbol is decoded only when it is wholly buffered
+// (LookUpBuffered). A distance follows a refill of its own. It stops at the
+// end of the block, on an invalid symbol, or when the input margin runs out
+// or the output area is full; *stopEntry tells which.
 static void DecodeFast(Inflater& s, const BlockCodes& codes, u32* stopEntry) {
-    const bool wideBuffer = BitBufferBits - 8 >= 3 * MaxCodeLength;
+    // Room for two literals and then a length code with its 5 extra bits.
+    const bool wideBuffer = BitBufferBits - 8 >= 3 * MaxCodeLength + 5;
     u32 entry = 0;
     if (static_cast<u32>(s.end - s.next) < FastInputMargin) {
         *stopEntry = entry;
@@ -477,24 +564,26 @@ static void DecodeFast(Inflater& s, const BlockCodes& codes, u32* stopEntry) {
     u32 count = s.bitCount;
     const u8* next = s.next;
     const u8* const inputLimit = s.end - FastInputMargin;
-    u8* const window = s.work->window;
-    u8* out = window + s.position;
-    u8* const outputLimit = window + (WindowSize - FastOutputMargin);
+    u8* const buffer = s.work->buffer;
+    u8* out = buffer + s.position;
+    u8* const outputLimit = buffer + OutputEnd;
     const u32* const literals = codes.literals;
+    const u32* const distances = codes.distances;
+    BitBuffer saved = 0;
     while (next <= inputLimit && out < outputLimit) {
         RefillFast(bits, count, next);
-        entry = LookUp(literals, LiteralRootBits, bits, count);
+        entry = LookUp(literals, LiteralRootBits, bits, count, saved);
         if (entry & LiteralEntry) {
             *out++ = static_cast<u8>(EntryValue(entry));
             if (wideBuffer)
-                entry = LookUp(literals, LiteralRootBits, bits, count);
-            else if (!LookUpBuffered(literals, bits, count, &entry))
+                entry = LookUp(literals, LiteralRootBits, bits, count, saved);
+            else if (!LookUpBuffered(literals, bits, count, saved, &entry))
                 continue;
             if (entry & LiteralEntry) {
                 *out++ = static_cast<u8>(EntryValue(entry));
                 if (wideBuffer)
-                    entry = LookUp(literals, LiteralRootBits, bits, count);
-                else if (!LookUpBuffered(literals, bits, count, &entry))
+                    entry = LookUp(literals, LiteralRootBits, bits, count, saved);
+                else if (!LookUpBuffered(literals, bits, count, saved, &entry))
                     continue;
                 if (entry & LiteralEntry) {
                     *out++ = static_cast<u8>(EntryValue(entry));
@@ -503,30 +592,38 @@ static void DecodeFast(Inflater& s, const BlockCodes& codes, u32* stopEntry) {
             }
         }
         if (entry & (EndOfBlockEntry | InvalidEntry)) break;
-        // Refills the buffer only when the bits asked for may be missing,
-        // which a 64-bit buffer never lets happen: at most four refills an
-        // iteration on 32-bit hosts (16 bytes read), two on 64-bit (22).
-        if (count < MaxLengthExtraBits) RefillFast(bits, count, next);
-        u32 length = TakeExtra(entry, bits, count);
+        u32 length = SymbolValue(entry, saved);
+        // A distance code and its extra bits take at most 21 bits at the
+        // root, which a refill always leaves; one in a subtable takes up to
+        // 20 more after the root's 8, which a 32-bit buffer refills for. At
+        // most three refills an iteration on 32-bit hosts, which read up to
+        // 13 bytes ahead, and two on 64-bit hosts (22 bytes).
         RefillFast(bits, count, next);
-        entry = LookUp(codes.distances, DistanceRootBits, bits, count);
+        entry = distances[bits & LowBits(DistanceRootBits)];
+        if (entry & LinkEntry) {
+            bits >>= DistanceRootBits;
+            count -= DistanceRootBits;
+            if (!wideBuffer) RefillFast(bits, count, next);
+            entry = distances[EntryValue(entry) + (static_cast<u32>(bits) & LowMasks[EntrySubtableBits(entry)])];
+        }
         if (entry & InvalidEntry) break;
-        if (count < EntryExtra(entry)) RefillFast(bits, count, next);
-        u32 distance = TakeExtra(entry, bits, count);
-        u32 position = static_cast<u32>(out - window);
-        CopyMatchFast(window, position, distance, length);
+        u32 distance = SymbolValue(entry, bits);
+        bits >>= EntryBits(entry);
+        count -= EntryBits(entry);
+        CopyMatchFast(out, distance, length);
         out += length;
         entry = 0;
     }
     s.bits = bits;
     s.bitCount = count;
-    s.position = static_cast<u32>(out - window);
+    s.position = static_cast<u32>(out - buffer);
     s.next = next;
     *stopEntry = entry;
 }
 
 static InflateStatus DecodeHuffmanBlock(Inflater& s, const BlockCodes& codes) {
     for (;;) {
+        if (!MakeRoom(s)) return InflateSinkRefused;
         if (static_cast<u32>(s.end - s.next) < FastInputMargin) TopUpInput(s);
         u32 entry;
         DecodeFast(s, codes, &entry);
@@ -568,10 +665,9 @@ static InflateStatus ReadCodeLengths(Inflater& s, u8* lengths, u32 total) {
     static const u8 repeatBase[3] = {3, 3, 11};
     u32 previous = 0;
     for (u32 n = 0; n < total;) {
-        u32 entry, extra;
-        if (!DecodeChecked(s, s.work->codeLengths, CodeLengthRootBits, &entry)) return InflateInputEnded;
+        u32 entry, symbol, extra;
+        if (!DecodeChecked(s, s.work->codeLengths, CodeLengthRootBits, &entry, &symbol)) return InflateInputEnded;
         if (entry & InvalidEntry) return InflateBadData;
-        u32 symbol = EntryValue(entry);
         if (symbol < 16) {
             lengths[n++] = static_cast<u8>(previous = symbol);
             continue;
@@ -653,15 +749,15 @@ static bool ReadStoredByte(Inflater& s, const u8* pending, u32 pendingCount, u32
 
 static InflateStatus CopyStoredBytes(Inflater& s, u32 length) {
     while (length > 0) {
+        if (!MakeRoom(s)) return InflateSinkRefused;
         if (s.next == s.end && !TopUpInput(s)) return InflateInputEnded;
         u32 chunk = static_cast<u32>(s.end - s.next);
         if (chunk > length) chunk = length;
-        if (chunk > WindowSize - s.position) chunk = WindowSize - s.position;
-        memcpy(s.work->window + s.position, s.next, chunk);
+        if (chunk > OutputEnd - s.position) chunk = OutputEnd - s.position;
+        memcpy(s.work->buffer + s.position, s.next, chunk);
         s.next += chunk;
         s.position += chunk;
         length -= chunk;
-        if (s.position == WindowSize && !FlushWindow(s)) return InflateSinkRefused;
     }
     return InflateOk;
 }
@@ -727,14 +823,12 @@ InflateStatus InflateStream(InflateSource& source, ByteSink& sink) {
     if (!AttachInput(s, source)) return InflateNoMemory;
     InflateStatus status = InflateNoMemory;
     if (sink.IsReady() && AllocateBlock(sizeof(Workspace), &s.work)) {
-        memset(s.work->window, 0, sizeof s.work->window);
+        memset(s.work->buffer, 0, OutputStart);
         BuildBaseTables(s.work->bases);
         s.sink = &sink;
+        s.position = OutputStart;
         status = DecodeBlocks(s);
-        if (status == InflateOk) {
-            sink.Write(s.work->window, s.position);
-            if (!sink.IsReady()) status = InflateSinkRefused;
-        }
+        if (status == InflateOk && !WriteOutput(s, s.position - OutputStart, true)) status = InflateSinkRefused;
         ReleaseBlock(&s.work);
     }
     DetachInput(s);

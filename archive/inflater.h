@@ -10,11 +10,15 @@
 //
 // Output leaves through a ByteSink in pieces of exactly 32,768 bytes (one
 // full window) and one final shorter piece, so n decoded bytes take
-// n / 32768 + 1 writes.
+// n / 32768 + 1 writes. The decoder gathers OutputAreaSize bytes before it
+// writes them, so the first pieces of a long output arrive together.
 #pragma once
 #include "common/file.h"
 
 const u32 WindowSize = 32768;
+// The decoder's flat output area, behind WindowSize bytes of history. With
+// its tables the decoder allocates about 115 KiB, and 4 KiB of input.
+const u32 OutputAreaSize = 2 * WindowSize;
 const u32 InputBlockSize = 4096;
 
 class ByteSink {
@@ -83,8 +87,8 @@ enum InflateStatus {
     InflateSinkRefused = 5,   // the sink stopped being ready (output too long)
 };
 
-// Decodes one whole stream into `sink`. Nothing decoded after the last full
-// window reaches the sink when the decode fails.
+// Decodes one whole stream into `sink`. When the decode fails, only whole
+// windows have reached the sink.
 InflateStatus InflateStream(InflateSource& source, ByteSink& sink);
 
 // Decodes into `destination`, which holds `capacity` bytes; true only when

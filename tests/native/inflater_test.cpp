@@ -356,6 +356,10 @@ TEST_CASE("a bounded memory sink is never written past its end") {
     matches.Bits(13, 4).FixedLitLen('m');
     for (int i = 0; i < 200; ++i) matches.FixedLitLen(285).FixedDistance(0);
     Bytes matched = matches.FixedLitLen(256).Finish();
+    BitWriter longMatches;
+    longMatches.Bits(13, 4).FixedLitLen('m');
+    for (int i = 0; i < 800; ++i) longMatches.FixedLitLen(285).FixedDistance(0);
+    Bytes longMatched = longMatches.FixedLitLen(256).Finish();
     struct Case {
         const char* name;
         Bytes stream;
@@ -371,6 +375,10 @@ TEST_CASE("a bounded memory sink is never written past its end") {
         {"70000 bytes into 70000", StoredStream(Pattern(70000)), 70000, 70000},
         {"51601 matched bytes into 33000", matched, 51601, 33000},
         {"51601 matched bytes into 51600", matched, 51601, 51600},
+        {"300000 bytes into 140000", StoredStream(Pattern(300000)), 300000, 140000},
+        {"300000 bytes into 300000", StoredStream(Pattern(300000)), 300000, 300000},
+        {"206401 matched bytes into 140000", longMatched, 206401, 140000},
+        {"206401 matched bytes into 206400", longMatched, 206401, 206400},
     };
     const u32 canaryBytes = 64;
     for (const Case& c : cases) {
@@ -443,6 +451,90 @@ TEST_CASE("output leaves in whole windows and one shorter piece") {
         Bytes reference;
         CHECK(ReferenceDecode(c.stream, reference) == ReferenceOk);
         CHECK((d.bytes == reference));
+    }
+}
+
+// The fixed code of a match of `length` (3..258) at `distance` (1..32768),
+// with the extra bits of each.
+BitWriter& FixedMatch(BitWriter& w, u32 length, u32 distance) {
+    u32 symbol = 0, base = 3, extra = 0;
+    for (; symbol < 28 && base + (1u << extra) <= length; ++symbol) {
+        base += 1u << extra;
+        extra = symbol + 1 < 8 ? 0 : (symbol + 1 - 4) / 4;
+    }
+    if (length == 258) symbol = 28, base = 258, extra = 0;
+    w.FixedLitLen(int(257 + symbol)).Bits(length - base, int(extra));
+    symbol = 0, base = 1, extra = 0;
+    for (; base + (1u << extra) <= distance; ++symbol) {
+        base += 1u << extra;
+        extra = symbol + 1 < 4 ? 0 : (symbol + 1 - 2) / 2;
+    }
+    return w.FixedDistance(int(symbol)).Bits(distance - base, int(extra));
+}
+
+// The decoder gathers its output in an area of OutputAreaSize bytes behind
+// 32 KiB of history; when the area fills, it is written out and its last
+// 32 KiB move to the front. Each stream: `before` bytes in stored blocks,
+// then fixed-code literals and matches around and across that point.
+TEST_CASE("matches across the output area's end copy the right history") {
+    struct Match {
+        u32 length, distance, times;
+    };
+    struct Case {
+        const char* name;
+        u32 before, literalsBefore;
+        std::vector<Match> matches;
+        u32 literalsAfter;  // few: the input ends near the area's end
+        u32 bytesBehind = 0;  // input behind the stream, so the fast loop runs to its end
+    };
+    const u32 end = OutputAreaSize;
+    const Case cases[] = {
+        {"matches of 258 at distance 40 across the end", end - 300, 0, {{258, 40, 3}}, 100},
+        {"a match at distance 32768 ends at the end", end - 258, 0, {{258, 32768, 1}}, 100},
+        {"a match at distance 32768 across the end, then from the moved history", end - 100, 0,
+         {{258, 32768, 1}, {258, 32768, 1}, {3, 32768, 1}}, 100},
+        {"a match at distance 32768 right after a move", end, 0, {{258, 32768, 2}}, 100},
+        {"two areas' worth of matches at distance 32768", 32768, 0, {{258, 32768, 2 * end / 258 + 3}}, 100},
+        {"distance 1 up to 1 byte short of the end", end - 1 - 3 * 258, 0, {{258, 1, 3}}, 100},
+        {"distance 1 up to the end", end - 3 * 258, 0, {{258, 1, 3}}, 100},
+        {"distance 1 up to 1 byte past the end", end + 1 - 3 * 258, 0, {{258, 1, 3}}, 100},
+        {"distance 2, length 3, across the end", end - 10, 0, {{3, 2, 7}}, 100},
+        {"distance 3, length 5, across the end", end - 11, 0, {{5, 3, 5}}, 100},
+        {"distance 5, length 4, across the end", end - 9, 0, {{4, 5, 5}}, 100},
+        {"distance 7, length 10, across the end", end - 15, 0, {{10, 7, 3}}, 100},
+        {"distance 9, length 258, across the end", end - 130, 0, {{258, 9, 1}}, 100},
+        {"short matches at the end, then the input ends", end - 6, 0, {{3, 2, 2}, {4, 3, 1}, {5, 1, 1}}, 0},
+        {"a match at distance 32768 across the end, then the input ends", end - 100, 0, {{258, 32768, 1}}, 1},
+        {"a match across the end as the stream's last symbol", end - 100, 0, {{258, 40, 1}}, 0, 64},
+        {"literals and a match across the end, the stream's last symbols", end - 100, 2, {{258, 40, 1}}, 0, 64},
+        {"two literals and a match of 258 from the area's last byte", end - 1, 2, {{258, 40, 1}}, 100},
+        {"two literals and a match of 258 at distance 1 from the area's last byte", end - 1, 2, {{258, 1, 1}}, 100},
+    };
+    for (const Case& c : cases) {
+        INFO(std::string(c.name));
+        Bytes prefix = Pattern(c.before);
+        BitWriter w;
+        for (size_t at = 0; at < prefix.size(); at += 65535) {
+            size_t chunk = std::min<size_t>(65535, prefix.size() - at);
+            PutStored(w, false, Bytes(prefix.begin() + long(at), prefix.begin() + long(at + chunk)));
+        }
+        w.Bits(13, 4);
+        for (u32 i = 0; i < c.literalsBefore; ++i) w.FixedLitLen('x');
+        for (const Match& m : c.matches)
+            for (u32 i = 0; i < m.times; ++i) FixedMatch(w, m.length, m.distance);
+        for (u32 i = 0; i < c.literalsAfter; ++i) w.FixedLitLen(int('a' + i % 26));
+        Bytes stream = w.FixedLitLen(256).Finish();
+
+        Bytes reference;
+        REQUIRE(ReferenceDecode(stream, reference) == ReferenceOk);
+        Bytes input = stream;
+        input.resize(stream.size() + c.bytesBehind, 0xFF);
+        Decoded d = Decode(input);
+        CHECK(d.status == InflateOk);
+        CHECK((d.bytes == reference));
+        std::vector<u32> writes(reference.size() / WindowSize, WindowSize);
+        writes.push_back(u32(reference.size() % WindowSize));
+        CHECK((d.writes == writes));
     }
 }
 
