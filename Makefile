@@ -18,7 +18,7 @@ SETUP_EXE := build/bin/kelvo-setup.exe
 
 # The sub-builds already use $(JOBS) cores each; keep make itself serial.
 .NOTPARALLEL:
-.PHONY: all deps native windows windows64 wine-build test demo bench fuzz clean
+.PHONY: all deps native windows windows64 wine-build test demo bench fuzz clean shipped install dist
 
 all: native windows
 
@@ -48,6 +48,27 @@ test:
 	@$(MAKE) --no-print-directory all
 	@$(MAKE) --no-print-directory wine-build
 	@JOBS=$(JOBS) bash scripts/run-tests.sh
+
+# What install and dist ship, built without the tests: kelvo and its manual
+# page, the i686 setup and uninstall programs.
+shipped:
+	@test -f $(NATIVE)/build.ninja || cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	@cmake --build $(NATIVE) -j $(JOBS) --target kelvo kelvo_manual
+	@test -f $(WINDOWS)/build.ninja || cmake -S . -B $(WINDOWS) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+	@cmake --build $(WINDOWS) -j $(JOBS) --target kelvo-setup kelvo-uninstall
+
+# kelvo, the i686 setup and uninstall programs, copies of the built-in
+# resources and the manual page under PREFIX (bin, share/kelvo,
+# share/man/man1); DESTDIR stages them elsewhere, as packagers do.
+PREFIX ?= /usr/local
+install: shipped
+	@cmake --install $(NATIVE) --prefix "$(PREFIX)"
+
+# The release tarball build/dist/kelvo-VERSION-linux-ARCH.tar.gz: an
+# installed tree with the README and the examples (scripts/dist.sh).
+DIST := build/dist
+dist: shipped
+	@bash scripts/dist.sh . $(NATIVE) $(DIST)
 
 # The main job: build the example project into a setup, check it, and tour
 # its pages under Wine, keeping a screenshot of each (PNG) in build/demo/shots;

@@ -21,13 +21,21 @@ const int MaxLevel = 12;
 const unsigned MaxThreads = 64;
 const uint64_t MaxDiskSize = UINT64_MAX;
 
-// A program built with kelvo, found beside it.
+// A Windows program kelvo ships: beside kelvo in a build tree (build/bin),
+// else where `make install` puts it, PREFIX/share/kelvo for PREFIX/bin/kelvo.
+// The first that exists; beside kelvo when neither does, for the message.
 std::string BesideKelvo(const char* name) {
     char self[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) return name;
     self[n] = '\0';
-    return (std::filesystem::path(self).parent_path() / name).string();
+    std::filesystem::path folder = std::filesystem::path(self).parent_path();
+    std::filesystem::path beside = folder / name;
+    std::filesystem::path installed = folder.parent_path() / "share" / "kelvo" / name;
+    std::error_code error;
+    if (!std::filesystem::exists(beside, error) && std::filesystem::exists(installed, error))
+        return installed.string();
+    return beside.string();
 }
 
 struct BuildRequest {

@@ -166,6 +166,9 @@ std::string DecodeText(const std::string& text, uint32_t codePage) {
     std::string out;
     while (converter.Convert(&in, &left, out) != 0) {
         out += "\xEF\xBF\xBD";  // U+FFFD for a byte the code page does not define
+        // A lead byte that ends the text: glibc's converter for 949 takes it
+        // in before it reports the character incomplete.
+        if (left == 0) break;
         in++;
         left--;
         converter.Reset();

@@ -22,10 +22,11 @@
 #include "builder/setup_commands.h"
 #include "builder/whole_file.h"
 #include "builder/winget_manifest.h"
+#include "kelvo_version.h"
 
 namespace {
 
-const char* const versionText = "kelvo 0.1.0\n";
+const char* const versionText = "kelvo " KELVO_VERSION_TEXT "\n";
 
 const int DefaultLevel = 9;
 const int HighestLevel = 12;
@@ -136,11 +137,11 @@ const std::vector<Command>& KelvoCommands() {
            "(OUTPUT.D01, OUTPUT.D02, ...); K and M multiply by 1024"},
           {"threads", 0, "N", "compress on N threads (default: one per core)"},
           {"level", 0, "L", "compression level 0..12 (default 9)"},
-          {"stub", 0, "PATH", "the setup program to start from\n(default: kelvo-setup.exe beside kelvo)"},
+          {"stub", 0, "PATH", "the setup program to start from\n(default: kelvo-setup.exe beside kelvo,\nelse in ../share/kelvo from kelvo's folder)"},
           {"uninstaller", 0, "PATH",
            "kelvo's uninstall program, for sets with an uninstaller\n"
            "when the project gives no [setup] uninstaller-program\n"
-           "(default: kelvo-uninstall.exe beside kelvo)"}},
+           "(default: kelvo-uninstall.exe beside kelvo,\nelse in ../share/kelvo from kelvo's folder)"}},
          BuildCommand, "PROJECT.toml -o OUTPUT.exe [OPTIONS]"},
         {"list", "SETUP", "show a setup's sets, files and entries", {}, List, nullptr},
         {"verify", "SETUP", "decode and check every stored file", {}, Verify, nullptr},

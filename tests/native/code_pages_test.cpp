@@ -117,6 +117,25 @@ TEST_CASE("each allowed code page converts a character of its own both ways and 
     for (const CodePage& page : AllowedCodePages()) CHECK_MESSAGE(covered[page.number], "no case for " << page.number);
 }
 
+TEST_CASE("a byte that starts no character of the code page decodes to U+FFFD in its place, also at the end") {
+    struct Case {
+        uint32_t codePage;
+        const char* text;
+        const char* utf8;
+    };
+    const Case cases[] = {
+        {1252, "x\x81y", "x\uFFFDy"},  // one of 1252's five undefined bytes
+        {949, "a\xA2", "a\uFFFD"},     // a lead byte ending the text
+        {932, "a\x83", "a\uFFFD"},     {936, "a\x81", "a\uFFFD"},
+        {950, "a\xA4", "a\uFFFD"},     {949, "\xC7\xD1\xA2", "\xED\x95\x9C\uFFFD"},
+        {932, "\x83\x5C\x83", "\xE3\x82\xBD\uFFFD"},  // a whole character, then a lone lead byte
+    };
+    for (const Case& c : cases) {
+        INFO("code page " << c.codePage << ", " << c.text);
+        CHECK(DecodeText(c.text, c.codePage) == c.utf8);
+    }
+}
+
 TEST_CASE("a character the code page lacks is refused with the place, the character and its code point") {
     Scratch s("code-page-faults");
     std::string folder = s.Folder("project");

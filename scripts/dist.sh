@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# make dist: the Linux release tarball, kelvo-VERSION-linux-ARCH.tar.gz in
+# OUT_DIR. It holds one folder, kelvo-VERSION, laid out as `make install`
+# lays out a prefix (bin/kelvo stripped, the i686 setup and uninstall
+# programs and the resources in share/kelvo, the manual page), with the
+# README and the examples beside. VERSION comes from the VERSION file.
+# The archive is the same bytes for the same programs: names sorted, owner
+# root, every time the last commit's (SOURCE_DATE_EPOCH when set), gzip
+# without a name or time.
+#   dist.sh SOURCE_DIR NATIVE_BINARY_DIR OUT_DIR
+set -euo pipefail
+source_dir=$(cd "$1" && pwd)
+binary_dir=$2
+out_dir=$3
+
+version=$(head -n 1 "$source_dir/VERSION")
+arch=$(uname -m)
+name="kelvo-$version"
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git -C "$source_dir" log -1 --format=%ct 2>/dev/null || stat -c %Y "$source_dir/VERSION")
+fi
+
+mkdir -p "$out_dir"
+stage=$(mktemp -d "$out_dir/stage.XXXXXX")
+trap 'rm -rf "$stage"' EXIT
+cmake --install "$binary_dir" --prefix "$stage/$name" --strip >/dev/null
+cp "$source_dir/README.md" "$stage/$name/"
+cp -r "$source_dir/examples" "$stage/$name/"
+
+tarball="$out_dir/$name-linux-$arch.tar.gz"
+tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" \
+    --mode='u+rwX,go+rX,go-w' -C "$stage" -cf - "$name" | gzip -9 -n >"$tarball.new"
+mv "$tarball.new" "$tarball"
+echo "$tarball"
