@@ -170,6 +170,10 @@ static LoadFault LoadRecord(FileHandle file, const RecordHeader& header, bool* f
             fault = LoadRawWord(file, header, word);
             if (fault == LoadOk) setupScript.codePage = ReadU32(word);
             return fault;
+        case UninstallLogPlaceRecord:
+            fault = LoadRawWord(file, header, word);
+            if (fault == LoadOk) setupScript.uninstallLogPlace = ReadU32(word);
+            return fault;
         case LanguageTextsRecord:
             if (setupScript.setCount == 0) return SetRecordBeforeSet;
             return LoadLanguageTexts(file, header, setupScript.sets[setupScript.setCount - 1]);

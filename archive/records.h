@@ -47,6 +47,7 @@ enum RecordId : u16 {
     InstallPaceRecord = 0x1261,
     CodePageRecord = 0x1262,
     LanguageTextsRecord = 0x1263,
+    UninstallLogPlaceRecord = 0x1264,
     FileDataRecord = 0x7F7F,
 };
 
@@ -181,6 +182,13 @@ const u32 DefaultBatchMilliseconds = 25;
 // else the first whose primary language (low ten bits) matches, else the
 // set's own tables, which are the project's first language.
 const u32 LanguageTextsFixedSize = 4;
+
+// UninstallLogPlace (setup-wide): u32 flags. With UninstallLogBeside, setup
+// leaves the installed uninstaller as it is and writes the uninstall log to
+// a file of its own beside it (archive/uninstall_log_format.h), so a signed
+// uninstaller keeps its signature. Without the record the log is appended to
+// the uninstaller.
+const u32 UninstallLogBeside = 0x01;
 const u16 PrimaryLanguageMask = 0x03FF;
 
 // InstallSet SetFlags.

@@ -24,6 +24,7 @@ struct SetupScript {
     u32 setupFlags;
     u32 batchMilliseconds;  // InstallPace: 0 installs one entry a tick
     u32 codePage;           // CodePage: 0 when the texts are in the system's code page
+    u32 uninstallLogPlace;  // UninstallLogPlace flags: 0 appends the log to the uninstaller
     LoadedBody wizardPicture;
     LoadedBody backgroundPicture;
     LoadedBody backgroundTitle;

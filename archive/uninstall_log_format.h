@@ -18,6 +18,15 @@
 // Headers have flags 0 (bodies are never compressed). All integers are
 // little-endian and unaligned.
 //
+// When the archive has an UninstallLogPlace record with UninstallLogBeside
+// (archive/records.h), the uninstaller is left untouched (it may be signed,
+// and anything appended would break its signature): setup writes the same
+// records, from the file list to the closing header, to a file of their own
+// beside it, named as the uninstaller with ".dat" for its extension
+// (UNINST.EXE -> UNINST.DAT). The uninstaller reads its texts and settings
+// from its own file and the log from that file when it is there, and deletes
+// it with the rest.
+//
 // Counted string: u16 byte length, then that many bytes, no terminator.
 //
 // File record: counted folder, counted name, u8 LogFileFlags.
@@ -32,6 +41,9 @@
 // Shortcut record: counted folder (absolute, no trailing backslash),
 // counted name (the link's file name with ".lnk").
 #pragma once
+#include <string.h>
+
+#include "common/helpers.h"
 #include "common/types.h"
 
 enum UninstallLogRecordId : u16 {
@@ -62,3 +74,19 @@ const char LogDestinationFolder = '.';
 // uninstaller's own file and folder to the next restart.
 constexpr char UninstallerSilentArgument[] = "/X";
 constexpr char UninstallerQuietArgument[] = "/Q";
+
+// The log file beside the uninstaller at `uninstaller`: its extension
+// replaced by ".dat", or ".dat" added to a name without one. False when the
+// result does not fit in `capacity` bytes. A '.' is never the second byte of
+// a double-byte character, so the last one in the name is the extension's.
+static inline bool PutUninstallLogPath(char* path, const char* uninstaller, u32 capacity) {
+    static const char extension[] = ".dat";
+    const char* slash = LastBackslash(uninstaller);
+    const char* name = slash != nullptr ? slash + 1 : uninstaller;
+    const char* dot = strrchr(name, '.');
+    u32 stem = static_cast<u32>((dot != nullptr ? dot : name + strlen(name)) - uninstaller);
+    if (stem + sizeof extension > capacity) return false;
+    memcpy(path, uninstaller, stem);
+    memcpy(path + stem, extension, sizeof extension);
+    return true;
+}

@@ -98,6 +98,8 @@ Bytes LeadingRecords(const Project& project, int level) {
     if (project.fixedPage)
         PutBytes(out, RecordBytes(FixedPageRecord, EncodeFixedPage(project.fixedPage->page, project.fixedPage->set)));
     if (!project.prefixData.empty()) PutBytes(out, RecordBytes(PrefixDataRecord, project.prefixData, level));
+    if (project.uninstallLogPlace != 0)
+        PutBytes(out, RecordBytes(UninstallLogPlaceRecord, EncodeSetupFlags(project.uninstallLogPlace)));
     return out;
 }
 

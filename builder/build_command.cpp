@@ -9,10 +9,14 @@
 #include <string>
 #include <thread>
 
+#include "archive/records.h"
 #include "builder/archive_builder.h"
+#include "builder/code_signing.h"
 #include "builder/execution_level.h"
 #include "builder/exit_status.h"
 #include "builder/project.h"
+#include "builder/setup_reader.h"
+#include "builder/whole_file.h"
 
 namespace {
 
@@ -43,6 +47,30 @@ struct BuildRequest {
     BuildOptions options;
     std::string uninstaller;
 };
+
+// Each uninstaller, program and data together, signed, becomes its entry's
+// whole contents: the shared program (the PrefixData record) goes, and setup
+// writes the log beside the uninstaller instead of into it.
+void SignUninstallers(Project& project) {
+    bool any = false;
+    for (ProjectSet& set : project.sets) {
+        for (ProjectEntry& entry : set.entries) {
+            if (!(entry.fields.entryFlags & UninstallerEntry)) continue;
+            Bytes program = project.prefixData;
+            if (entry.inlineContents)
+                PutBytes(program, *entry.inlineContents);
+            else if (!entry.sourcePath.empty())
+                PutBytes(program, ReadWholeFile(entry.sourcePath));
+            if (program.empty()) continue;
+            entry.inlineContents = SignProgram(project.signing, program);
+            entry.sourcePath.clear();
+            any = true;
+        }
+    }
+    if (!any) return;
+    project.prefixData.clear();
+    project.uninstallLogPlace |= UninstallLogBeside;
+}
 
 BuildRequest ReadRequest(const Arguments& arguments) {
     BuildRequest request;
@@ -91,7 +119,74 @@ int BuildCommand(const Arguments& arguments) {
     // kelvo's uninstall program asks for the setup's level; a program of the
     // project's own keeps its manifest as it is.
     if (project.userPrivileges) AskForUserLevel(project.prefixData);
+    ApplySigningArguments(arguments, project.signing);
+    if (project.signing.Enabled()) SignUninstallers(project);
     BuildSummary summary = BuildSetup(project, request.options);
+    // The archive is in the file before the signature, so the signature
+    // covers it; continuation volumes stay unsigned.
+    // A setup whose signing failed is not left for someone to ship.
+    if (project.signing.Enabled()) {
+        try {
+            SignFileInPlace(project.signing, request.options.output);
+        } catch (...) {
+            std::filesystem::remove(request.options.output);
+            throw;
+        }
+    }
     PrintSummary(request.options.output, summary);
+    return CommandSucceeded;
+}
+
+namespace {
+
+// The first bytes of a program, enough for its PE headers.
+Bytes ReadHeaders(const std::string& path) {
+    const size_t HeaderBytes = 4096;
+    Bytes header(HeaderBytes);
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) throw std::runtime_error("cannot open " + path);
+    header.resize(fread(header.data(), 1, header.size(), file));
+    fclose(file);
+    return header;
+}
+
+}  // namespace
+
+void ApplySigningArguments(const Arguments& arguments, SigningOptions& signing) {
+    // A certificate given here replaces the project's with all its secrets.
+    if (arguments.Has("certificate")) {
+        signing.certificate = arguments.Get("certificate", "");
+        if (signing.certificate.empty()) throw UsageError("--certificate names no file");
+        signing.key.clear();
+        signing.passwordFile.clear();
+        signing.passwordEnv.clear();
+    }
+    for (const char* name : {"key", "password-file", "password-env"})
+        if (arguments.Has(name) && !arguments.Has("certificate") && signing.certificate.empty())
+            throw UsageError(std::string("--") + name + " without a certificate (--certificate or the project's [sign])");
+    if (arguments.Has("key")) signing.key = arguments.Get("key", "");
+    if (arguments.Has("password-file")) signing.passwordFile = arguments.Get("password-file", "");
+    if (arguments.Has("password-env")) signing.passwordEnv = arguments.Get("password-env", "");
+    if (arguments.Has("password-file") && arguments.Has("password-env"))
+        throw UsageError("the password comes from --password-file or --password-env, not both");
+    if (arguments.Has("password-file")) signing.passwordEnv.clear();
+    if (arguments.Has("password-env")) signing.passwordFile.clear();
+    if (arguments.Has("description")) signing.description = arguments.Get("description", "");
+    if (arguments.Has("url")) signing.url = arguments.Get("url", "");
+    if (arguments.Has("timestamp-url")) signing.timestampUrl = arguments.Get("timestamp-url", "");
+}
+
+int SignCommand(const Arguments& arguments) {
+    ExpectOperands(arguments, 1, "sign", "one SETUP");
+    const std::string& setup = arguments.operands[0];
+    SigningOptions signing;
+    if (arguments.Has("project")) signing = LoadProject(arguments.Get("project", "")).signing;
+    ApplySigningArguments(arguments, signing);
+    if (!signing.Enabled()) throw UsageError("no certificate given (--certificate or --project with a [sign] table)");
+    ArchiveLocation location = LocateArchive(setup);
+    if (!location.found) throw std::runtime_error(setup + ": " + location.problem);
+    if (HasSignature(ReadHeaders(setup))) throw std::runtime_error(setup + " is signed already");
+    SignFileInPlace(signing, setup);
+    printf("%s: signed\n", setup.c_str());
     return CommandSucceeded;
 }

@@ -128,6 +128,17 @@ int Version(const Arguments&) {
 
 }  // namespace
 
+// The options that sign what build writes, and what sign signs; they
+// replace the project's [sign] values.
+#define SIGNING_OPTIONS                                                                                         \
+    {"certificate", 0, "FILE", "sign with this PKCS#12 file, or PEM certificate with --key"},                \
+        {"key", 0, "FILE", "the PEM private key of a PEM certificate"},                                      \
+        {"password-file", 0, "FILE", "read the certificate's or key's password from FILE"},                  \
+        {"password-env", 0, "NAME", "read that password from the environment variable NAME"},                \
+        {"description", 0, "TEXT", "the program's name in the signature"},                                   \
+        {"url", 0, "URL", "its web page in the signature"},                                                  \
+        {"timestamp-url", 0, "URL", "have the signature time-stamped by this RFC 3161 server"}
+
 const std::vector<Command>& KelvoCommands() {
     static const std::vector<Command> commands = {
         {"build", "ARGUMENTS...", "write a setup (kelvo build --help)",
@@ -141,8 +152,12 @@ const std::vector<Command>& KelvoCommands() {
           {"uninstaller", 0, "PATH",
            "kelvo's uninstall program, for sets with an uninstaller\n"
            "when the project gives no [setup] uninstaller-program\n"
-           "(default: kelvo-uninstall.exe beside kelvo,\nelse in ../share/kelvo from kelvo's folder)"}},
+           "(default: kelvo-uninstall.exe beside kelvo,\nelse in ../share/kelvo from kelvo's folder)"},
+           SIGNING_OPTIONS},
          BuildCommand, "PROJECT.toml -o OUTPUT.exe [OPTIONS]"},
+        {"sign", "SETUP [OPTIONS]", "sign a setup built earlier (kelvo sign --help)",
+         {{"project", 0, "PROJECT.toml", "take the certificate from the project's [sign] table"}, SIGNING_OPTIONS},
+         SignCommand, "SETUP.exe [--project PROJECT.toml] [--certificate FILE ...]"},
         {"list", "SETUP", "show a setup's sets, files and entries", {}, List, nullptr},
         {"verify", "SETUP", "decode and check every stored file", {}, Verify, nullptr},
         {"extract", "SETUP -d DIR [--set N]", "write set N's files (default 0) under DIR",

@@ -69,6 +69,34 @@ std::vector<Bytes> ReadTemplates(const TableReader& setup) {
     }
 }
 
+// [sign]: the certificate that signs the setup and its uninstallers. Paths
+// are the project's; a password is never written in the project.
+void ReadSigning(const TableReader& root, Project& project) {
+    const toml::table* table = root.SubTable("sign");
+    if (table == nullptr) return;
+    TableReader sign(root.Where(), *table, "sign",
+                     {"certificate", "key", "password-file", "password-env", "description", "url", "timestamp-url",
+                      "password"});
+    if (sign.Has("password"))
+        sign.FailAt("password", "is never written in the project: give password-file or password-env");
+    if (sign.Has("password-file") && sign.Has("password-env"))
+        sign.FailAt("password-env", "the password comes from password-file or password-env, not both");
+    SigningOptions& options = project.signing;
+    auto path = [&](const char* key) {
+        if (!sign.Has(key)) return std::string();
+        if (sign.String(key).empty()) sign.FailAt(key, "names no file");
+        return ProjectPath(root.Where(), sign.String(key));
+    };
+    options.certificate = sign.Has("certificate") ? path("certificate") : "";
+    if (options.certificate.empty()) sign.FailAt("certificate", "is missing: a PKCS#12 file, or a PEM certificate with key");
+    options.key = path("key");
+    options.passwordFile = path("password-file");
+    options.passwordEnv = sign.String("password-env");
+    options.description = sign.String("description");
+    options.url = sign.String("url");
+    options.timestampUrl = sign.String("timestamp-url");
+}
+
 }  // namespace
 
 TableReader SetupReader(const TableReader& root, const toml::table& table) {
@@ -368,7 +396,7 @@ Project LoadProject(const std::string& path) {
     ProjectFile context;
     context.file = path;
     context.folder = std::filesystem::path(path).parent_path().string();
-    TableReader root(context, document, "", {"setup", "set"});
+    TableReader root(context, document, "", {"setup", "set", "sign"});
     ReadCodePage(root, context);
     Project project;
     project.path = path;
@@ -379,6 +407,7 @@ Project LoadProject(const std::string& path) {
     ReadSetup(root, project, defaults);
     ReadSets(root, project, defaults);
     ReadSinglePage(root, project);
+    ReadSigning(root, project);
     ResolveDeltaBases(project);
     CheckUninstallerProgram(root, project);
     UseBuiltInUninstaller(project, defaults);

@@ -94,6 +94,10 @@
 //   [[set.ini]]      file, section, key, value, only-if-missing
 //   [[set.patch]]    file, offset | pattern (text or byte list), replacement
 //
+//   [sign]           certificate (PKCS#12, or PEM with key), key, password-file |
+//                    password-env, description, url, timestamp-url: signs the
+//                    setup and its uninstallers (builder/code_signing.h)
+//
 // Texts: in each language, every set starts from kelvo's built-in English
 // texts (resources/texts.toml) with the language's own built-in texts
 // (resources/languages/CODE.toml) over them, in which "{title}" is the set's
@@ -121,6 +125,7 @@
 #include <string>
 #include <vector>
 
+#include "builder/code_signing.h"
 #include "builder/record_writer.h"
 
 // A fault in the project: the message starts with "FILE:LINE: KEY: ".
@@ -189,6 +194,8 @@ struct Project {
     std::vector<Bytes> dialogTemplates;  // none, or DialogTemplateCount
     std::optional<FixedPageBody> fixedPage;
     std::vector<ProjectSet> sets;
+    SigningOptions signing;          // [sign]; no certificate: nothing is signed
+    uint32_t uninstallLogPlace = 0;  // an UninstallLogPlace record's flags; 0: none
     bool userPrivileges = false;
     uint32_t batchMilliseconds = DefaultBatchMilliseconds;  // 0: [setup] pace = "classic"  // [setup] privileges = "user": the programs ask for no administrator
 };

@@ -107,6 +107,7 @@ const char* RecordName(uint16_t id) {
         case InstallPaceRecord: return "install pace";
         case CodePageRecord: return "code page";
         case LanguageTextsRecord: return "language texts";
+        case UninstallLogPlaceRecord: return "uninstall log place";
         case FileDataRecord: return "file data";
         default: return "unknown record";
     }

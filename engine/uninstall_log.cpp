@@ -215,9 +215,21 @@ static bool RegisterUninstaller(char* key) {
     return true;
 }
 
-// Opens the uninstaller file at its end. A file too short to end with the
-// closing header the log replaces is left alone rather than damaged.
+// Opens where the log goes, at its end: the uninstaller file, whose closing
+// header the log replaces, or, when the archive asks for it, a new file
+// beside the uninstaller that starts with a header for the log to replace.
+// An uninstaller too short to end with that header is left alone rather
+// than damaged.
 static u32 OpenUninstallLog() {
+    if (setupScript.uninstallLogPlace & UninstallLogBeside) {
+        char path[PathCapacity];
+        if (!PutUninstallLogPath(path, UninstallerPath, PathCapacity)) return 0;
+        uninstallLog = CreateNewFile(path);
+        if (uninstallLog == NoFile) return 0;
+        WriteLogHeader(LogEndRecord, 0);
+        LogLine("uninstall log beside the uninstaller", path);
+        return sizeof(RecordHeader);
+    }
     uninstallLog = OpenExistingFile(UninstallerPath, OpenReadWrite);
     u32 start = SeekFile(uninstallLog, 0, SeekFromEnd);
     if (uninstallLog != NoFile && (start == SeekFailed || start < sizeof(RecordHeader))) {

@@ -25,6 +25,9 @@ packages=(
   # (Wine takes the ANSI code page from LANG), and screenshots of Japanese
   # texts need a CJK font.
   locales fonts-wqy-microhei
+  # kelvo signs setups through osslsigncode; the signing test makes its
+  # certificates with openssl.
+  osslsigncode openssl
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -8,6 +8,7 @@
 #include "archive/uninstall_texts.h"
 #include "common/file.h"
 #include "common/helpers.h"
+#include "common/paths.h"
 
 // Enough for the DOS stub, the PE headers and the section table.
 static const u32 HeaderBytes = 4096;
@@ -48,6 +49,22 @@ static bool ReadTail(FileHandle file, UninstallData* data) {
     return AllocateBlock(data->size, &data->bytes) && ReadExactly(file, data->bytes, data->size);
 }
 
+// The log file beside the program, read whole; its records are taken over
+// those of the program's own file. A file too large for a log is no log.
+static void ReadLogBeside(const char* path, UninstallData* data, u16 userLanguage) {
+    char logPath[PathCapacity];
+    if (!PutUninstallLogPath(logPath, path, PathCapacity)) return;
+    FileHandle file = OpenExistingFile(logPath, OpenRead);
+    if (file == NoFile) return;
+    u32 size = FileSize(file);
+    bool read = size != SeekFailed && size <= LargestData && AllocateBlock(size, &data->logBytes) &&
+                ReadExactly(file, data->logBytes, size);
+    CloseFile(file);
+    if (!read) return ReleaseBlock(&data->logBytes);
+    data->logSize = size;
+    FindUninstallRecordsIn(data, data->logBytes, size, userLanguage);
+}
+
 // The texts of one more language, taken when it suits the user better than
 // the texts found so far: u16 language, u16 code page, the texts.
 static void ConsiderLanguageTexts(UninstallData* data, const u8* body, u32 length, u16 userLanguage) {
@@ -65,13 +82,17 @@ static void ConsiderLanguageTexts(UninstallData* data, const u8* body, u32 lengt
 }
 
 void FindUninstallRecords(UninstallData* data, u16 userLanguage) {
+    FindUninstallRecordsIn(data, data->bytes, data->size, userLanguage);
+}
+
+void FindUninstallRecordsIn(UninstallData* data, const u8* bytes, u32 size, u16 userLanguage) {
     u32 at = 0;
-    while (data->size - at >= sizeof(RecordHeader)) {
-        u16 id = ReadU16(data->bytes + at);
-        u32 length = ReadU32(data->bytes + at + 4);
+    while (size - at >= sizeof(RecordHeader)) {
+        u16 id = ReadU16(bytes + at);
+        u32 length = ReadU32(bytes + at + 4);
         at += sizeof(RecordHeader);
-        if (id == LogEndRecord || length > data->size - at) return;
-        const u8* body = data->bytes + at;
+        if (id == LogEndRecord || length > size - at) return;
+        const u8* body = bytes + at;
         if (id == UninstallTextsRecord && data->languageMatch == 0) data->texts = body, data->textsLength = length;
         if (id == UninstallCodePageRecord && length >= 4 && data->languageMatch == 0)
             data->textsCodePage = ReadU32(body);
@@ -95,11 +116,13 @@ bool LoadUninstallData(const char* path, UninstallData* data, u16 userLanguage) 
         return false;
     }
     FindUninstallRecords(data, userLanguage);
+    ReadLogBeside(path, data, userLanguage);
     return true;
 }
 
 void ReleaseUninstallData(UninstallData* data) {
     ReleaseBlock(&data->bytes);
+    ReleaseBlock(&data->logBytes);
     memset(data, 0, sizeof *data);
 }
 

@@ -10,6 +10,8 @@ struct UninstallData {
     u32 imageSize;  // where the data begins in the file
     u8* bytes;
     u32 size;
+    u8* logBytes;  // the log file beside the program, when there is one
+    u32 logSize;
     const u8* texts;  // the texts in the user's language, or the first language's
     u32 textsLength;
     u32 textsCodePage;  // 0: the system's
@@ -33,10 +35,14 @@ u32 ImageEnd(const u8* header, u32 size);
 // past the end ends the search. Texts in more languages are chosen by
 // `userLanguage` (a Windows language id, 0 unknown).
 void FindUninstallRecords(UninstallData* data, u16 userLanguage = 0);
+// The same in `bytes` (`size` bytes), the log file beside the program.
+void FindUninstallRecordsIn(UninstallData* data, const u8* bytes, u32 size, u16 userLanguage = 0);
 
 // Reads everything behind the image of `path` and finds the records, up to
-// the first closing header. False when the file cannot be read or is no
-// image; a file without texts or log still loads, with null bodies.
+// the first closing header, then those of the log file beside it
+// (PutUninstallLogPath) when there is one. False when the file cannot be
+// read or is no image; a file without texts or log still loads, with null
+// bodies.
 bool LoadUninstallData(const char* path, UninstallData* data, u16 userLanguage = 0);
 void ReleaseUninstallData(UninstallData* data);
 

@@ -12,6 +12,7 @@
 #include <string.h>
 
 #include "archive/cursor.h"
+#include "archive/uninstall_log_format.h"
 #include "archive/uninstall_texts.h"
 #include "common/deferred_operations.h"
 #include "common/display_text.h"
@@ -124,6 +125,10 @@ static void LeaveOwnFileForRestart(const char* own) {
     if (isNt) ScheduleAtRestart(nullptr, folder);
 }
 
+// The log file beside the uninstaller, when its log was read from there;
+// empty otherwise. It goes once what it lists is gone.
+static char logBeside[PathCapacity];
+
 static u32 Uninstall(const UninstallData& data, StartMode mode, const char* original) {
     RemovalRun run = {};
     run.data = &data;
@@ -135,6 +140,7 @@ static u32 Uninstall(const UninstallData& data, StartMode mode, const char* orig
     if (mode != QuietStart)
         run.window = OpenProgressWindow(GetModuleHandleA(nullptr), UninstallTextOf(data, CaptionText), steps);
     RemoveLoggedItems(&run);
+    if (logBeside[0] != '\0') DeleteOrSchedule(&run, logBeside);
     if (mode == RelocatedStart) RemoveOriginal(&run, original);
     if (mode == QuietStart) LeaveOwnFileForRestart(original);
     if (!run.silent) {
@@ -172,6 +178,7 @@ static u32 RunUninstall() {
     UninstallData data;
     if (!LoadUninstallData(logFile, &data, UserInterfaceLanguage())) return UninstallNoLog;
     displayCodePage = data.textsCodePage;
+    if (data.logBytes != nullptr) PutUninstallLogPath(logBeside, logFile, PathCapacity);
     // The uninstaller lies in the destination folder: that is its own folder.
     char destination[PathCapacity];
     CopyPath(destination, logFile, PathCapacity);

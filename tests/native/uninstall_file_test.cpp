@@ -131,6 +131,53 @@ TEST_CASE("the records behind the image are found up to the closing header, and 
     CHECK_FALSE(LoadUninstallData((s.path / "missing.exe").c_str(), &data));
 }
 
+TEST_CASE("a signed uninstaller's log is read from the file beside it") {
+    Scratch s("uninstall-file-beside");
+    const Bytes image = Image(0x600, 0x600);
+    const std::string list = std::string("\1\0\0\0\1\0.\1\0a\0", 11);
+    // The program's own data, then the padding and certificate table a
+    // signature adds: nothing after the closing header is read.
+    const Bytes program = Joined({image, Record(UninstallTextsRecord, "a"), Record(UninstallSettingsRecord, "s"),
+                                  Record(LogEndRecord, ""), Bytes(8, 0), Record(LogFileListRecord, "certificate")});
+    WriteBytes(s.path / "uninst.exe", program);
+    UninstallData data;
+    REQUIRE(LoadUninstallData((s.path / "uninst.exe").c_str(), &data));
+    CHECK(Body(data.fileList, data.fileListLength) == "(none)");
+    CHECK(data.logBytes == nullptr);
+    ReleaseUninstallData(&data);
+
+    WriteBytes(s.path / "uninst.dat", Joined({Record(LogFileListRecord, list), Record(LogUninstallKeyRecord, "key"),
+                                              Record(LogEndRecord, ""), Record(UninstallTextsRecord, "late")}));
+    REQUIRE(LoadUninstallData((s.path / "uninst.exe").c_str(), &data));
+    CHECK(Body(data.texts, data.textsLength) == "a");
+    CHECK(Body(data.settings, data.settingsLength) == "s");
+    CHECK(Body(data.fileList, data.fileListLength) == list);
+    CHECK(Body(data.uninstallKey, data.uninstallKeyLength) == "key");
+    ReleaseUninstallData(&data);
+}
+
+TEST_CASE("the log beside the uninstaller takes its name with .dat for its extension") {
+    struct Case {
+        const char* uninstaller;
+        u32 capacity;
+        const char* log;  // null: it does not fit
+    };
+    const Case cases[] = {
+        {"C:\\Program Files\\App\\uninst.exe", 260, "C:\\Program Files\\App\\uninst.dat"},
+        {"C:\\App.v2\\uninst", 260, "C:\\App.v2\\uninst.dat"},
+        {"C:\\App\\un.inst.exe", 260, "C:\\App\\un.inst.dat"},
+        {"C:\\App\\uninst.exe", 18, "C:\\App\\uninst.dat"},
+        {"C:\\App\\uninst.exe", 17, nullptr},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.uninstaller);
+        char path[260] = "";
+        bool fits = PutUninstallLogPath(path, c.uninstaller, c.capacity);
+        CHECK(fits == (c.log != nullptr));
+        if (fits) CHECK(std::string(path) == c.log);
+    }
+}
+
 TEST_CASE("texts and counted strings are read only inside their record") {
     const std::string texts("first\0second\0unterminated", 25);
     UninstallData data = {};
