@@ -154,26 +154,26 @@ static LoadFault LoadFileData(FileHandle file) {
     return LoadOk;
 }
 
+// Setup-wide records whose body is one word, and the field each fills.
+static u32* WordSlot(u16 id) {
+    switch (id) {
+        case SetupFlagsRecord: return &setupScript.setupFlags;
+        case InstallPaceRecord: return &setupScript.batchMilliseconds;
+        case CodePageRecord: return &setupScript.codePage;
+        case UninstallLogPlaceRecord: return &setupScript.uninstallLogPlace;
+        default: return nullptr;
+    }
+}
+
 static LoadFault LoadRecord(FileHandle file, const RecordHeader& header, bool* fixedPage) {
     u8 word[4];
     LoadFault fault;
+    if (u32* slot = WordSlot(header.id)) {
+        fault = LoadRawWord(file, header, word);
+        if (fault == LoadOk) *slot = ReadU32(word);
+        return fault;
+    }
     switch (header.id) {
-        case SetupFlagsRecord:
-            fault = LoadRawWord(file, header, word);
-            if (fault == LoadOk) setupScript.setupFlags = ReadU32(word);
-            return fault;
-        case InstallPaceRecord:
-            fault = LoadRawWord(file, header, word);
-            if (fault == LoadOk) setupScript.batchMilliseconds = ReadU32(word);
-            return fault;
-        case CodePageRecord:
-            fault = LoadRawWord(file, header, word);
-            if (fault == LoadOk) setupScript.codePage = ReadU32(word);
-            return fault;
-        case UninstallLogPlaceRecord:
-            fault = LoadRawWord(file, header, word);
-            if (fault == LoadOk) setupScript.uninstallLogPlace = ReadU32(word);
-            return fault;
         case LanguageTextsRecord:
             if (setupScript.setCount == 0) return SetRecordBeforeSet;
             return LoadLanguageTexts(file, header, setupScript.sets[setupScript.setCount - 1]);
