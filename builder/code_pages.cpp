@@ -1,60 +1,11 @@
 #include "builder/code_pages.h"
 
-#include <errno.h>
-#include <iconv.h>
-
 #include <cstdio>
-#include <map>
-#include <memory>
 #include <stdexcept>
 
+#include "builder/code_pages_platform.h"
+
 namespace {
-
-// An iconv descriptor for one direction, opened once per thread.
-class Converter {
-public:
-    Converter(const char* to, const char* from) : descriptor(iconv_open(to, from)) {
-        if (descriptor == reinterpret_cast<iconv_t>(-1))
-            throw std::runtime_error(std::string("this system's iconv cannot convert from ") + from + " to " + to);
-    }
-    ~Converter() { iconv_close(descriptor); }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-
-    // Starts a new text: forgets any shift state of the last one.
-    void Reset() { iconv(descriptor, nullptr, nullptr, nullptr, nullptr); }
-
-    // Converts from *in on into `out`; returns 0 when all of it is
-    // converted and flushed, else errno (EILSEQ, EINVAL) with *in at the
-    // first byte not converted.
-    int Convert(const char** in, size_t* left, std::string& out) {
-        char buffer[256];
-        for (;;) {
-            char* to = buffer;
-            size_t room = sizeof buffer;
-            char* from = const_cast<char*>(*in);
-            size_t result = *left != 0 ? iconv(descriptor, &from, left, &to, &room)
-                                       : iconv(descriptor, nullptr, nullptr, &to, &room);
-            int error = result == static_cast<size_t>(-1) ? errno : 0;
-            *in = from;
-            out.append(buffer, static_cast<size_t>(to - buffer));
-            if (error == E2BIG) continue;
-            if (error != 0) return error;
-            if (*left == 0 && to == buffer) return 0;  // flushed, nothing pending
-        }
-    }
-
-private:
-    iconv_t descriptor;
-};
-
-Converter& ConverterFor(const char* to, const char* from) {
-    thread_local std::map<std::pair<std::string, std::string>, std::unique_ptr<Converter>> converters;
-    std::unique_ptr<Converter>& converter = converters[{to, from}];
-    if (!converter) converter = std::make_unique<Converter>(to, from);
-    converter->Reset();
-    return *converter;
-}
 
 // The code point of the UTF-8 character at `text` (of `size` bytes), and its
 // length in *length; nothing when the bytes are not a valid character.
@@ -141,17 +92,15 @@ std::string EncodeFault::Describe(uint32_t codePage) const {
 std::optional<std::string> EncodeText(const std::string& utf8, uint32_t codePage, EncodeFault* fault) {
     const CodePage* page = FindCodePage(codePage);
     if (page == nullptr) throw std::logic_error("code page " + std::to_string(codePage) + " is not one kelvo writes");
-    Converter& converter = ConverterFor(page->iconvName, "UTF-8");
-    const char* in = utf8.data();
-    size_t left = utf8.size();
     std::string out;
-    if (converter.Convert(&in, &left, out) == 0) return out;
+    size_t failedAt = 0;
+    if (EncodeInCodePage(*page, utf8, &out, &failedAt)) return out;
     size_t length = 0;
-    const unsigned char* at = reinterpret_cast<const unsigned char*>(in);
-    std::optional<uint32_t> codePoint = Utf8Character(at, left, &length);
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(utf8.data()) + failedAt;
+    std::optional<uint32_t> codePoint = Utf8Character(at, utf8.size() - failedAt, &length);
     *fault = EncodeFault();
     if (codePoint) {
-        fault->character.assign(in, length);
+        fault->character.assign(utf8, failedAt, length);
         fault->codePoint = *codePoint;
     }
     return std::nullopt;
@@ -160,20 +109,7 @@ std::optional<std::string> EncodeText(const std::string& utf8, uint32_t codePage
 std::string DecodeText(const std::string& text, uint32_t codePage) {
     const CodePage* page = FindCodePage(codePage);
     if (page == nullptr) return text;
-    Converter& converter = ConverterFor("UTF-8", page->iconvName);
-    const char* in = text.data();
-    size_t left = text.size();
-    std::string out;
-    while (converter.Convert(&in, &left, out) != 0) {
-        out += "\xEF\xBF\xBD";  // U+FFFD for a byte the code page does not define
-        // A lead byte that ends the text: glibc's converter for 949 takes it
-        // in before it reports the character incomplete.
-        if (left == 0) break;
-        in++;
-        left--;
-        converter.Reset();
-    }
-    return out;
+    return DecodeFromCodePage(*page, text);
 }
 
 bool IsLeadByte(uint32_t codePage, uint8_t byte) {

@@ -1,7 +1,9 @@
 // The Windows ANSI code pages a setup's texts and names can be written in,
 // the languages kelvo has texts for, and conversion between UTF-8 (what a
 // project, the file system and a terminal hold) and those code pages (what
-// the setup and uninstall programs read). Conversion goes through iconv.
+// the setup and uninstall programs read). Conversion goes through iconv
+// on Linux, the Windows code page functions on Windows
+// (builder/code_pages_platform.h).
 #pragma once
 #include <cstdint>
 #include <optional>
