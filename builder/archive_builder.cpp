@@ -1,6 +1,5 @@
 #include "builder/archive_builder.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +16,7 @@
 #include "builder/execution_level.h"
 #include "builder/deflate_encoder.h"
 #include "builder/delta_encoder.h"
+#include "builder/host_system.h"
 #include "builder/progress.h"
 #include "builder/volume_layout.h"
 #include "builder/whole_file.h"
@@ -41,7 +41,7 @@ struct SourceIndex {
 
 SourceIndex IndexSources(const Project& project) {
     SourceIndex index;
-    std::map<std::pair<dev_t, ino_t>, uint32_t> byIdentity;
+    std::map<std::pair<uint64_t, uint64_t>, uint32_t> byIdentity;
     for (const ProjectSet& set : project.sets) {
         std::vector<uint32_t>& sources = index.entrySource.emplace_back();
         for (const ProjectEntry& entry : set.entries) {
@@ -49,14 +49,15 @@ SourceIndex IndexSources(const Project& project) {
                 sources.push_back(NoContent);
                 continue;
             }
-            struct stat info;
-            if (stat(entry.sourcePath.c_str(), &info) != 0)
-                throw Failure("cannot read " + entry.sourcePath + ": " + strerror(errno));
-            auto [it, added] = byIdentity.emplace(std::make_pair(info.st_dev, info.st_ino),
+            FileIdentity identity;
+            int error = 0;
+            if (!IdentifyFile(entry.sourcePath, &identity, &error))
+                throw Failure("cannot read " + entry.sourcePath + ": " + strerror(error));
+            auto [it, added] = byIdentity.emplace(std::make_pair(identity.device, identity.file),
                                                   static_cast<uint32_t>(index.paths.size()));
             if (added) {
                 index.paths.push_back(entry.sourcePath);
-                index.totalSize += static_cast<uint64_t>(info.st_size);
+                index.totalSize += identity.size;
             }
             sources.push_back(it->second);
             index.files++;
@@ -128,7 +129,7 @@ uint32_t InstalledKilobytes(const Project& project, const ProjectSet& set) {
         if (entry.inlineContents)
             bytes += entry.inlineContents->size();
         else if (!entry.sourcePath.empty()) {
-            uint64_t size = std::filesystem::file_size(entry.sourcePath, error);
+            uint64_t size = std::filesystem::file_size(HostPath(entry.sourcePath), error);
             if (!error) bytes += size;  // an unreadable source fails the build later, by name
         } else
             bytes += entry.fields.size;
@@ -249,8 +250,8 @@ public:
     void Commit() {
         CloseCurrent();
         for (auto& [temporary, final] : names)
-            if (rename(temporary.c_str(), final.c_str()) != 0)
-                throw Failure("cannot rename " + temporary + " to " + final + ": " + strerror(errno));
+            if (int error = 0; !MoveOver(temporary, final, &error))
+                throw Failure("cannot rename " + temporary + " to " + final + ": " + strerror(error));
         names.clear();
     }
 
@@ -306,8 +307,8 @@ uint64_t WriteStream(const StreamLayout& layout, const ContentPool& pool, const 
 
 // Volumes a previous build left behind beyond the ones written now.
 void RemoveStaleVolumes(const std::string& output, uint32_t firstStale) {
-    for (uint32_t volume = firstStale; std::filesystem::exists(VolumePath(output, volume)); volume++)
-        std::filesystem::remove(VolumePath(output, volume));
+    for (uint32_t volume = firstStale; std::filesystem::exists(HostPath(VolumePath(output, volume))); volume++)
+        std::filesystem::remove(HostPath(VolumePath(output, volume)));
 }
 
 std::vector<std::vector<uint32_t>> SetContents(const SourceIndex& sources, const ContentPool& pool) {
@@ -445,8 +446,8 @@ BuildSummary BuildSetup(const Project& project, const BuildOptions& options) {
     if (project.userPrivileges && !AskForUserLevel(stub))
         throw Failure("the setup program " + options.stub + " has no manifest whose execution level kelvo can set");
     SourceIndex sources = IndexSources(project);
-    std::string folder = std::filesystem::path(options.output).parent_path().string();
-    if (!std::filesystem::is_directory(folder.empty() ? "." : folder))
+    std::string folder = Utf8Path(HostPath(options.output).parent_path());
+    if (!std::filesystem::is_directory(HostPath(folder.empty() ? "." : folder)))
         throw Failure("cannot write " + options.output + ": there is no folder " + folder);
     ContentPool pool(folder);
     {

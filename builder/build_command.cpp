@@ -1,8 +1,5 @@
 #include "builder/build_command.h"
 
-#include <limits.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +11,7 @@
 #include "builder/code_signing.h"
 #include "builder/execution_level.h"
 #include "builder/exit_status.h"
+#include "builder/host_system.h"
 #include "builder/project.h"
 #include "builder/setup_reader.h"
 #include "builder/whole_file.h"
@@ -29,17 +27,15 @@ const uint64_t MaxDiskSize = UINT64_MAX;
 // else where `make install` puts it, PREFIX/share/kelvo for PREFIX/bin/kelvo.
 // The first that exists; beside kelvo when neither does, for the message.
 std::string BesideKelvo(const char* name) {
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return name;
-    self[n] = '\0';
-    std::filesystem::path folder = std::filesystem::path(self).parent_path();
+    std::string self = OwnProgramPath();
+    if (self.empty()) return name;
+    std::filesystem::path folder = HostPath(self).parent_path();
     std::filesystem::path beside = folder / name;
     std::filesystem::path installed = folder.parent_path() / "share" / "kelvo" / name;
     std::error_code error;
     if (!std::filesystem::exists(beside, error) && std::filesystem::exists(installed, error))
-        return installed.string();
-    return beside.string();
+        return Utf8Path(installed);
+    return Utf8Path(beside);
 }
 
 struct BuildRequest {
@@ -129,7 +125,7 @@ int BuildCommand(const Arguments& arguments) {
         try {
             SignFileInPlace(project.signing, request.options.output);
         } catch (...) {
-            std::filesystem::remove(request.options.output);
+            std::filesystem::remove(HostPath(request.options.output));
             throw;
         }
     }

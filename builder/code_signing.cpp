@@ -1,18 +1,15 @@
 #include "builder/code_signing.h"
 
 #include <errno.h>
-#include <fcntl.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 
 #include "archive/records.h"
+#include "builder/host_system.h"
 #include "builder/whole_file.h"
 
 namespace {
@@ -54,76 +51,10 @@ std::vector<std::string> SigningArguments(const SigningOptions& options, const s
     return args;
 }
 
-// Runs `args` with `input` on its standard input; returns its exit status
-// (or -1 when it could not run) and its output and errors in `said`.
-int RunProgram(const std::vector<std::string>& args, const std::string& input, std::string* said) {
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0) return -1;
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        close(in[0]);
-        close(in[1]);
-        return -1;
-    }
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(out[1], 2);
-        execvp(argv[0], argv.data());
-        dprintf(2, "cannot run %s: %s\n", argv[0], strerror(errno));
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    if (child < 0) {
-        close(in[1]);
-        close(out[0]);
-        return -1;
-    }
-    // A password is far smaller than a pipe's buffer: writing it never
-    // waits for the child to read its output.
-    void (*previous)(int) = signal(SIGPIPE, SIG_IGN);
-    // A failed write leaves the child without a password, which it reports.
-    for (size_t written = 0; written < input.size();) {
-        ssize_t put = write(in[1], input.data() + written, input.size() - written);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) break;
-        written += static_cast<size_t>(put);
-    }
-    close(in[1]);
-    signal(SIGPIPE, previous);
-    char buffer[4096];
-    for (;;) {
-        ssize_t got = read(out[0], buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        said->append(buffer, static_cast<size_t>(got));
-    }
-    close(out[0]);
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+void RemoveFile(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::remove(HostPath(path), ignored);
 }
-
-// A new empty file in the temporary folder, removed when this goes.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(const char* stem) {
-        std::string pattern = (std::filesystem::temp_directory_path() / (std::string(stem) + "-XXXXXX")).string();
-        int fd = mkstemp(pattern.data());
-        if (fd < 0) throw std::runtime_error(std::string("cannot create a temporary file: ") + strerror(errno));
-        close(fd);
-        path = pattern;
-    }
-    ~TemporaryFile() { unlink(path.c_str()); }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    std::string path;
-};
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
     FILE* file = fopen(path.c_str(), "wb");
@@ -140,11 +71,11 @@ void SignFile(const SigningOptions& options, const std::string& input, const std
         throw std::runtime_error("the signing password comes from a file or an environment variable, not both");
     std::string password = options.passwordEnv.empty() ? "" : PasswordFromEnvironment(options.passwordEnv);
     // osslsigncode will not write over a file.
-    unlink(output.c_str());
+    RemoveFile(output);
     std::string said;
     int status = RunProgram(SigningArguments(options, input, output), password, &said);
     if (status != 0) {
-        unlink(output.c_str());
+        RemoveFile(output);
         while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
         throw std::runtime_error("cannot sign " + input + (status == 127 ? " (is osslsigncode installed?)" : "") +
                                  (said.empty() ? "" : ":\n" + said));
@@ -162,9 +93,9 @@ void SignFileInPlace(const SigningOptions& options, const std::string& path) {
     std::string signedPath = path + ".signing";
     SignFile(options, path, signedPath);
     std::error_code error;
-    std::filesystem::rename(signedPath, path, error);
+    std::filesystem::rename(HostPath(signedPath), HostPath(path), error);
     if (error) {
-        unlink(signedPath.c_str());
+        RemoveFile(signedPath);
         throw std::runtime_error("cannot replace " + path + " with its signed copy: " + error.message());
     }
 }

@@ -1,8 +1,5 @@
 #include "builder/content_pool.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -111,14 +108,9 @@ private:
 
 }  // namespace
 
-ContentPool::ContentPool(const std::string& folder) {
-    std::string name = (folder.empty() ? std::string(".") : folder) + "/.kelvo-pool-XXXXXX";
-    fd = mkstemp(name.data());
-    if (fd < 0) throw SystemError("cannot create a temporary file in " + (folder.empty() ? "." : folder));
-    unlink(name.c_str());  // the file lives as long as it is open, and never outlives the build
-}
+ContentPool::ContentPool(const std::string& folder) : pool(folder) {}
 
-ContentPool::~ContentPool() { close(fd); }
+ContentPool::~ContentPool() = default;
 
 void ContentPool::Pack(const std::vector<std::string>& sources, int level, unsigned threads, Progress* progress) {
     std::vector<PackJob> jobs(sources.size());
@@ -148,24 +140,14 @@ void ContentPool::Pack(const std::vector<std::string>& sources, int level, unsig
 }
 
 uint32_t ContentPool::AddStream(const std::vector<uint8_t>& stream, uint32_t size, uint32_t checkValue) {
-    for (size_t done = 0; done < stream.size();) {
-        ssize_t n = pwrite(fd, stream.data() + done, stream.size() - done, static_cast<off_t>(end + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw SystemError("cannot write the temporary pack file");
-        done += static_cast<size_t>(n);
-    }
+    if (!pool.WriteAt(end, stream.data(), stream.size())) throw SystemError("cannot write the temporary pack file");
     contents.push_back({end, static_cast<uint32_t>(stream.size()), size, checkValue});
     end += stream.size();
     return static_cast<uint32_t>(contents.size() - 1);
 }
 
 void ContentPool::ReadAt(uint64_t offset, uint8_t* buffer, size_t count) const {
-    for (size_t done = 0; done < count;) {
-        ssize_t n = pread(fd, buffer + done, count - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw SystemError("cannot read the temporary pack file");
-        done += static_cast<size_t>(n);
-    }
+    if (!pool.ReadAt(offset, buffer, count)) throw SystemError("cannot read the temporary pack file");
 }
 
 bool ContentPool::StoredEquals(const PackedContent& content, const std::vector<uint8_t>& stream) const {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "builder/host_system.h"
+
 class Progress;
 
 struct PackedContent {
@@ -49,7 +51,7 @@ private:
     bool StoredEquals(const PackedContent& content, const std::vector<uint8_t>& stream) const;
     void ReadAt(uint64_t offset, uint8_t* buffer, size_t count) const;
 
-    int fd;
+    ScratchFile pool;
     uint64_t end = 0;
     std::vector<PackedContent> contents;
     std::vector<uint32_t> sourceContent;

@@ -1,18 +1,11 @@
 #include "builder/dialog_resources.h"
 
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
 #include <stdexcept>
 
+#include "builder/host_system.h"
 #include "builder/whole_file.h"
-
-extern char** environ;
 
 namespace {
 
@@ -42,32 +35,6 @@ struct ResReader {
         for (uint16_t c; (c = U16(at)) != 0; at += 2) name.push_back(static_cast<char16_t>(c));
         return at + 2;
     }
-};
-
-// Runs `args` and waits; returns its exit status (or -1 when it could not start).
-int RunProgram(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// A temporary file name that is removed when this goes out of scope.
-struct TemporaryFile {
-    std::string path;
-    TemporaryFile() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kelvo-res-XXXXXX").string();
-        int fd = mkstemp(pattern.data());
-        if (fd < 0) throw std::runtime_error(std::string("cannot create a temporary file: ") + strerror(errno));
-        close(fd);
-        path = pattern;
-    }
-    ~TemporaryFile() { unlink(path.c_str()); }
 };
 
 }  // namespace
@@ -121,11 +88,11 @@ std::vector<Bytes> DialogTemplatesFromResources(const std::vector<ResourceEntry>
 std::vector<Bytes> CompileDialogTemplates(const std::string& scriptPath) {
     const char* custom = getenv("KELVO_WINDRES");
     std::string windres = custom != nullptr && *custom != '\0' ? custom : DefaultWindres;
-    std::string folder = std::filesystem::path(scriptPath).parent_path().string();
-    TemporaryFile res;
+    std::string folder = Utf8Path(HostPath(scriptPath).parent_path());
+    TemporaryFile res("kelvo-res");
     int status = RunProgram({windres, "--input-format=rc", "--output-format=res", "--include-dir=" +
                              (folder.empty() ? std::string(".") : folder), "-i", scriptPath, "-o", res.path});
-    if (status == -1) throw std::runtime_error("cannot run " + windres + " to compile " + scriptPath);
+    if (status == -1 || status == 127) throw std::runtime_error("cannot run " + windres + " to compile " + scriptPath);
     if (status != 0)
         throw std::runtime_error(windres + " could not compile " + scriptPath + " (exit status " +
                                  std::to_string(status) + ")");

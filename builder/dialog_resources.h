@@ -10,8 +10,13 @@
 #include "builder/record_writer.h"
 
 const uint16_t FirstTemplateDialogId = 100;
-// The compiler used unless KELVO_WINDRES names another.
+// The compiler used unless KELVO_WINDRES names another: mingw-w64's
+// cross compiler's on Linux, its own windres.exe on Windows.
+#ifdef _WIN32
+const char* const DefaultWindres = "windres";
+#else
 const char* const DefaultWindres = "i686-w64-mingw32-windres";
+#endif
 
 struct ResourceEntry {
     std::u16string typeName;  // empty when the type is a number

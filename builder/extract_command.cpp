@@ -1,9 +1,6 @@
 // `kelvo extract`: one set's files and folders, written under a folder.
 #include <errno.h>
-#include <fcntl.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <ostream>
 
@@ -16,12 +13,6 @@
 #include "builder/setup_reader.h"
 
 namespace {
-
-const mode_t ExtractedFileMode = 0644;
-const int TemporaryNameAttempts = 100;
-// FILETIME counts 100 ns ticks from 1601; Unix time starts in 1970.
-const uint64_t FileTimeTicksPerSecond = 10000000;
-const uint64_t FileTimeOfUnixEpoch = 116444736000000000ull;
 
 enum class Action { WriteFile, MakeFolder, Skip };
 
@@ -87,43 +78,14 @@ ExtractPlan PlanExtraction(uint32_t set) {
     return plan;
 }
 
-// An existing link or folder where the file goes is refused; renaming over
-// a link would not follow it, but the archive must not silently replace it.
-std::string CheckTarget(int folder, const std::string& leaf, const std::string& shown) {
-    struct stat info;
-    if (fstatat(folder, leaf.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return "";
-    if (S_ISLNK(info.st_mode)) return "refusing to replace the symbolic link " + shown;
-    if (S_ISDIR(info.st_mode)) return shown + " exists and is a folder";
-    return "";
-}
-
-int CreateTemporary(int folder, std::string* name) {
-    for (int attempt = 0; attempt < TemporaryNameAttempts; attempt++) {
-        *name = ".kelvo-part-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-        int fd = openat(folder, name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, ExtractedFileMode);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    errno = EEXIST;
-    return -1;
-}
-
-void SetWriteTime(int fd, const FileEntry& entry) {
+void SetWriteTime(FileHandle file, const FileEntry& entry) {
     const FileTimes* times = TimesOf(entry);
-    if (times == nullptr) return;
-    uint64_t ticks = (uint64_t(times->lastWrite[1]) << 32) | times->lastWrite[0];
-    if (ticks < FileTimeOfUnixEpoch) return;
-    ticks -= FileTimeOfUnixEpoch;
-    struct timespec stamps[2];
-    stamps[0].tv_sec = 0;
-    stamps[0].tv_nsec = UTIME_OMIT;
-    stamps[1].tv_sec = static_cast<time_t>(ticks / FileTimeTicksPerSecond);
-    stamps[1].tv_nsec = static_cast<long>(ticks % FileTimeTicksPerSecond * 100);
-    futimens(fd, stamps);
+    if (times != nullptr) SetLastWriteTime(file, (uint64_t(times->lastWrite[1]) << 32) | times->lastWrite[0]);
 }
 
 // The uninstaller is written as the prefix data followed by its own data;
 // its size and check value cover its own data.
-std::string WriteContents(int fd, const FileEntry& entry, StoredDataReader& reader, Progress& progress) {
+std::string WriteContents(FileHandle fd, const FileEntry& entry, StoredDataReader& reader, Progress& progress) {
     const LoadedBody& prefix = setupScript.prefixData;
     if ((entry.entryFlags & UninstallerEntry) && prefix.data != nullptr &&
         WriteToFile(fd, prefix.data, prefix.size) != WriteDone)
@@ -134,17 +96,16 @@ std::string WriteContents(int fd, const FileEntry& entry, StoredDataReader& read
 
 // Decodes into a temporary file beside the target and renames it into place
 // only when its size and check value are right.
-std::string WriteThroughTemporary(int folder, const std::string& leaf, const FileEntry& entry,
+std::string WriteThroughTemporary(const PlacedFolder& folder, const std::string& leaf, const FileEntry& entry,
                                   StoredDataReader& reader, Progress& progress) {
-    std::string temporary;
-    int fd = CreateTemporary(folder, &temporary);
-    if (fd < 0) return std::string("cannot create a file: ") + strerror(errno);
-    std::string fault = WriteContents(fd, entry, reader, progress);
-    if (fault.empty()) SetWriteTime(fd, entry);
-    if (close(fd) != 0 && fault.empty()) fault = std::string("cannot write: ") + strerror(errno);
-    if (fault.empty() && renameat(folder, temporary.c_str(), folder, leaf.c_str()) != 0)
-        fault = std::string("cannot rename into place: ") + strerror(errno);
-    if (!fault.empty()) unlinkat(folder, temporary.c_str(), 0);
+    std::string temporary, fault;
+    FileHandle file = folder.CreateTemporary(&temporary, &fault);
+    if (file == NoFile) return fault;
+    fault = WriteContents(file, entry, reader, progress);
+    if (fault.empty()) SetWriteTime(file, entry);
+    CloseFile(file);
+    if (fault.empty()) fault = folder.MoveIntoPlace(temporary, leaf);
+    if (!fault.empty()) folder.Remove(temporary);
     return fault;
 }
 
@@ -152,11 +113,10 @@ std::string WriteFileStep(const ExtractionFolder& root, const ExtractStep& step,
                           Progress& progress) {
     std::vector<std::string> parents(step.place.begin(), step.place.end() - 1);
     std::string fault;
-    int folder = root.OpenSubfolder(parents, &fault);
-    if (folder < 0) return fault;
-    fault = CheckTarget(folder, step.place.back(), JoinComponents(step.place));
+    PlacedFolder folder;
+    if (!root.OpenSubfolder(parents, &folder, &fault)) return fault;
+    fault = folder.CheckTarget(step.place.back(), JoinComponents(step.place));
     if (fault.empty()) fault = WriteThroughTemporary(folder, step.place.back(), *step.entry, reader, progress);
-    close(folder);
     return fault;
 }
 
@@ -178,8 +138,8 @@ struct ExtractRun {
 std::string CarryOut(const ExtractStep& step, ExtractRun& run) {
     std::string fault;
     if (step.action == Action::WriteFile) return WriteFileStep(run.root, step, run.reader, run.progress);
-    int folder = run.root.OpenSubfolder(step.place, &fault);
-    if (folder >= 0) close(folder);
+    PlacedFolder folder;
+    run.root.OpenSubfolder(step.place, &folder, &fault);
     return fault;
 }
 

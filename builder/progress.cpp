@@ -1,7 +1,8 @@
 #include "builder/progress.h"
 
 #include <stdio.h>
-#include <unistd.h>
+
+#include "builder/host_system.h"
 
 namespace {
 const int BarWidth = 30;
@@ -9,7 +10,7 @@ const auto RedrawInterval = std::chrono::milliseconds(100);
 }  // namespace
 
 Progress::Progress(std::string label, uint64_t total)
-    : label(std::move(label)), total(total), enabled(isatty(STDERR_FILENO) != 0) {}
+    : label(std::move(label)), total(total), enabled(IsTerminal(stderr)) {}
 
 Progress::~Progress() { Finish(); }
 

@@ -14,6 +14,7 @@
 #include "builder/content_pool.h"
 #include "builder/default_resources.h"
 #include "builder/dialog_resources.h"
+#include "builder/host_system.h"
 #include "builder/pe_version.h"
 #include "builder/project_reader.h"
 #include "builder/source_glob.h"
@@ -395,7 +396,7 @@ Project LoadProject(const std::string& path) {
     }
     ProjectFile context;
     context.file = path;
-    context.folder = std::filesystem::path(path).parent_path().string();
+    context.folder = Utf8Path(HostPath(path).parent_path());
     TableReader root(context, document, "", {"setup", "set", "sign"});
     ReadCodePage(root, context);
     Project project;

@@ -1,11 +1,10 @@
 // A set's files and folders ([[set.file]], [[set.folder]]) and its
 // uninstaller entry.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <filesystem>
 
 #include "archive/check_value.h"
+#include "builder/host_system.h"
 #include "builder/pe_version.h"
 #include "builder/project_reader.h"
 #include "builder/source_glob.h"
@@ -13,23 +12,18 @@
 
 namespace {
 
-const uint64_t FileTimeTicksPerSecond = 10000000;
-const uint64_t FileTimeEpochOffset = 11644473600;  // seconds from 1601 to 1970
-
 // The times of a file as FILETIMEs; creation is taken to be the last write.
 FileTimes SourceTimes(const TableReader& reader, const std::string& path) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) reader.FailAt("keep-times", "cannot read the times of " + path);
-    auto fileTime = [](const timespec& t, uint32_t out[2]) {
-        uint64_t ticks = (static_cast<uint64_t>(t.tv_sec) + FileTimeEpochOffset) * FileTimeTicksPerSecond +
-                         static_cast<uint64_t>(t.tv_nsec) / 100;
+    uint64_t lastWrite = 0, lastAccess = 0;
+    if (!ReadFileTimes(path, &lastWrite, &lastAccess)) reader.FailAt("keep-times", "cannot read the times of " + path);
+    auto split = [](uint64_t ticks, uint32_t out[2]) {
         out[0] = static_cast<uint32_t>(ticks);
         out[1] = static_cast<uint32_t>(ticks >> 32);
     };
     FileTimes times;
-    fileTime(info.st_mtim, times.creation);
-    fileTime(info.st_atim, times.lastAccess);
-    fileTime(info.st_mtim, times.lastWrite);
+    split(lastWrite, times.creation);
+    split(lastAccess, times.lastAccess);
+    split(lastWrite, times.lastWrite);
     return times;
 }
 
@@ -171,11 +165,11 @@ std::vector<ProjectEntry> ReadFileEntries(const TableReader& file, const SetDefa
     } else {
         std::string path = ProjectPath(file.Where(), source);
         std::error_code error;
-        if (!std::filesystem::is_regular_file(path, error))
-            file.FailAt("source", std::filesystem::is_directory(path, error)
+        if (!std::filesystem::is_regular_file(HostPath(path), error))
+            file.FailAt("source", std::filesystem::is_directory(HostPath(path), error)
                                       ? path + " is a folder; to take its files use a glob such as \"" + source + "/**\""
                                       : "no file " + path);
-        matches.push_back({path, std::filesystem::path(path).filename().string()});
+        matches.push_back({path, Utf8Path(HostPath(path).filename())});
     }
     std::vector<ProjectEntry> entries;
     for (const GlobMatch& match : matches) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "builder/host_system.h"
 #include "builder/whole_file.h"
 
 std::string IndexedKey(const std::string& path, const char* key, size_t index) {
@@ -12,7 +13,7 @@ std::string IndexedKey(const std::string& path, const char* key, size_t index) {
 std::string ProjectPath(const ProjectFile& context, const std::string& relative) {
     std::string path = relative;
     std::replace(path.begin(), path.end(), '\\', '/');
-    if (path.empty() || path[0] == '/' || context.folder.empty()) return path;
+    if (path.empty() || IsAbsoluteProjectPath(path) || context.folder.empty()) return path;
     return context.folder + "/" + path;
 }
 

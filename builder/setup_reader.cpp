@@ -1,10 +1,7 @@
 #include "builder/setup_reader.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +11,7 @@
 #include "archive/archive_offset.h"
 #include "archive/script.h"
 #include "builder/archive_texts.h"
+#include "builder/host_system.h"
 #include "common/paths.h"
 
 namespace {
@@ -32,13 +30,12 @@ std::string Hex(uint32_t value, int digits) {
 // Searches the file for the first marker with its offset field behind it.
 // Returns false when there is none; the scan stops at the first one, which
 // lies in the setup program's data near the file's start.
-bool FindMarkerValue(int fd, uint32_t* value) {
+bool FindMarkerValue(InputFile& file, uint32_t* value) {
     const uint8_t* markerEnd = ArchiveOffsetMarker + sizeof ArchiveOffsetMarker;
     std::vector<uint8_t> window;
     std::vector<uint8_t> chunk(ScanChunkSize);
     for (;;) {
-        ssize_t got = read(fd, chunk.data(), chunk.size());
-        if (got < 0 && errno == EINTR) continue;
+        long got = file.Read(chunk.data(), chunk.size());
         if (got <= 0) return false;
         window.insert(window.end(), chunk.begin(), chunk.begin() + got);
         auto hit = std::search(window.begin(), window.end(), ArchiveOffsetMarker, markerEnd);
@@ -61,30 +58,29 @@ bool FindMarkerValue(int fd, uint32_t* value) {
 
 ArchiveLocation LocateArchive(const std::string& path) {
     ArchiveLocation location;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        location.problem = std::string("cannot open: ") + strerror(errno);
+    InputFile file(path, false);
+    if (!file.IsOpen()) {
+        location.problem = std::string("cannot open: ") + strerror(file.Error());
         return location;
     }
-    struct stat info;
+    uint64_t size = 0;
     uint32_t value = 0;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (!file.IsRegular(&size)) {
         location.problem = "not a regular file";
-    } else if (static_cast<uint64_t>(info.st_size) > LargestReadableFile) {
+    } else if (size > LargestReadableFile) {
         location.problem = "larger than 4 GB, more than a setup can be";
-    } else if (!FindMarkerValue(fd, &value)) {
+    } else if (!FindMarkerValue(file, &value)) {
         location.problem = "not a Kelvo setup: the archive marker is not in it";
     } else if (value == 0) {
         location.problem = "no archive appended: this is a bare setup program";
-    } else if (value > static_cast<uint64_t>(info.st_size)) {
+    } else if (value > size) {
         location.problem = "not a Kelvo setup: its archive offset " + std::to_string(value) +
-                           " lies beyond the end of the file (" + std::to_string(info.st_size) + " bytes)";
+                           " lies beyond the end of the file (" + std::to_string(size) + " bytes)";
     } else {
         location.found = true;
     }
     location.offset = value;
-    location.fileSize = static_cast<uint32_t>(std::min<uint64_t>(info.st_size, LargestReadableFile));
-    close(fd);
+    location.fileSize = static_cast<uint32_t>(std::min<uint64_t>(size, LargestReadableFile));
     return location;
 }
 
