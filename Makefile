@@ -18,9 +18,9 @@ SETUP_EXE := build/bin/kelvo-setup.exe
 
 # The sub-builds already use $(JOBS) cores each; keep make itself serial.
 .NOTPARALLEL:
-.PHONY: all deps native windows windows64 wine-build test demo bench fuzz clean shipped install dist
+.PHONY: all deps native windows windows64 kelvo-exe wine-build test demo bench fuzz clean shipped install dist
 
-all: native windows
+all: native windows kelvo-exe
 
 deps:
 	@bash scripts/install-deps.sh
@@ -38,6 +38,12 @@ windows:
 windows64:
 	@test -f $(WINDOWS64)/build.ninja || cmake -S . -B $(WINDOWS64) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
 	@cmake --build $(WINDOWS64) -j $(JOBS)
+
+# kelvo.exe, kelvo for 64-bit Windows, in build/bin beside the i686 programs.
+KELVO_EXE := build/kelvo-exe
+kelvo-exe:
+	@test -f $(KELVO_EXE)/build.ninja || cmake -S . -B $(KELVO_EXE) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64-tool.cmake
+	@cmake --build $(KELVO_EXE) -j $(JOBS)
 
 # The 64-bit build, when only 64-bit Wine runs here.
 wine-build:
@@ -65,10 +71,12 @@ install: shipped
 	@cmake --install $(NATIVE) --prefix "$(PREFIX)"
 
 # The release tarball build/dist/kelvo-VERSION-linux-ARCH.tar.gz: an
-# installed tree with the README and the examples (scripts/dist.sh).
+# installed tree with the README and the examples; and the Windows zip
+# kelvo-VERSION-windows-x86_64.zip: kelvo.exe with the programs beside it,
+# the resources, the README and the examples (scripts/dist.sh).
 DIST := build/dist
-dist: shipped
-	@bash scripts/dist.sh . $(NATIVE) $(DIST)
+dist: shipped kelvo-exe
+	@bash scripts/dist.sh . $(NATIVE) $(DIST) build/bin
 
 # The main job: build the example project into a setup, check it, and tour
 # its pages under Wine, keeping a screenshot of each (PNG) in build/demo/shots;

@@ -30,9 +30,9 @@ struct FileIdentity {
 // False with errno's value in *error when the file cannot be looked at.
 bool IdentifyFile(const std::string& path, FileIdentity* identity, int* error);
 
-// A file's last write and last access times, as Windows counts them:
-// 100-nanosecond ticks since 1601. False when they cannot be read.
-bool ReadFileTimes(const std::string& path, uint64_t* lastWrite, uint64_t* lastAccess);
+// A file's last write time, as Windows counts it: 100-nanosecond ticks
+// since 1601. False when it cannot be read.
+bool ReadLastWriteTime(const std::string& path, uint64_t* ticks);
 
 // Renames `from` to `to`, replacing a file that is there. False with errno's
 // value in *error.

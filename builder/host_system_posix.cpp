@@ -40,11 +40,10 @@ uint64_t FileTimeOf(const timespec& t) {
 
 }  // namespace
 
-bool ReadFileTimes(const std::string& path, uint64_t* lastWrite, uint64_t* lastAccess) {
+bool ReadLastWriteTime(const std::string& path, uint64_t* ticks) {
     struct stat info;
     if (stat(path.c_str(), &info) != 0) return false;
-    *lastWrite = FileTimeOf(info.st_mtim);
-    *lastAccess = FileTimeOf(info.st_atim);
+    *ticks = FileTimeOf(info.st_mtim);
     return true;
 }
 

@@ -111,12 +111,10 @@ bool IdentifyFile(const std::string& path, FileIdentity* identity, int* error) {
     return true;
 }
 
-bool ReadFileTimes(const std::string& path, uint64_t* lastWrite, uint64_t* lastAccess) {
+bool ReadLastWriteTime(const std::string& path, uint64_t* ticks) {
     WIN32_FILE_ATTRIBUTE_DATA info;
     if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &info)) return false;
-    auto ticks = [](const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-    *lastWrite = ticks(info.ftLastWriteTime);
-    *lastAccess = ticks(info.ftLastAccessTime);
+    *ticks = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
     return true;
 }
 

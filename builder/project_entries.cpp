@@ -12,18 +12,17 @@
 
 namespace {
 
-// The times of a file as FILETIMEs; creation is taken to be the last write.
+// The times of a file as FILETIMEs, all three its last write: its creation
+// and last access on the build machine say nothing about the program, and
+// a build reading its sources must not change the setup it writes next.
 FileTimes SourceTimes(const TableReader& reader, const std::string& path) {
-    uint64_t lastWrite = 0, lastAccess = 0;
-    if (!ReadFileTimes(path, &lastWrite, &lastAccess)) reader.FailAt("keep-times", "cannot read the times of " + path);
-    auto split = [](uint64_t ticks, uint32_t out[2]) {
-        out[0] = static_cast<uint32_t>(ticks);
-        out[1] = static_cast<uint32_t>(ticks >> 32);
-    };
+    uint64_t lastWrite = 0;
+    if (!ReadLastWriteTime(path, &lastWrite)) reader.FailAt("keep-times", "cannot read the times of " + path);
     FileTimes times;
-    split(lastWrite, times.creation);
-    split(lastAccess, times.lastAccess);
-    split(lastWrite, times.lastWrite);
+    for (uint32_t* time : {times.creation, times.lastAccess, times.lastWrite}) {
+        time[0] = static_cast<uint32_t>(lastWrite);
+        time[1] = static_cast<uint32_t>(lastWrite >> 32);
+    }
     return times;
 }
 

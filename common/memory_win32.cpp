@@ -12,6 +12,8 @@ void FreeHeapBlock(void* block) { HeapFree(GetProcessHeap(), 0, block); }
 
 void CompactHeap() { HeapCompact(GetProcessHeap(), 0); }
 
+// The build tool keeps the C++ runtime's own (KELVO_STANDARD_CXX_RUNTIME).
+#ifndef KELVO_STANDARD_CXX_RUNTIME
 void* operator new(size_t size) { return HeapBlock(static_cast<u32>(size), false); }
 void* operator new[](size_t size) { return HeapBlock(static_cast<u32>(size), false); }
 void operator delete(void* block) noexcept {
@@ -28,3 +30,4 @@ void operator delete[](void* block, size_t) noexcept {
 }
 
 extern "C" void __cxa_pure_virtual() { ExitProcess(3); }
+#endif

@@ -28,6 +28,11 @@ packages=(
   # kelvo signs setups through osslsigncode; the signing test makes its
   # certificates with openssl.
   osslsigncode openssl
+  # kelvo.exe, kelvo cross-built for Windows: the threads-enabled mingw-w64
+  # compiler (g++-mingw-w64-x86-64-posix comes with the one above), zlib for
+  # mingw-w64, dpkg-dev to unpack libdeflate's Debian source (below), and zip
+  # and unzip for the Windows release archive and its test.
+  libz-mingw-w64-dev dpkg-dev zip unzip
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -75,4 +80,36 @@ if [ "$(id -u)" -eq 0 ] && ! getent passwd "$wine_user" >/dev/null; then
   echo "creating system user $wine_user"
   useradd --system --user-group --no-create-home --home-dir /nonexistent \
     --shell /usr/sbin/nologin --comment "Kelvo Windows tests under Wine" "$wine_user"
+fi
+
+# kelvo.exe must write the same bytes as kelvo on Linux, so it compresses with
+# the same libdeflate. Debian builds no mingw-w64 library of it, so its
+# Debian source, at the version of the installed libdeflate-dev, is fetched
+# into third_party/ and CMake builds it for Windows (Makefile: kelvo-exe).
+# apt needs a deb-src entry for that: one is added for the suites the
+# system's own entries name.
+repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+deflate_version="$(dpkg-query -W -f='${Version}\n' libdeflate-dev | head -n 1)"
+deflate_upstream="${deflate_version%-*}"
+deflate_dir="$repo_root/third_party/libdeflate-$deflate_upstream"
+if [ ! -f "$deflate_dir/libdeflate.h" ]; then
+  src_list=/etc/apt/sources.list.d/kelvo-deb-src.sources
+  if ! apt-get source --print-uris "libdeflate=$deflate_version" >/dev/null 2>&1; then
+    system_list=/etc/apt/sources.list.d/debian.sources
+    uris="$(awk '/^URIs:/ {print $2; exit}' "$system_list" 2>/dev/null || true)"
+    suite="$(awk '/^Suites:/ {print $2; exit}' "$system_list" 2>/dev/null || true)"
+    uris="${uris:-http://deb.debian.org/debian}"
+    suite="${suite:-$(. /etc/os-release && echo "$VERSION_CODENAME")}"
+    printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+      "$uris" "$suite" | sudo_if_needed tee "$src_list" >/dev/null
+    sudo_if_needed apt-get update -qq
+  fi
+  echo "fetching libdeflate $deflate_version's source into third_party/"
+  mkdir -p "$repo_root/third_party"
+  fetch_dir="$(mktemp -d "$repo_root/third_party/.fetch-XXXXXX")"
+  chmod 755 "$fetch_dir"  # apt downloads as its own user
+  (cd "$fetch_dir" && apt-get source -qq "libdeflate=$deflate_version" >/dev/null)
+  rm -rf "$deflate_dir"
+  mv "$fetch_dir/libdeflate-$deflate_upstream" "$deflate_dir"
+  rm -rf "$fetch_dir"
 fi

@@ -3,6 +3,9 @@
 #   - named after VERSION and the machine, one top folder kelvo-VERSION with
 #     kelvo, both Windows programs, the manual page, README and examples;
 #   - the same bytes when made twice;
+#   - with kelvo.exe built, the Windows zip too: one top folder with
+#     kelvo.exe and both Windows programs beside it, the resources, README
+#     and examples, the same bytes when made twice;
 #   - unpacked elsewhere, its kelvo builds the unpacked demo into a setup
 #     that verifies, and the source's demo into the same bytes as the build
 #     tree's kelvo.
@@ -23,12 +26,36 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 version=$(head -n 1 "$source_dir/VERSION")
 top="kelvo-$version"
 expected="$scratch/out/$top-linux-$(uname -m).tar.gz"
-made=$(bash "$source_dir/scripts/dist.sh" "$source_dir" "$binary_dir" "$scratch/out")
+zip_expected="$scratch/out/$top-windows-x86_64.zip"
+windows_bin=""
+[ -f "$bin_dir/kelvo.exe" ] && windows_bin=$bin_dir
+made=$(bash "$source_dir/scripts/dist.sh" "$source_dir" "$binary_dir" "$scratch/out" $windows_bin)
+made=$(head -n 1 <<<"$made")
 [ "$made" = "$expected" ] && [ -f "$expected" ] || fail "dist made '$made', not $expected"
 cp "$expected" "$scratch/first.tar.gz"
-bash "$source_dir/scripts/dist.sh" "$source_dir" "$binary_dir" "$scratch/out" >/dev/null
+[ -z "$windows_bin" ] || cp "$zip_expected" "$scratch/first.zip"
+sleep 1  # a second run later in time must still make the same bytes
+bash "$source_dir/scripts/dist.sh" "$source_dir" "$binary_dir" "$scratch/out" $windows_bin >/dev/null
 cmp -s "$expected" "$scratch/first.tar.gz" || fail "two runs of dist made different tarballs"
-[ "$(ls "$scratch/out")" = "$(basename "$expected")" ] || fail "dist left more than the tarball: $(ls "$scratch/out")"
+made_files="$(basename "$expected")"
+if [ -n "$windows_bin" ]; then
+  cmp -s "$zip_expected" "$scratch/first.zip" || fail "two runs of dist made different zips"
+  made_files="$(printf '%s\n%s' "$(basename "$expected")" "$(basename "$zip_expected")" | LC_ALL=C sort)"
+  zip_listing=$(unzip -Z1 "$zip_expected")
+  for member in kelvo.exe kelvo-setup.exe kelvo-uninstall.exe resources/texts.toml resources/languages/de.toml \
+                README.md examples/demo/kelvo.toml; do
+    grep -qx "$top/$member" <<<"$zip_listing" || fail "the zip has no $top/$member"
+  done
+  [ -z "$(grep -v "^$top/" <<<"$zip_listing")" ] || fail "the zip has members outside $top/"
+  mkdir "$scratch/zip"
+  (cd "$scratch/zip" && unzip -q "$zip_expected")
+  for program in kelvo.exe kelvo-setup.exe kelvo-uninstall.exe; do
+    cmp -s "$scratch/zip/$top/$program" "$bin_dir/$program" || fail "the zip's $program is not the build's"
+  done
+else
+  echo "no $bin_dir/kelvo.exe (make kelvo-exe): the Windows zip is not checked"
+fi
+[ "$(ls "$scratch/out" | LC_ALL=C sort)" = "$made_files" ] || fail "dist left other files: $(ls "$scratch/out")"
 
 listing=$(tar -tzf "$expected")
 for member in bin/kelvo share/kelvo/kelvo-setup.exe share/kelvo/kelvo-uninstall.exe share/man/man1/kelvo.1 \

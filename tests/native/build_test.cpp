@@ -502,7 +502,8 @@ TEST_CASE("identical contents in different files are packed once") {
 
 TEST_CASE("globs match within components, ** across folders, never hidden names, in sorted order") {
     std::string folder = ScratchFolder("glob");
-    for (const char* name : {"a/x.txt", "a/b/y.txt", "a/b/c/z.txt", "a/.hidden/h.txt", "a/.dot.txt", "a/w.dat", "a/B.txt"})
+    for (const char* name : {"a/x.txt", "a/b/y.txt", "a/b/c/z.txt", "a/.hidden/h.txt", "a/.dot.txt", "a/w.dat", "a/B.txt",
+                             "a/\xC3\xA9.md", "a/[1].md", "a/ab.md"})
         WriteText(folder + "/" + name, name);
     struct Case {
         std::string pattern;
@@ -513,6 +514,16 @@ TEST_CASE("globs match within components, ** across folders, never hidden names,
                                            {"a/**/*.txt", {"B.txt", "b/c/z.txt", "b/y.txt", "x.txt"}},
                                            {"a/b/**", {"c/z.txt", "y.txt"}},
                                            {"a/?.dat", {"w.dat"}},
+                                           // '?' takes one character, not one byte
+                                           {"a/?.md", {"\xC3\xA9.md"}},
+                                           {"a/[wx].*", {"w.dat", "x.txt"}},
+                                           {"a/[!wx].txt", {"B.txt"}},
+                                           {"a/[a-c]*.md", {"ab.md"}},
+                                           {"a/[[]1].md", {"[1].md"}},
+                                           {"a/*b*.md", {"ab.md"}},
+                                           {"a/.*.txt", {".dot.txt"}},
+                                           // an absolute pattern starts at its root, not at the project
+                                           {folder + "/a/*.dat", {"w.dat"}},
                                            {"nowhere/*", {}}}) {
         INFO(c.pattern);
         std::vector<std::string> found;
