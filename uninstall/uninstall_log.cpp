@@ -127,25 +127,23 @@ static const u16 singleRecords[] = {UninstallTextsRecord, UninstallCodePageRecor
 // Finds the records of one file up to its closing header; false when they
 // are damaged (see FindUninstallRecords).
 static bool FindRecordsIn(UninstallData* data, const u8* bytes, u32 size, u16 userLanguage) {
-    u32 at = 0;
+    Cursor cursor = MakeCursor(bytes, size);
     u32 found = 0;  // a bit for each of singleRecords
     bool holdsLog = false;
-    while (size - at >= sizeof(RecordHeader)) {
-        u16 id = ReadU16(bytes + at);
-        u16 flags = ReadU16(bytes + at + 2);  // flags and the reserved byte: 0 in every record here
-        u32 length = ReadU32(bytes + at + 4);
-        at += sizeof(RecordHeader);
+    u16 id, flags;  // flags and the reserved byte: 0 in every record here
+    u32 length;
+    while (TakeU16(cursor, &id) && TakeU16(cursor, &flags) && TakeU32(cursor, &length)) {
         if (flags != 0) return false;
-        // A log ends its file; the program's data may be followed by what
-        // a signature adds.
-        if (id == LogEndRecord) return length == 0 && (!holdsLog || at == size);
-        if (length > size - at) return false;
+        // The closing header has no body. A log ends its file there; the
+        // program's data may be followed by what a signature adds.
+        if (id == LogEndRecord) return length == 0 && (!holdsLog || cursor.next == cursor.end);
+        const u8* body = TakeBytes(cursor, length);
+        if (body == nullptr) return false;
         for (u32 i = 0; i < sizeof singleRecords / sizeof singleRecords[0]; i++) {
             if (id != singleRecords[i]) continue;
             if (found & (1u << i)) return false;
             found |= 1u << i;
         }
-        const u8* body = bytes + at;
         if (id == UninstallTextsRecord && data->languageMatch == 0) data->texts = body, data->textsLength = length;
         if (id == UninstallCodePageRecord && length >= 4 && data->languageMatch == 0)
             data->textsCodePage = ReadU32(body);
@@ -154,7 +152,6 @@ static bool FindRecordsIn(UninstallData* data, const u8* bytes, u32 size, u16 us
         if (id == LogShortcutListRecord) data->shortcutList = body, data->shortcutListLength = length;
         if (id == LogUninstallKeyRecord) data->uninstallKey = body, data->uninstallKeyLength = length;
         if (id == UninstallSettingsRecord) data->settings = body, data->settingsLength = length;
-        at += length;
     }
     return false;  // no closing header: the file was cut short
 }

@@ -41,14 +41,14 @@ u32 ImageEnd(const u8* header, u32 size);
 // by `userLanguage` (a Windows language id, 0 unknown).
 //
 // Sets `data->damaged` when anything does not read as setup and kelvo wrote
-// it: a header or body cut short, no closing header, a record of a known
-// id twice in one file or with header flags, a list whose count does not
-// match the records that fill its body, a counted string that runs past its
-// record or does not fit where the program reads it, bytes after the
-// closing header of a file that holds a log, or a log file beside the
-// program that holds no file list. Only the program's own data behind the
-// image may be empty, and only without a log beside it: that is a program
-// without a log, not a damaged one.
+// it: a header or body cut short, no closing header (or one with a body), a
+// record of a known id twice in one file or with header flags, a list whose
+// count does not match the records that fill its body, a counted string that
+// runs past its record or does not fit where the program reads it, bytes
+// after the closing header of a file that holds a log, or a log file beside
+// the program that holds no file list. Only the program's own data behind
+// the image may be empty, and only without a log beside it: that is a
+// program without a log, not a damaged one.
 void FindUninstallRecords(UninstallData* data, u16 userLanguage = 0);
 
 // Reads everything behind the image of `path` and the log file beside it
