@@ -26,5 +26,6 @@ enum UninstallText : u32 {
     DoneText,           // report at the end; %s the program's name
     RestartText,        // report when files in use are left for the next restart; %s the program's name
     NoLogText,          // report when the program holds no uninstall log
+    DamagedLogText,     // report when the log is damaged and nothing was removed
     UninstallTextCount
 };

@@ -37,8 +37,8 @@
 //                                      without it kelvo's own kelvo-uninstall.exe (kelvo
 //                                      build --uninstaller PATH; default beside kelvo)
 //   [setup.uninstall-texts]            texts of kelvo's uninstall program by name (caption,
-//                                      confirm, keep-shared, removing, done, restart, no-log),
-//                                      replacing the first language's built-in ones
+//                                      confirm, keep-shared, removing, done, restart, no-log,
+//                                      damaged-log), replacing the first language's built-in ones
 //   [setup.uninstall-texts.CODE]       the same for language CODE of `languages`
 //   delta = "auto"                     every file's default for its own delta key
 //   [setup.texts]                      texts every set starts from (as [set.texts])

@@ -110,8 +110,8 @@ Bytes UninstallSettings(const ProjectSet& set, uint32_t codePage) {
 
 const std::vector<std::string>& UninstallTextNames() {
     static const std::vector<std::string> names = {"caption", "confirm", "keep-shared", "removing",
-                                                   "done",    "restart", "no-log"};
-    static_assert(UninstallTextCount == 7, "a name for every text");
+                                                   "done",    "restart", "no-log",      "damaged-log"};
+    static_assert(UninstallTextCount == 8, "a name for every text");
     return names;
 }
 

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "archive/cursor.h"
 #include "archive/records.h"
 #include "archive/uninstall_log_format.h"
 #include "archive/uninstall_settings.h"
@@ -9,6 +10,7 @@
 #include "common/file.h"
 #include "common/helpers.h"
 #include "common/paths.h"
+#include "uninstall/places.h"
 
 // Enough for the DOS stub, the PE headers and the section table.
 static const u32 HeaderBytes = 4096;
@@ -49,20 +51,21 @@ static bool ReadTail(FileHandle file, UninstallData* data) {
     return AllocateBlock(data->size, &data->bytes) && ReadExactly(file, data->bytes, data->size);
 }
 
-// The log file beside the program, read whole; its records are taken over
-// those of the program's own file. A file too large for a log is no log.
-static void ReadLogBeside(const char* path, UninstallData* data, u16 userLanguage) {
+// The log file beside the program, read whole. One that is there but
+// cannot be read, or is too large for a log, is no log setup wrote: it
+// stays marked as there, without bytes, and is found damaged.
+static void ReadLogBeside(const char* path, UninstallData* data) {
     char logPath[PathCapacity];
     if (!PutUninstallLogPath(logPath, path, PathCapacity)) return;
     FileHandle file = OpenExistingFile(logPath, OpenRead);
     if (file == NoFile) return;
+    data->logBeside = true;
     u32 size = FileSize(file);
-    bool read = size != SeekFailed && size <= LargestData && AllocateBlock(size, &data->logBytes) &&
+    bool read = size != SeekFailed && size != 0 && size <= LargestData && AllocateBlock(size, &data->logBytes) &&
                 ReadExactly(file, data->logBytes, size);
     CloseFile(file);
     if (!read) return ReleaseBlock(&data->logBytes);
     data->logSize = size;
-    FindUninstallRecordsIn(data, data->logBytes, size, userLanguage);
 }
 
 // The texts of one more language, taken when it suits the user better than
@@ -81,28 +84,92 @@ static void ConsiderLanguageTexts(UninstallData* data, const u8* body, u32 lengt
     data->textsLength = length - FixedSize;
 }
 
-void FindUninstallRecords(UninstallData* data, u16 userLanguage) {
-    FindUninstallRecordsIn(data, data->bytes, data->size, userLanguage);
+// A counted string the program reads into a buffer of `capacity` bytes
+// (archive/cursor.h, TakeCountedText), stepped over.
+static void SkipCountedText(Cursor& cursor, u32 capacity) {
+    u16 length;
+    const u8* bytes = TakeU16(cursor, &length) && length < capacity ? TakeBytes(cursor, length) : nullptr;
+    if (bytes == nullptr || memchr(bytes, 0, length) != nullptr) cursor.ok = false;
 }
 
-void FindUninstallRecordsIn(UninstallData* data, const u8* bytes, u32 size, u16 userLanguage) {
-    u32 at = 0;
-    while (size - at >= sizeof(RecordHeader)) {
-        u16 id = ReadU16(bytes + at);
-        u32 length = ReadU32(bytes + at + 4);
-        at += sizeof(RecordHeader);
-        if (id == LogEndRecord || length > size - at) return;
-        const u8* body = bytes + at;
+// True when a body, if there is one, reads whole by `layout` and nothing is
+// left over. A leading '#' is a u32 count of the items the rest describes;
+// then 'n' a u32, 'b' a byte, and counted strings the removal reads into
+// buffers of its own: 'p' a path or key (uninstall/places.h), 's' a
+// setting's name, 'v' a setting's value (archive/uninstall_settings.h).
+static bool ReadsWhole(const u8* body, u32 length, const char* layout) {
+    if (body == nullptr) return true;
+    Cursor cursor = MakeCursor(body, length);
+    u32 count = 1;
+    if (*layout == '#') {
+        layout++;
+        if (!TakeU32(cursor, &count)) return false;
+    }
+    // Every item takes at least a byte, so a count larger than the body
+    // fails the cursor within as many items as the body has bytes.
+    for (u32 i = 0; i < count && cursor.ok; i++) {
+        for (const char* field = layout; *field != '\0'; field++) {
+            u32 number;
+            if (*field == 'n') TakeU32(cursor, &number);
+            if (*field == 'b') SkipBytes(cursor, 1);
+            if (*field == 'p') SkipCountedText(cursor, ResolvedCapacity);
+            if (*field == 's') SkipCountedText(cursor, SettingNameCapacity);
+            if (*field == 'v') SkipCountedText(cursor, SettingValueCapacity);
+        }
+    }
+    return cursor.ok && cursor.next == cursor.end;
+}
+
+// The records whose bodies the program reads, which each file holds once.
+static const u16 singleRecords[] = {UninstallTextsRecord, UninstallCodePageRecord, UninstallSettingsRecord,
+                                    LogFileListRecord, LogShortcutListRecord, LogUninstallKeyRecord};
+
+// Finds the records of one file up to its closing header; false when they
+// are damaged (see FindUninstallRecords).
+static bool FindRecordsIn(UninstallData* data, const u8* bytes, u32 size, u16 userLanguage) {
+    Cursor cursor = MakeCursor(bytes, size);
+    u32 found = 0;  // a bit for each of singleRecords
+    bool holdsLog = false;
+    u16 id, flags;  // flags and the reserved byte: 0 in every record here
+    u32 length;
+    while (TakeU16(cursor, &id) && TakeU16(cursor, &flags) && TakeU32(cursor, &length)) {
+        if (flags != 0) return false;
+        // The closing header has no body. A log ends its file there; the
+        // program's data may be followed by what a signature adds.
+        if (id == LogEndRecord) return length == 0 && (!holdsLog || cursor.next == cursor.end);
+        const u8* body = TakeBytes(cursor, length);
+        if (body == nullptr) return false;
+        for (u32 i = 0; i < sizeof singleRecords / sizeof singleRecords[0]; i++) {
+            if (id != singleRecords[i]) continue;
+            if (found & (1u << i)) return false;
+            found |= 1u << i;
+        }
         if (id == UninstallTextsRecord && data->languageMatch == 0) data->texts = body, data->textsLength = length;
         if (id == UninstallCodePageRecord && length >= 4 && data->languageMatch == 0)
             data->textsCodePage = ReadU32(body);
         if (id == UninstallLanguageTextsRecord) ConsiderLanguageTexts(data, body, length, userLanguage);
-        if (id == LogFileListRecord) data->fileList = body, data->fileListLength = length;
+        if (id == LogFileListRecord) data->fileList = body, data->fileListLength = length, holdsLog = true;
         if (id == LogShortcutListRecord) data->shortcutList = body, data->shortcutListLength = length;
         if (id == LogUninstallKeyRecord) data->uninstallKey = body, data->uninstallKeyLength = length;
         if (id == UninstallSettingsRecord) data->settings = body, data->settingsLength = length;
-        at += length;
     }
+    return false;  // no closing header: the file was cut short
+}
+
+void FindUninstallRecords(UninstallData* data, u16 userLanguage) {
+    // Nothing behind the image is a program without a log; with a log
+    // beside it, its data must be there too.
+    bool sound = (data->size == 0 && !data->logBeside) || FindRecordsIn(data, data->bytes, data->size, userLanguage);
+    if (data->logBeside) {
+        // The log beside the program is the log, whatever the program's
+        // own file holds, and setup writes its file list first of all.
+        data->fileList = data->shortcutList = data->uninstallKey = nullptr;
+        sound = FindRecordsIn(data, data->logBytes, data->logSize, userLanguage) && data->fileList != nullptr && sound;
+    }
+    data->damaged = !sound || !ReadsWhole(data->fileList, data->fileListLength, "#ppb") ||
+                    !ReadsWhole(data->shortcutList, data->shortcutListLength, "#pp") ||
+                    !ReadsWhole(data->uninstallKey, data->uninstallKeyLength, "np") ||
+                    !ReadsWhole(data->settings, data->settingsLength, "#bbnsssv");
 }
 
 bool LoadUninstallData(const char* path, UninstallData* data, u16 userLanguage) {
@@ -115,8 +182,8 @@ bool LoadUninstallData(const char* path, UninstallData* data, u16 userLanguage) 
         ReleaseUninstallData(data);
         return false;
     }
+    ReadLogBeside(path, data);
     FindUninstallRecords(data, userLanguage);
-    ReadLogBeside(path, data, userLanguage);
     return true;
 }
 

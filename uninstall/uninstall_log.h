@@ -1,6 +1,8 @@
 // What the uninstall program reads from its own file: the image it runs
 // from, then its texts and the uninstall log that setup appended, in the
 // record format of the setup archive (archive/uninstall_log_format.h).
+// The whole log is checked before anything is removed: a log that does not
+// read whole, every record and every list to its last byte, is refused.
 #pragma once
 #include "common/types.h"
 
@@ -10,8 +12,10 @@ struct UninstallData {
     u32 imageSize;  // where the data begins in the file
     u8* bytes;
     u32 size;
-    u8* logBytes;  // the log file beside the program, when there is one
+    bool logBeside;  // the log file beside the program is there (even when it cannot be read)
+    u8* logBytes;    // that file's bytes
     u32 logSize;
+    bool damaged;    // the records do not read whole and consistent: nothing may be removed
     const u8* texts;  // the texts in the user's language, or the first language's
     u32 textsLength;
     u32 textsCodePage;  // 0: the system's
@@ -31,18 +35,26 @@ struct UninstallData {
 u32 ImageEnd(const u8* header, u32 size);
 
 // Finds the records in `data->bytes` (`data->size` bytes), up to the first
-// closing header; records of other ids are passed over, a record that runs
-// past the end ends the search. Texts in more languages are chosen by
-// `userLanguage` (a Windows language id, 0 unknown).
+// closing header, then those of the log file beside the program
+// (`data->logBytes`, when `data->logBeside`), which take over the program's;
+// records of other ids are passed over. Texts in more languages are chosen
+// by `userLanguage` (a Windows language id, 0 unknown).
+//
+// Sets `data->damaged` when anything does not read as setup and kelvo wrote
+// it: a header or body cut short, no closing header (or one with a body), a
+// record of a known id twice in one file or with header flags, a list whose
+// count does not match the records that fill its body, a counted string that
+// runs past its record or does not fit where the program reads it, bytes
+// after the closing header of a file that holds a log, or a log file beside
+// the program that holds no file list. Only the program's own data behind
+// the image may be empty, and only without a log beside it: that is a
+// program without a log, not a damaged one.
 void FindUninstallRecords(UninstallData* data, u16 userLanguage = 0);
-// The same in `bytes` (`size` bytes), the log file beside the program.
-void FindUninstallRecordsIn(UninstallData* data, const u8* bytes, u32 size, u16 userLanguage = 0);
 
-// Reads everything behind the image of `path` and finds the records, up to
-// the first closing header, then those of the log file beside it
-// (PutUninstallLogPath) when there is one. False when the file cannot be
-// read or is no image; a file without texts or log still loads, with null
-// bodies.
+// Reads everything behind the image of `path` and the log file beside it
+// (PutUninstallLogPath) when there is one, and finds and checks the records
+// (FindUninstallRecords). False when the file cannot be read or is no image;
+// a file without texts or log still loads, with null bodies.
 bool LoadUninstallData(const char* path, UninstallData* data, u16 userLanguage = 0);
 void ReleaseUninstallData(UninstallData* data);
 

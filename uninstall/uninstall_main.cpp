@@ -40,7 +40,8 @@ static const u32 ExtraSteps = 2;  // folders and the uninstall key
 static void ShowReport(const UninstallData& data, HWND owner, u32 text, const char* name) {
     char message[TextCapacity];
     FillText(message, TextCapacity, UninstallTextOf(data, text), name);
-    ShowMessageBox(owner, message, UninstallTextOf(data, CaptionText), MB_OK | MB_ICONINFORMATION);
+    ShowMessageBox(owner, message, UninstallTextOf(data, CaptionText),
+                   MB_OK | (text == DamagedLogText ? MB_ICONWARNING : MB_ICONINFORMATION));
 }
 
 // The program's name, from the uninstall key of the log; empty without one.
@@ -190,9 +191,12 @@ static u32 RunUninstall() {
     DestinationPath = destination;
     SourcePath = noSource;
     u32 result;
-    if (data.fileList == nullptr) {
-        if (mode != SilentStart && mode != QuietStart) ShowReport(data, nullptr, NoLogText, "");
-        result = UninstallNoLog;
+    // The whole log was read and checked before anything is touched: a
+    // damaged one is refused as a whole, as is a file without one.
+    if (data.damaged || data.fileList == nullptr) {
+        if (mode != SilentStart && mode != QuietStart)
+            ShowReport(data, nullptr, data.damaged ? DamagedLogText : NoLogText, "");
+        result = data.damaged ? UninstallDamagedLog : UninstallNoLog;
     } else if (mode == NormalStart) {
         result = StartNormally(data, own);
     } else {

@@ -10,6 +10,8 @@ enum UninstallExit : u32 {
     UninstallLeftForRestart = 3010,  // some files in use go at the next restart
     UninstallCancelled = 1602,       // the user answered No: nothing was removed
     UninstallNoLog = 1603,           // the file holds no uninstall log: nothing to remove
+    UninstallDamagedLog = 1610,      // the log is damaged (MSI's "configuration data is corrupt"):
+                                     // nothing was removed
 };
 
 enum StartMode {

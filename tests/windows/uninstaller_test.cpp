@@ -62,7 +62,8 @@ struct Setting {
 // list, the log.
 std::string UninstallerFile(const std::vector<FileRecord>& files, const std::vector<Setting>& settings = {}) {
     std::string texts;
-    const char* const strings[] = {Caption, "Remove %s?", "Keep %s?", "Removing %s", "Done %s", "Restart %s", "No log"};
+    const char* const strings[] = {Caption,      "Remove %s?", "Keep %s?", "Removing %s",
+                                   "Done %s",    "Restart %s", "No log",   "Damaged log"};
     for (const char* s : strings) texts += std::string(s) + '\0';
     std::string list;
     PutU32(list, static_cast<u32>(files.size()));
@@ -285,6 +286,44 @@ TEST_CASE("a normal start asks first: No removes nothing, Yes hands over to a co
     CHECK_FALSE(FileExists(uninstaller));
     CHECK_FALSE(FileExists(destination));  // emptied, so it went too
     CHECK(IsPending("_uninst"));  // the copy goes at the restart
+}
+
+TEST_CASE("a damaged log removes nothing: a normal start says so, and every start ends with its own code") {
+    ScratchFolder scratch("uninstaller-damaged");
+    std::string destination = scratch.Folder("App");
+    std::string file = scratch.Make("App\\a.txt", "a");
+    const std::string whole = UninstallerFile({{".", "a.txt", 0}, {".", "b.txt", 0}});
+    // The file list's first record: counted ".", counted "a.txt", flags;
+    // its count comes right before it.
+    const size_t name = whole.rfind("a.txt") - 2, count = name - 3 - 4;
+    std::string pastRecord = whole, largerCount = whole;
+    pastRecord[name] = 20;  // 17 bytes of the list follow: into the record behind it
+    largerCount[count] = 3;
+    struct Case {
+        const char* what;
+        std::string file;
+    };
+    const Case cases[] = {
+        {"a counted string that runs past its record", pastRecord},
+        {"a count larger than the records that follow", largerCount},
+        {"cut just before the end record", whole.substr(0, whole.size() - 8)},
+    };
+    std::string uninstaller = destination + "\\uninst.exe";
+    for (const Case& c : cases) {
+        INFO(c.what);
+        MakeTestKey();
+        WriteWholeFile(uninstaller, c.file);
+        for (const char* argument : {" /X", " /Q"})
+            CHECK(WaitForExit(Start(uninstaller + argument)) == UninstallDamagedLog);
+        HANDLE normal = Start("\"" + uninstaller + "\"");
+        CHECK(Answer(IDOK) == "Damaged log");  // no question first: there is nothing it could do
+        CHECK(WaitForExit(normal) == UninstallDamagedLog);
+        CHECK(FileExists(file));
+        CHECK(FileExists(uninstaller));
+        CHECK(KeyExists(TestKey));
+    }
+    CHECK_FALSE(IsPending(destination));  // not even the quiet start's own file
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, TestKey);
 }
 
 TEST_CASE("a file in use is left for the restart, and the report says so") {
