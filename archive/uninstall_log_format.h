@@ -90,3 +90,15 @@ static inline bool PutUninstallLogPath(char* path, const char* uninstaller, u32 
     memcpy(path + stem, extension, sizeof extension);
     return true;
 }
+
+// The uninstall program's exit codes, in the family administrators know
+// from MSI (and from setup's runs without a person); setup reads them when
+// it removes an earlier installation.
+enum UninstallExit : u32 {
+    UninstallDone = 0,               // everything listed is gone (or handed over to the copy)
+    UninstallLeftForRestart = 3010,  // some files in use go at the next restart
+    UninstallCancelled = 1602,       // the user answered No: nothing was removed
+    UninstallNoLog = 1603,           // the file holds no uninstall log: nothing to remove
+    UninstallDamagedLog = 1610,      // the log is damaged (MSI's "configuration data is corrupt"):
+                                     // nothing was removed
+};

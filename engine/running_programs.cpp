@@ -90,7 +90,8 @@ static bool FileExists(const char* path) {
 
 // Runs the uninstaller at `path` with "/X", waits for it, and deletes its
 // file, trying for a while since the system may hold it briefly after the
-// process has ended.
+// process has ended. An uninstaller that refused its damaged log removed
+// nothing: it stays, with the product it is registered for.
 static void RunUninstaller(const char* path) {
     HANDLE process;
     if (!RunProgram(path, UninstallerSilentArgument, &process)) return;
@@ -98,7 +99,10 @@ static void RunUninstaller(const char* path) {
         PeekAtQueue();
         WaitBriefly(&process);
     }
+    DWORD exitCode = 0;
+    bool refused = GetExitCodeProcess(process, &exitCode) && exitCode == UninstallDamagedLog;
     CloseHandle(process);
+    if (refused) return;
     DWORD start = GetTickCount();
     while (GetTickCount() - start < DeleteRetryMilliseconds) {
         PeekAtQueue();

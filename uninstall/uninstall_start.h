@@ -3,17 +3,6 @@
 #include "archive/uninstall_log_format.h"
 #include "common/types.h"
 
-// Exit codes, in the family administrators know from MSI (and from setup's
-// runs without a person).
-enum UninstallExit : u32 {
-    UninstallDone = 0,               // everything listed is gone (or handed over to the copy)
-    UninstallLeftForRestart = 3010,  // some files in use go at the next restart
-    UninstallCancelled = 1602,       // the user answered No: nothing was removed
-    UninstallNoLog = 1603,           // the file holds no uninstall log: nothing to remove
-    UninstallDamagedLog = 1610,      // the log is damaged (MSI's "configuration data is corrupt"):
-                                     // nothing was removed
-};
-
 enum StartMode {
     NormalStart,    // ask, then hand over to a copy in the temporary folder
     SilentStart,    // "/X" (a setup removing an earlier installation): in place, no questions

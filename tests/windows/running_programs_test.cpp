@@ -1,7 +1,8 @@
 // Removing the earlier installations of the other sets of the fixture setup
 // tests/fixtures/projects/uninstall-log: the registered uninstaller (a
 // stand-in that records its command line beside itself) is run with "/X",
-// waited for and deleted; sets that do not qualify run nothing.
+// waited for and deleted (kept when it refused a damaged log); sets that do
+// not qualify run nothing.
 #include <windows.h>
 
 #include <doctest/doctest.h>
@@ -22,6 +23,7 @@ const char Root[] = "C:\\Kelvo Earlier";
 // Blanks in the path: it must reach the system as one program name.
 const char Uninstaller[] = "C:\\Kelvo Earlier\\Other Set\\uninst one.exe";
 const std::string Arguments = std::string(Uninstaller) + ".args";
+const std::string ExitCode = std::string(Uninstaller) + ".exit";
 const u32 MainSet = 0, OtherSet = 1, PlainSet = 2;  // set 2 has no uninstaller entry
 const char* const DisplayNames[] = {"Kelvo Log Test", "Kelvo Log Other", "Kelvo Log Plain"};
 
@@ -48,12 +50,16 @@ TEST_CASE("the other sets' registered uninstallers run with /X and are deleted, 
         const char* what;
         u32 current, registered;
         bool present, runs;
+        const char* exitCode;  // what the uninstaller ends with, when not 0
+        bool kept;             // the uninstaller stays after its run
     };
     const Case cases[] = {
-        {"another set's uninstaller", MainSet, OtherSet, true, true},
-        {"its file was deleted by hand", MainSet, OtherSet, false, false},
-        {"the current set's own", OtherSet, OtherSet, true, false},
-        {"a set without an uninstaller entry", MainSet, PlainSet, true, false},
+        {"another set's uninstaller", MainSet, OtherSet, true, true, nullptr, false},
+        {"it left files for the restart", MainSet, OtherSet, true, true, "3010", false},
+        {"it refused its damaged log, removing nothing", MainSet, OtherSet, true, true, "1610", true},
+        {"its file was deleted by hand", MainSet, OtherSet, false, false, nullptr, false},
+        {"the current set's own", OtherSet, OtherSet, true, false, nullptr, false},
+        {"a set without an uninstaller entry", MainSet, PlainSet, true, false, nullptr, false},
     };
     for (const Case& c : cases) {
         CAPTURE(c.what);
@@ -61,6 +67,7 @@ TEST_CASE("the other sets' registered uninstallers run with /X and are deleted, 
         CreateDirectoryA(Root, nullptr);
         CreateDirectoryA("C:\\Kelvo Earlier\\Other Set", nullptr);
         if (c.present) REQUIRE(CopyFileA(KELVO_RECORDING_UNINSTALLER, Uninstaller, FALSE));
+        if (c.exitCode != nullptr) WriteWholeFile(ExitCode, c.exitCode);
         Register(c.registered);
 
         REQUIRE(AllocatePathBuffers());
@@ -74,7 +81,7 @@ TEST_CASE("the other sets' registered uninstallers run with /X and are deleted, 
 
         if (c.runs) {
             CHECK(ReadWholeFile(Arguments) == "\"" + std::string(Uninstaller) + "\" /X\r\n");
-            CHECK_FALSE(FileExists(Uninstaller));
+            CHECK(FileExists(Uninstaller) == c.kept);
         } else {
             CHECK_FALSE(FileExists(Arguments));
             CHECK(FileExists(Uninstaller) == c.present);
