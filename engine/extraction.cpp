@@ -19,6 +19,7 @@
 #include "common/paths.h"
 #include "common/platform.h"
 #include "engine/install_log.h"
+#include "engine/leftover_journal.h"
 #include "engine/messages.h"
 #include "engine/progress.h"
 #include "engine/setup_state.h"
@@ -89,6 +90,7 @@ static bool MakeFreeName(char* name, const char* from, const char* extension) {
         if (*last == 0xFF) return false;
         ++*last;
     }
+    NoteTemporaryFile(name);
     return true;
 }
 
@@ -105,7 +107,10 @@ static FileHandle CreateFreeFile(char* name, const char* from, const char* exten
     if (last == nullptr) return NoFile;
     for (;;) {
         HANDLE file = CreateFileA(name, ScratchFileAccess(), 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) return reinterpret_cast<FileHandle>(file);
+        if (file != INVALID_HANDLE_VALUE) {
+            NoteTemporaryFile(name);
+            return reinterpret_cast<FileHandle>(file);
+        }
         DWORD error = GetLastError();
         if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || *last == 0xFF) return NoFile;
         ++*last;
@@ -467,6 +472,7 @@ static u32 lockedRetries;
 
 static i32 LeaveForRestart(FileEntry* entry, const char* temporaryFile) {
     ScheduleAtRestart(WorkPath, temporaryFile);
+    KeepTemporaryFile(temporaryFile);
     restartNeeded = true;
     entry->outcome = FileReplaced;
     LogLine("left for the restart", WorkPath, "it is in use");

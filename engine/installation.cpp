@@ -15,6 +15,7 @@
 #include "engine/extraction.h"
 #include "engine/folders.h"
 #include "engine/install_log.h"
+#include "engine/leftover_journal.h"
 #include "engine/messages.h"
 #include "engine/path_macros.h"
 #include "engine/progress.h"
@@ -61,6 +62,7 @@ bool StartInstallation() {
         engineState = CannotOpenFile;  // MessagePath names the setup file
         return false;
     }
+    OpenLeftoverJournal();
     engineRunning = true;
     return true;
 }
@@ -92,6 +94,7 @@ static bool WriteEntry(FileEntry* entry, bool inUse, u32 startPercent, u32 endPe
     if (inUse) {
         CloseScratchFile();
         ScheduleAtRestart(WorkPath, ScratchPath);
+        KeepTemporaryFile(ScratchPath);
         restartNeeded = true;
         ScratchPath[0] = '\0';  // the restart owns the temporary file now
         LogLine("left for the restart", WorkPath, "it is in use");
@@ -194,6 +197,7 @@ void FinishInstallation() {
         AppendBackslash(DestinationPath);
         SelfRegisterLibraries();
     }
+    CloseLeftoverJournal();
     progressListener->finished();
     engineRunning = false;
 }

@@ -30,6 +30,9 @@ FileHandle scratchFile = NoFile;
 
 FileHandle installLog = NoFile;
 
+FileHandle leftoverJournal = NoFile;
+char leftoverJournalPath[PathCapacity];
+
 bool restartNeeded;
 bool launchChecked = true;
 FileEntry* documentEntry;
@@ -58,6 +61,8 @@ void ResetSetupState() {
     progressListener = nullptr;
     scratchFile = NoFile;
     installLog = NoFile;
+    leftoverJournal = NoFile;
+    leftoverJournalPath[0] = '\0';
     restartNeeded = false;
     launchChecked = true;
     documentEntry = launchEntry = screenSaverEntry = nullptr;

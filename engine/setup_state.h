@@ -85,6 +85,11 @@ extern FileHandle scratchFile;
 // The log (engine/install_log.cpp): open while the run writes one.
 extern FileHandle installLog;
 
+// The journal of this run's temporary files (engine/leftover_journal.cpp):
+// open while an installation runs, and where it lies.
+extern FileHandle leftoverJournal;
+extern char leftoverJournalPath[PathCapacity];
+
 // End actions, set by the engine and the pages: a restart is needed, the
 // finish page's run box (initially checked), the entries to open, run and
 // install as the screen saver after setup.

@@ -1,0 +1,84 @@
+#include <windows.h>
+
+#include "engine/leftover_journal.h"
+
+#include <string.h>
+
+#include "common/file.h"
+#include "common/helpers.h"
+#include "common/paths.h"
+#include "common/system_paths.h"
+#include "engine/setup_state.h"
+
+namespace {
+
+// One journal in the temporary folder. A second setup running at the same
+// time cannot open it and runs without one.
+const char JournalName[] = "kelvo-journal.tmp";
+// A line per file: "+path" created, "-path" kept for the restart.
+const char CreatedMark = '+';
+const char KeptMark = '-';
+// A journal far larger than any run writes is not ours to trust.
+const u32 LargestJournal = 4u << 20;
+
+// Deletes each file the journal's `size` bytes of `text` note as created
+// and not as kept.
+void RemoveNotedFiles(char* text, u32 size) {
+    for (u32 i = 0; i < size; i++)
+        if (text[i] == '\n') text[i] = '\0';
+    char* end = text + size;
+    for (char* line = text; line < end; line += strlen(line) + 1) {
+        if (line[0] != CreatedMark) continue;
+        bool kept = false;
+        for (char* other = text; other < end; other += strlen(other) + 1)
+            kept = kept || (other[0] == KeptMark && strcmp(other + 1, line + 1) == 0);
+        if (!kept) DeleteFileA(line + 1);
+    }
+}
+
+// Acts on the journal a killed run left, then deletes it. Opened with no
+// sharing, it cannot be the journal of a run still going.
+void ClearJournal(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    u32 size = FileSize(reinterpret_cast<FileHandle>(file));
+    char* text = nullptr;
+    bool read = size <= LargestJournal && AllocateBlock(size + 1, &text) &&
+                ReadExactly(reinterpret_cast<FileHandle>(file), text, size);
+    CloseHandle(file);
+    if (read) {
+        text[size] = '\0';
+        RemoveNotedFiles(text, size);
+        DeleteFileA(path);
+    }
+    ReleaseBlock(&text);
+}
+
+void WriteLine(char mark, const char* path) {
+    if (leftoverJournal == NoFile) return;
+    WriteToFile(leftoverJournal, &mark, 1);
+    WriteToFile(leftoverJournal, path, static_cast<u32>(strlen(path)));
+    WriteToFile(leftoverJournal, "\n", 1);
+}
+
+}  // namespace
+
+void OpenLeftoverJournal() {
+    if (!GetTempFolderPath(leftoverJournalPath) || strlen(leftoverJournalPath) + sizeof JournalName > PathCapacity)
+        return;
+    strcat(leftoverJournalPath, JournalName);
+    ClearJournal(leftoverJournalPath);
+    HANDLE file = CreateFileA(leftoverJournalPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    leftoverJournal = file == INVALID_HANDLE_VALUE ? NoFile : reinterpret_cast<FileHandle>(file);
+}
+
+void NoteTemporaryFile(const char* path) { WriteLine(CreatedMark, path); }
+
+void KeepTemporaryFile(const char* path) { WriteLine(KeptMark, path); }
+
+void CloseLeftoverJournal() {
+    if (leftoverJournal == NoFile) return;
+    CloseFile(leftoverJournal);
+    leftoverJournal = NoFile;
+    DeleteFileA(leftoverJournalPath);
+}
