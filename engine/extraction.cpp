@@ -199,7 +199,8 @@ static bool AskToReplace(u32 n, char* message, bool silentWhenEmpty) {
     return ShowMessage(message, KeepFileQuestionStyle) == IDYES;
 }
 
-// The version service's functions, from the system folder when first needed.
+// The version service's functions, looked up in the system folder's
+// version.dll (no KnownDLL) by each check.
 typedef DWORD(WINAPI* VersionSizeFunction)(LPCSTR file, LPDWORD unused);
 typedef BOOL(WINAPI* VersionInfoFunction)(LPCSTR file, DWORD unused, DWORD size, void* info);
 typedef BOOL(WINAPI* VersionQueryFunction)(const void* info, LPCSTR name, void** value, PUINT length);
