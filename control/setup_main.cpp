@@ -4,6 +4,7 @@
 // with RunSetup's exit code.
 #include <windows.h>
 
+#include "common/system_libraries.h"
 #include "control/setup_driver.h"
 
 // The command line after the program's name, which may be quoted.
@@ -28,5 +29,6 @@ static int ShowCommand() {
 }
 
 extern "C" void SetupEntry() {
+    RestrictLibrarySearch();
     ExitProcess(static_cast<UINT>(RunSetup(GetModuleHandleA(nullptr), CommandLineOptions(), ShowCommand())));
 }

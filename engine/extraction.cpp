@@ -18,6 +18,7 @@
 #include "common/helpers.h"
 #include "common/paths.h"
 #include "common/platform.h"
+#include "common/system_libraries.h"
 #include "engine/install_log.h"
 #include "engine/leftover_journal.h"
 #include "engine/messages.h"
@@ -203,10 +204,18 @@ static bool AskToReplace(u32 n, char* message, bool silentWhenEmpty) {
     return ShowMessage(message, KeepFileQuestionStyle) == IDYES;
 }
 
+// The version service's functions, looked up in the system folder's
+// version.dll (no KnownDLL) by each check.
+typedef DWORD(WINAPI* VersionSizeFunction)(LPCSTR file, LPDWORD unused);
+typedef BOOL(WINAPI* VersionInfoFunction)(LPCSTR file, DWORD unused, DWORD size, void* info);
+typedef BOOL(WINAPI* VersionQueryFunction)(const void* info, LPCSTR name, void** value, PUINT length);
+static const char VersionLibrary[] = "version.dll";
+static VersionQueryFunction queryVersion;
+
 static bool IsExistingNewer(const void* info, const VersionBlock& version) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(info, "\\", reinterpret_cast<void**>(&fixed), &length) || length < sizeof *fixed) return false;
+    if (!queryVersion(info, "\\", reinterpret_cast<void**>(&fixed), &length) || length < sizeof *fixed) return false;
     return fixed->dwFileVersionMS > version.versionHigh ||
            (fixed->dwFileVersionMS == version.versionHigh && fixed->dwFileVersionLS > version.versionLow);
 }
@@ -214,7 +223,7 @@ static bool IsExistingNewer(const void* info, const VersionBlock& version) {
 static bool IsOtherLanguage(const void* info, const VersionBlock& version) {
     WORD* languages = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(info, "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&languages), &length) ||
+    if (!queryVersion(info, "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&languages), &length) ||
         length < sizeof *languages)
         return false;
     return languages[0] != static_cast<WORD>(version.language);
@@ -224,11 +233,19 @@ bool CheckVersionRules(const FileEntry* entry) {
     char* message = nullptr;
     void* info = nullptr;
     DWORD unused = 0;
-    DWORD size = GetFileVersionInfoSizeA(WorkPath, &unused);
+    VersionSizeFunction versionSize =
+        reinterpret_cast<VersionSizeFunction>(SystemFunction(VersionLibrary, "GetFileVersionInfoSizeA"));
+    VersionInfoFunction versionInfo =
+        reinterpret_cast<VersionInfoFunction>(SystemFunction(VersionLibrary, "GetFileVersionInfoA"));
+    queryVersion = reinterpret_cast<VersionQueryFunction>(SystemFunction(VersionLibrary, "VerQueryValueA"));
+    DWORD size = versionSize != nullptr && versionInfo != nullptr && queryVersion != nullptr
+                     ? versionSize(WorkPath, &unused)
+                     : 0;
     bool write = true;
-    // Without memory or version information the file is written.
+    // Without the version service, memory or version information the file
+    // is written.
     if (size != 0 && AllocateBlock(MessageCapacity, &message) && AllocateBlock(size, &info) &&
-        GetFileVersionInfoA(WorkPath, 0, size, info)) {
+        versionInfo(WorkPath, 0, size, info)) {
         VersionBlock version;
         memcpy(&version, EntryBlocks(entry), sizeof version);
         u8 flags = entry->entryFlags;

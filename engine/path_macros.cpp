@@ -8,9 +8,10 @@
 #include "common/helpers.h"
 #include "common/macros.h"
 #include "common/paths.h"
+#include "common/system_libraries.h"
 #include "common/system_paths.h"
 
-SharedFileSearch findSharedFile = VerFindFileA;
+SharedFileSearch findSharedFile;
 
 static bool PutFontsFolder(char* folder) { return GetShellFolderPath(CSIDL_FONTS, folder); }
 
@@ -55,8 +56,13 @@ static bool ResolveSharedFile(const char* name, char* buffers) {
     PutWindowsFolder(windowsFolder);
     UINT currentSize = PathCapacity;
     UINT destinationSize = PathCapacity;
-    DWORD found = findSharedFile(VFFF_ISSHAREDFILE, fileName, windowsFolder, WorkPath, currentFolder, &currentSize,
-                                 destinationFolder, &destinationSize);
+    SharedFileSearch search = findSharedFile != nullptr
+                                  ? findSharedFile
+                                  : reinterpret_cast<SharedFileSearch>(SystemFunction("version.dll", "VerFindFileA"));
+    // Without the search the buffers stay empty: the file goes to the system folder.
+    DWORD found = search != nullptr ? search(VFFF_ISSHAREDFILE, fileName, windowsFolder, WorkPath, currentFolder,
+                                             &currentSize, destinationFolder, &destinationSize)
+                                    : 0;
     bool inUse = (found & VFF_FILEINUSE) != 0;
 
     if (destinationFolder[0] != '\0')

@@ -15,8 +15,9 @@ bool ResolveDestination(const FileEntry* entry);
 // `name` (case ignored), or else `name` with its macros expanded.
 void ResolveFileReference(const char* name);
 
-// The version service's shared-file search (VerFindFileA). A variable so the
-// tests can report a file in use, which Wine's search never does.
+// The shared-file search: null for the version service's own (VerFindFileA,
+// from the system folder). A variable so the tests can report a file in use,
+// which Wine's search never does.
 typedef DWORD(WINAPI* SharedFileSearch)(DWORD flags, LPSTR fileName, LPSTR windowsFolder, LPSTR appFolder,
                                          LPSTR currentFolder, PUINT currentSize, LPSTR destinationFolder,
                                          PUINT destinationSize);

@@ -83,8 +83,9 @@ kelvo_wine_use_home "$HOME"
 export WINEDEBUG="${KELVO_WINEDEBUG:--all}"
 export WINEARCH="$KELVO_WINE_ARCH"
 # No menu entries or desktop files on the host, and no offers to install
-# Mono or Gecko.
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
+# Mono or Gecko. KELVO_WINE_DLL_OVERRIDES adds load orders of a test's own
+# (the planted-library tests make some libraries native-first).
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml=${KELVO_WINE_DLL_OVERRIDES:+;$KELVO_WINE_DLL_OVERRIDES}"
 
 # Put before a command, runs it as the session's user: as KELVO_WINE_USER in
 # user mode, otherwise as the caller (the array is empty). setpriv execs the

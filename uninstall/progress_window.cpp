@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "common/platform.h"
+#include "common/system_libraries.h"
 #include "common/window_texts.h"
 
 static const char ProgressClass[] = "KelvoUninstallClass";
@@ -26,7 +27,10 @@ static void PumpMessages() {
 }
 
 HWND OpenProgressWindow(HINSTANCE instance, const char* caption, u32 steps) {
-    InitCommonControls();
+    // The common controls are no KnownDLL: they come from the system folder.
+    typedef void(WINAPI * InitFunction)();
+    InitFunction initControls = reinterpret_cast<InitFunction>(SystemFunction("comctl32.dll", "InitCommonControls"));
+    if (initControls != nullptr) initControls();
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = IsNtPlatform() ? DefWindowProcW : DefWindowProcA;  // the class's form
     windowClass.hInstance = instance;

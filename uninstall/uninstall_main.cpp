@@ -20,6 +20,7 @@
 #include "common/helpers.h"
 #include "common/paths.h"
 #include "common/platform.h"
+#include "common/system_libraries.h"
 #include "common/system_paths.h"
 #include "common/window_texts.h"
 #include "uninstall/places.h"
@@ -206,4 +207,7 @@ static u32 RunUninstall() {
     return result;
 }
 
-extern "C" void UninstallEntry() { ExitProcess(RunUninstall()); }
+extern "C" void UninstallEntry() {
+    RestrictLibrarySearch();
+    ExitProcess(RunUninstall());
+}

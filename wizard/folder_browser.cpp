@@ -7,6 +7,7 @@
 #include "archive/texts.h"
 #include "common/helpers.h"
 #include "common/paths.h"
+#include "common/system_libraries.h"
 #include "common/window_texts.h"
 #include "wizard/dialog_helpers.h"
 #include "wizard/templates.h"
@@ -73,14 +74,12 @@ static UINT_PTR CALLBACK FolderBrowserHook(HWND dialog, UINT message, WPARAM wPa
     return FALSE;
 }
 
-// The file dialog's library is loaded when a browser first opens: linked
-// in, it would load at every start, and with it the printer support it uses.
+// The file dialog's library is loaded from the system folder when a browser
+// first opens: linked in, it would load at every start, and with it the
+// printer support it uses.
 typedef BOOL(WINAPI* FileDialogFunction)(OPENFILENAMEA* dialog);
 static FileDialogFunction SaveFileDialog() {
-    HMODULE library = LoadLibraryA("comdlg32.dll");
-    return library != nullptr ? reinterpret_cast<FileDialogFunction>(
-                                    reinterpret_cast<void*>(GetProcAddress(library, "GetSaveFileNameA")))
-                              : nullptr;
+    return reinterpret_cast<FileDialogFunction>(SystemFunction("comdlg32.dll", "GetSaveFileNameA"));
 }
 
 BOOL BrowseForFolder(HWND owner, char* path) {

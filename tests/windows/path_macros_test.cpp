@@ -137,7 +137,7 @@ public:
         fake = FakeSearch();
         findSharedFile = FakeFindSharedFile;
     }
-    ~FakeSearchInstalled() { findSharedFile = VerFindFileA; }
+    ~FakeSearchInstalled() { findSharedFile = nullptr; }
 };
 
 const char ScratchLabel[] = "kelvo-macros-test";
