@@ -534,10 +534,11 @@ struct RenameInformation {
 };
 
 // Renames the open temporary file to WorkPath through its handle, which
-// spares the system opening it once more for the move. False when this
-// system has no such rename, WorkPath is neither on a drive nor on a
-// network share, or the rename fails; the caller then moves it by name.
-static bool RenameOpenFile(FileHandle file) {
+// spares the system opening it once more for the move; with `replace`, over
+// a file that is there, in one step. False when this system has no such
+// rename, WorkPath is neither on a drive nor on a network share, or the
+// rename fails; the caller then moves it by name.
+static bool RenameOpenFile(FileHandle file, bool replace) {
     HMODULE system = IsNtPlatform() ? GetModuleHandleA("ntdll.dll") : nullptr;
     SetInformationFileFunction setInformation =
         system != nullptr ? reinterpret_cast<SetInformationFileFunction>(
@@ -551,7 +552,7 @@ static bool RenameOpenFile(FileHandle file) {
     const WCHAR* prefix = network ? SharePrefix : DrivePrefix;
     u32 prefixLength = network ? 7 : 4;
     RenameInformation rename;
-    rename.replaceIfExists = FALSE;
+    rename.replaceIfExists = replace;
     rename.rootDirectory = nullptr;
     memcpy(rename.name, prefix, prefixLength * sizeof(WCHAR));
     int converted = MultiByteToWideChar(CP_ACP, 0, WorkPath + (network ? 1 : 0), -1, rename.name + prefixLength,
@@ -566,7 +567,7 @@ static bool RenameOpenFile(FileHandle file) {
 // Moves the temporary file to WorkPath: through its handle when the entry's
 // contents were decoded here (the handle is closed either way), else by name.
 static bool MoveIntoPlace(const char* temporaryFile) {
-    bool renamed = scratchFile != NoFile && RenameOpenFile(scratchFile);
+    bool renamed = scratchFile != NoFile && RenameOpenFile(scratchFile, false);
     CloseScratchFile();
     return renamed || MoveFileA(temporaryFile, WorkPath);
 }
@@ -576,11 +577,11 @@ void ReplaceDestination(FileEntry* entry, const char* temporaryFile) {
     // Remembered across retries, so the new file is read-only again even
     // when the first attempt already cleared the attribute.
     bool readOnly = false;
-    bool replaced = false;
+    bool replaced = false, moved = false;
     lockedRetries = 0;
     // A new file, the common case, needs no look at the destination first:
     // the rename fails when something is there, and the steps below follow.
-    if (scratchFile != NoFile && RenameOpenFile(scratchFile)) {
+    if (scratchFile != NoFile && RenameOpenFile(scratchFile, false)) {
         CloseScratchFile();
         entry->outcome = FileNew;
         LogLine("installed", WorkPath);
@@ -594,6 +595,14 @@ void ReplaceDestination(FileEntry* entry, const char* temporaryFile) {
             readOnly = true;
             SetFileAttributesA(WorkPath, attributes & ~FILE_ATTRIBUTE_READONLY);
         }
+        // On NT the new file takes the old one's place in one step, so a
+        // setup stopped at any moment leaves the old file or the new one,
+        // never neither; a file in use refuses it as it refuses the delete.
+        if (scratchFile != NoFile && RenameOpenFile(scratchFile, true)) {
+            CloseScratchFile();
+            replaced = moved = true;
+            break;
+        }
         replaced = DeleteFileA(WorkPath) != FALSE;
         // Any other failure makes the file new, as a missing one does.
         if (replaced || !IsLockedError(GetLastError())) break;
@@ -603,7 +612,7 @@ void ReplaceDestination(FileEntry* entry, const char* temporaryFile) {
     }
     // A failed move leaves the entry not replaced, which the driver reports
     // naming WorkPath, instead of counting a file that is not there.
-    if (!MoveIntoPlace(temporaryFile)) {
+    if (!moved && !MoveIntoPlace(temporaryFile)) {
         DeleteFileA(temporaryFile);
         return;
     }

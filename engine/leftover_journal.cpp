@@ -22,7 +22,8 @@ const char KeptMark = '-';
 const u32 LargestJournal = 4u << 20;
 
 // Deletes each file the journal's `size` bytes of `text` note as created
-// and not as kept.
+// and not as kept. One that is there but cannot go yet (the killed run's
+// handle not yet closed) is noted again, for the next run.
 void RemoveNotedFiles(char* text, u32 size) {
     for (u32 i = 0; i < size; i++)
         if (text[i] == '\n') text[i] = '\0';
@@ -32,24 +33,22 @@ void RemoveNotedFiles(char* text, u32 size) {
         bool kept = false;
         for (char* other = text; other < end; other += strlen(other) + 1)
             kept = kept || (other[0] == KeptMark && strcmp(other + 1, line + 1) == 0);
-        if (!kept) DeleteFileA(line + 1);
+        if (!kept && !DeleteFileA(line + 1) && GetFileAttributesA(line + 1) != INVALID_FILE_ATTRIBUTES)
+            NoteTemporaryFile(line + 1);
     }
 }
 
-// Acts on the journal a killed run left, then deletes it. Opened with no
-// sharing, it cannot be the journal of a run still going.
-void ClearJournal(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    u32 size = FileSize(reinterpret_cast<FileHandle>(file));
+// Takes over what the open journal holds, the notes of a run that was
+// killed: empties it, then removes the files they name.
+void RemoveLeftovers(FileHandle journal) {
+    u32 size = FileSize(journal);
     char* text = nullptr;
-    bool read = size <= LargestJournal && AllocateBlock(size + 1, &text) &&
-                ReadExactly(reinterpret_cast<FileHandle>(file), text, size);
-    CloseHandle(file);
+    bool read = size != 0 && size <= LargestJournal && AllocateBlock(size + 1, &text) && ReadExactly(journal, text, size);
+    SeekFile(journal, 0, SeekFromStart);
+    SetEndOfFile(reinterpret_cast<HANDLE>(journal));
     if (read) {
         text[size] = '\0';
         RemoveNotedFiles(text, size);
-        DeleteFileA(path);
     }
     ReleaseBlock(&text);
 }
@@ -67,9 +66,14 @@ void OpenLeftoverJournal() {
     if (!GetTempFolderPath(leftoverJournalPath) || strlen(leftoverJournalPath) + sizeof JournalName > PathCapacity)
         return;
     strcat(leftoverJournalPath, JournalName);
-    ClearJournal(leftoverJournalPath);
-    HANDLE file = CreateFileA(leftoverJournalPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    leftoverJournal = file == INVALID_HANDLE_VALUE ? NoFile : reinterpret_cast<FileHandle>(file);
+    // Opened with no sharing, a journal that is there is no live run's; it
+    // is read, acted on and emptied through the same handle, so no other
+    // run can slip in between.
+    HANDLE file = CreateFileA(leftoverJournalPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    leftoverJournal = reinterpret_cast<FileHandle>(file);
+    RemoveLeftovers(leftoverJournal);
 }
 
 void NoteTemporaryFile(const char* path) { WriteLine(CreatedMark, path); }

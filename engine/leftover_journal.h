@@ -8,9 +8,10 @@
 // the restart operations are noted as kept and never removed.
 #pragma once
 
-// Removes what an earlier killed run left (a journal no running setup holds
-// open), then starts this run's journal. Without a journal (no temporary
-// folder, another setup running) the run goes on without one.
+// Removes what an earlier killed run left (its journal, which no running
+// setup holds open), then starts this run's journal in its place. Without
+// a journal (no temporary folder, another setup running) the run goes on
+// without one.
 void OpenLeftoverJournal();
 
 // `path` was just created by this run.
