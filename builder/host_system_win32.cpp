@@ -209,32 +209,32 @@ ScratchFile::ScratchFile(const std::string& folder) {
 
 ScratchFile::~ScratchFile() { CloseHandle(AsHandle(handle)); }
 
+namespace {
+
 // Positioned transfers through OVERLAPPED offsets, which leave the file
 // pointer alone, so threads never race on it.
-bool ScratchFile::WriteAt(uint64_t offset, const uint8_t* data, size_t count) {
+bool TransferAt(HANDLE file, uint64_t offset, uint8_t* buffer, size_t count, bool write) {
     for (size_t done = 0; done < count;) {
         OVERLAPPED at = {};
         at.Offset = static_cast<DWORD>(offset + done);
         at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
         DWORD n = 0;
         DWORD ask = static_cast<DWORD>(std::min<size_t>(count - done, 1u << 30));
-        if (!WriteFile(AsHandle(handle), data + done, ask, &n, &at) || n == 0) return false;
+        bool moved = write ? WriteFile(file, buffer + done, ask, &n, &at) : ReadFile(file, buffer + done, ask, &n, &at);
+        if (!moved || n == 0) return false;
         done += n;
     }
     return true;
 }
 
+}  // namespace
+
+bool ScratchFile::WriteAt(uint64_t offset, const uint8_t* data, size_t count) {
+    return TransferAt(AsHandle(handle), offset, const_cast<uint8_t*>(data), count, true);
+}
+
 bool ScratchFile::ReadAt(uint64_t offset, uint8_t* buffer, size_t count) const {
-    for (size_t done = 0; done < count;) {
-        OVERLAPPED at = {};
-        at.Offset = static_cast<DWORD>(offset + done);
-        at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
-        DWORD n = 0;
-        DWORD ask = static_cast<DWORD>(std::min<size_t>(count - done, 1u << 30));
-        if (!ReadFile(AsHandle(handle), buffer + done, ask, &n, &at) || n == 0) return false;
-        done += n;
-    }
-    return true;
+    return TransferAt(AsHandle(handle), offset, buffer, count, false);
 }
 
 InputFile::InputFile(const std::string& path, bool /*sparingTimes*/) {

@@ -22,8 +22,8 @@ const char KeptMark = '-';
 const u32 LargestJournal = 4u << 20;
 
 // Deletes each file the journal's `size` bytes of `text` note as created
-// and not as kept. One that is there but cannot go yet (the killed run's
-// handle not yet closed) is noted again, for the next run.
+// and not as kept. The note of one that is there but cannot go yet (the
+// killed run's handle not yet closed) stays; every other line is blanked.
 void RemoveNotedFiles(char* text, u32 size) {
     for (u32 i = 0; i < size; i++)
         if (text[i] == '\n') text[i] = '\0';
@@ -33,23 +33,28 @@ void RemoveNotedFiles(char* text, u32 size) {
         bool kept = false;
         for (char* other = text; other < end; other += strlen(other) + 1)
             kept = kept || (other[0] == KeptMark && strcmp(other + 1, line + 1) == 0);
-        if (!kept && !DeleteFileA(line + 1) && GetFileAttributesA(line + 1) != INVALID_FILE_ATTRIBUTES)
-            NoteTemporaryFile(line + 1);
+        bool stays = !kept && !DeleteFileA(line + 1) && GetFileAttributesA(line + 1) != INVALID_FILE_ATTRIBUTES;
+        if (!stays) line[0] = KeptMark;
     }
 }
 
 // Takes over what the open journal holds, the notes of a run that was
-// killed: empties it, then removes the files they name.
+// killed: removes the files they name, then empties the journal but for
+// the notes of files that are still there. Until the files are gone the
+// notes stay, so a run stopped meanwhile loses none.
 void RemoveLeftovers(FileHandle journal) {
     u32 size = FileSize(journal);
     char* text = nullptr;
-    bool read = size != 0 && size <= LargestJournal && AllocateBlock(size + 1, &text) && ReadExactly(journal, text, size);
+    if (size == 0 || size > LargestJournal || !AllocateBlock(size + 1, &text) || !ReadExactly(journal, text, size)) {
+        ReleaseBlock(&text);
+        return;
+    }
+    text[size] = '\0';
+    RemoveNotedFiles(text, size);
     SeekFile(journal, 0, SeekFromStart);
     SetEndOfFile(reinterpret_cast<HANDLE>(journal));
-    if (read) {
-        text[size] = '\0';
-        RemoveNotedFiles(text, size);
-    }
+    for (char* line = text; line < text + size; line += strlen(line) + 1)
+        if (line[0] == CreatedMark) NoteTemporaryFile(line + 1);
     ReleaseBlock(&text);
 }
 

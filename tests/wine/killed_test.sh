@@ -156,12 +156,14 @@ for delay in $(delays 1701 "$whole" "$kill_points"); do
         state="ended before ${delay}s"
     fi
     echo "  kill point $point: $state"
+    journal=$(journal_of)
+    [ -z "$journal" ] || cp "$journal" "$out/journal-after-kill-$point"
     check_contents "kill point $point" || fail "kill point $point: a file holds neither version"
     run "$out/setup2.exe" /QUIET /NORESTART || fail "kill point $point: the setup run again did not complete"
     check_contents "kill point $point, run again" || fail "kill point $point: run again, a file holds neither version"
     cmp -s "$folder/part1/file005.bin" "$out/v2/part1/file005.bin" || fail "kill point $point: run again, version 2 is not complete"
     [ -z "$(leftovers | grep -v 'file000\.\$\$B$')" ] ||
-        fail "kill point $point: temporary files left: $(leftovers | tr '\n' ' '); journal: $(journal_of)"
+        fail "kill point $point: temporary files left: $(leftovers | tr '\n' ' '); the killed run's journal: $(tail -c 400 "$out/journal-after-kill-$point" 2>&1 | tr '\n' ' ')"
     [ -f "$folder/part0/file000.\$\$B" ] || fail "kill point $point: a file that only looks like ours was deleted"
     [ -z "$(journal_of)" ] || fail "kill point $point: the journal stays after a whole run"
     run "$out/setup1.exe" /QUIET /NORESTART || fail "kill point $point: version 1 did not go back"
