@@ -849,7 +849,9 @@ void MemorySink::Write(const u8* data, u32 count) {
 }
 
 void FileSink::Write(const u8* data, u32 count) {
-    if (file != NoFile) WriteToFile(file, data, count);
+    if (file == NoFile || result != WriteDone) return;
+    result = WriteToFile(file, data, count);
+    if (result != WriteDone) error = LastFileError();
 }
 
 static i32 ReadOpenFile(void* context, u8* buffer, u32 want) {

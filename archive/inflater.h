@@ -44,16 +44,20 @@ private:
     bool overflow;
 };
 
-// Writes at the current position of an open file. A failed or short write is
-// not reported here: whoever installs the file verifies its check value.
+// Writes at the current position of an open file. The first failed or short
+// write stops it (the decoder then ends), keeping the system's code for it.
 class FileSink : public ByteSink {
 public:
-    explicit FileSink(FileHandle file) : file(file) {}
-    bool IsReady() override { return true; }
+    explicit FileSink(FileHandle file) : file(file), result(WriteDone), error(0) {}
+    bool IsReady() override { return result == WriteDone; }
     void Write(const u8* data, u32 count) override;
+    WriteResult Result() const { return result; }
+    u32 Error() const { return error; }
 
 private:
     FileHandle file;
+    WriteResult result;
+    u32 error;
 };
 
 // The single read operation the decoder takes its input through: up to

@@ -36,6 +36,8 @@ bool ReadFromFile(FileHandle file, void* buffer, u32 count, u32* got);
 // Reads exactly `count` bytes; false on an error or a short read.
 bool ReadExactly(FileHandle file, void* buffer, u32 count);
 WriteResult WriteToFile(FileHandle file, const void* data, u32 count);
+// The system's code for the last failed file call (GetLastError, errno).
+u32 LastFileError();
 
 // Size of an open file in bytes; SeekFailed when it cannot be told.
 u32 FileSize(FileHandle file);

@@ -40,6 +40,8 @@ bool ReadFromFile(FileHandle file, void* buffer, u32 count, u32* got) {
     return true;
 }
 
+u32 LastFileError() { return static_cast<u32>(errno); }
+
 WriteResult WriteToFile(FileHandle file, const void* data, u32 count) {
     u32 total = 0;
     while (total < count) {

@@ -36,6 +36,8 @@ WriteResult WriteToFile(FileHandle file, const void* data, u32 count) {
     return written == count ? WriteDone : WriteShort;
 }
 
+u32 LastFileError() { return GetLastError(); }
+
 u32 FileSize(FileHandle file) { return GetFileSize(ToHandle(file), nullptr); }
 
 u32 SeekFile(FileHandle file, i32 offset, SeekOrigin origin) {

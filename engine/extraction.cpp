@@ -45,12 +45,19 @@ static bool Fail(i32 state, const char* path) {
     return false;
 }
 
-// A write to a file the engine produces: 19 when it fails, 20 when it falls short.
-static bool WriteProduced(FileHandle file, const void* data, u32 count, const char* name) {
+// A failed write of an entry's contents: 20 when the disk is full, else 19;
+// both name the destination and keep the system's code for the report.
+static bool WriteFailure(WriteResult result, u32 error) {
+    // A write the system cut short, without an error, met a full disk.
+    systemError = result == WriteShort ? ERROR_DISK_FULL : error;
+    bool full = systemError == ERROR_DISK_FULL || systemError == ERROR_HANDLE_DISK_FULL;
+    return Fail(full ? DiskFull : CannotWriteFile, WorkPath);
+}
+
+// A write to a file the engine produces.
+static bool WriteProduced(FileHandle file, const void* data, u32 count) {
     WriteResult result = WriteToFile(file, data, count);
-    if (result == WriteFailed) return Fail(CannotWriteFile, name);
-    if (result == WriteShort) return Fail(DiskFull, nullptr);
-    return true;
+    return result == WriteDone || WriteFailure(result, LastFileError());
 }
 
 static bool FileExists(const char* path) {
@@ -152,16 +159,18 @@ static bool FileDataFailure() {
 }
 
 // Decodes an entry's packed data into `file`. The decoder's own result is
-// not used: the check value of the written file decides.
+// not used: the check value of the written file decides, unless a write
+// failed (the disk is full), which is reported as such.
 static bool DecodeEntryData(const FileEntry* entry, FileHandle file) {
     u32 state = SeekFileData(entry->dataOffset);
     if (state != FileDataReady) return Fail(static_cast<i32>(state), nullptr);  // the stream named the volume
     InflateSource source = FileDataInflateSource(entry->storedSize);
-    InflateToFile(file, source);
+    FileSink sink(file);
+    InflateStream(source, sink);
     // The user declined the next disk: the entry ends, and with a state, so
     // the driver never counts it as installed.
     if (InstallationCancelled()) return Fail(engineState != NoEngineError ? engineState : InstallationDeclined, nullptr);
-    return true;
+    return sink.Result() == WriteDone || WriteFailure(sink.Result(), sink.Error());
 }
 
 // Copies file `name` from beside the setup program to `target` and makes the
@@ -313,7 +322,7 @@ struct DeltaFileOutput {
 
     bool WriteLiterals(const u8* bytes, u32 count) {
         written += count;
-        return WriteProduced(output, bytes, count, outputName);
+        return WriteProduced(output, bytes, count);
     }
 
     // A range outside the base file is damaged data, named by the destination.
@@ -322,7 +331,7 @@ struct DeltaFileOutput {
             SeekFile(base, static_cast<i32>(from), SeekFromStart) != from || !ReadExactly(base, copyBuffer, count))
             return Fail(FileDataDamaged, WorkPath);
         written += count;
-        return WriteProduced(output, copyBuffer, count, outputName);
+        return WriteProduced(output, copyBuffer, count);
     }
 
     void CommandDone() {
@@ -429,7 +438,7 @@ bool ProduceEntryContents(const FileEntry* entry, u32 startPercent, u32 endPerce
     // (that data alone when the archive has no prefix). It gets its log
     // appended later and is not checked.
     bool produced = (!uninstaller || prefix.data == nullptr ||
-                     WriteProduced(file, prefix.data, prefix.size, ScratchPath)) &&
+                     WriteProduced(file, prefix.data, prefix.size)) &&
                     DecodeEntryData(entry, file) &&
                     (uninstaller || VerifyOpenFile(file, ScratchPath, entry->checkValue));
     if (produced && !uninstaller) SetEntryFileTimes(entry, file);

@@ -85,6 +85,7 @@ static bool WriteEntry(FileEntry* entry, bool inUse, u32 startPercent, u32 endPe
     else if (entry->entryFlags & HasVersionBlock)
         install = CheckVersionRules(entry);
     engineState = NoEngineError;
+    systemError = 0;
     if (!install) {
         if (inUse) LogLine("kept", WorkPath, "the same file is there, in use");
         return true;
@@ -138,7 +139,7 @@ static void CreateDesktopShortcut(const FileEntry* entry) {
 static void LogFailure() {
     if (installLog == NoFile) return;
     char text[MessageCapacity];
-    if (engineState == CopyFromSourceFailed) {
+    if (ReportsSystemError()) {
         LogSystemError("failed", WorkPath, systemError);
         return;
     }

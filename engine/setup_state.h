@@ -99,6 +99,13 @@ extern FileEntry* documentEntry;
 extern FileEntry* launchEntry;
 extern FileEntry* screenSaverEntry;
 
+// True when the failure is reported as its file and the system's own text:
+// a failed copy, and a write that failed (the disk full among them).
+inline bool ReportsSystemError() {
+    return engineState == CopyFromSourceFailed ||
+           ((engineState == DiskFull || engineState == CannotWriteFile) && systemError != 0);
+}
+
 // True when nobody answers questions: the QUIET and PASSIVE options.
 inline bool Unattended() { return runOptions.mode != InteractiveRun; }
 

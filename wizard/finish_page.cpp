@@ -68,7 +68,7 @@ static void ShowSuccess(HWND page) {
 // or the path and the system's own text for a failed copy. True when the
 // reason is the system's, so in its code page rather than the texts'.
 static bool FormatReason(char* reason) {
-    if (engineState != CopyFromSourceFailed) {
+    if (!ReportsSystemError()) {
         FormatMessageText(reason, static_cast<u32>(engineState));
         return false;
     }
