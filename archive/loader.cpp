@@ -161,6 +161,7 @@ static u32* WordSlot(u16 id) {
         case InstallPaceRecord: return &setupScript.batchMilliseconds;
         case CodePageRecord: return &setupScript.codePage;
         case UninstallLogPlaceRecord: return &setupScript.uninstallLogPlace;
+        case RollbackRecord: return &setupScript.rollback;
         default: return nullptr;
     }
 }

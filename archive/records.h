@@ -48,10 +48,14 @@ enum RecordId : u16 {
     CodePageRecord = 0x1262,
     LanguageTextsRecord = 0x1263,
     UninstallLogPlaceRecord = 0x1264,
+    RollbackRecord = 0x1265,
     FileDataRecord = 0x7F7F,
 };
 
 const u8 CompressedBody = 0x01;
+
+// The Rollback record's word: a cancelled or failed installation is taken back.
+const u32 RollbackOn = 1;
 
 // SetupFlags bits.
 const u32 FullScreenBackground = 0x01;

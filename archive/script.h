@@ -25,6 +25,7 @@ struct SetupScript {
     u32 batchMilliseconds;  // InstallPace: 0 installs one entry a tick
     u32 codePage;           // CodePage: 0 when the texts are in the system's code page
     u32 uninstallLogPlace;  // UninstallLogPlace flags: 0 appends the log to the uninstaller
+    u32 rollback;           // Rollback: nonzero takes back a cancelled or failed installation
     LoadedBody wizardPicture;
     LoadedBody backgroundPicture;
     LoadedBody backgroundTitle;

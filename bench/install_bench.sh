@@ -16,10 +16,12 @@
 # quiet one's with /Q (the QuietUninstallString, no window), NSIS's with
 # /S _?=; the folder must be left with nothing but the uninstaller's file.
 #
-# The last two lines are the ratios of ours without a person to NSIS zlib
-# (time, lower is better):
+# The last lines are the ratios of ours without a person to NSIS zlib
+# (time, lower is better), and what rollback costs on the mixed payload
+# (/QUIET with it over without it, installing fresh and over itself):
 #   install ours/nsis-zlib: single R mixed R small R
 #   uninstall ours/nsis-zlib: single R mixed R small R
+#   rollback on/off mixed: fresh R over-itself R
 #
 # Scale: by default the payloads are a quarter of the full size (25 MB,
 # 150 files of 16 MB, 750 small files) to keep `make bench` short;
@@ -149,6 +151,8 @@ uninstaller = "uninst.exe"
 [[set.file]]
 source = "payload/**"
 EOF
+    # The same setup without rollback, to show what rollback costs.
+    sed 's/^title = .*/&\nrollback = false/' "$folder/kelvo.toml" >"$folder/kelvo-no-rollback.toml"
     local compressor
     for compressor in zlib lzma; do
         cat >"$folder/nsis-$compressor.nsi" <<EOF
@@ -176,6 +180,8 @@ EOF
 build_installers() {
     local shape=$1 folder=$work/$1 compressor
     "$kelvo" build "$folder/kelvo.toml" -o "$folder/kelvo-setup.exe" --stub "$stub" --uninstaller "$uninstaller" >/dev/null
+    "$kelvo" build "$folder/kelvo-no-rollback.toml" -o "$folder/kelvo-no-rollback.exe" --stub "$stub" \
+        --uninstaller "$uninstaller" >/dev/null
     for compressor in zlib lzma; do
         local exe=$folder/nsis-$compressor.exe script=$folder/nsis-$compressor.nsi
         if [ ! -f "$exe" ] || [ "$folder/stamp" -nt "$exe" ] || ! cmp -s "$script" "$exe.nsi"; then
@@ -267,7 +273,7 @@ for shape in "${shapes[@]}"; do
 done
 start_wine
 
-rows=() notes=() install_ratios=() uninstall_ratios=()
+rows=() notes=() install_ratios=() uninstall_ratios=() rollback_ratios=''
 for shape in "${shapes[@]}"; do
     folder=$work/$shape
     expected=$(tree_summary "$folder/payload")
@@ -288,11 +294,27 @@ for shape in "${shapes[@]}"; do
     rows+=("$shape kelvo $s_ours $(stat -c %s "$stub") $t_ours $u_ours")
 
     # Ours without a person and NSIS silent, in turn, the best of `runs`.
-    b_quiet='' b_unquiet='' b_zlib='' b_unzlib=''
+    b_quiet='' b_unquiet='' b_zlib='' b_unzlib='' b_over='' b_plain='' b_plain_over=''
     for ((run = 0; run < runs; run++)); do
         t=$(timed "$work/quiet.out" wine "$folder/kelvo-setup.exe" /QUIET /NORESTART '/TARGET=C:\bench\kelvo')
         check_tree kelvo "$expected"
         b_quiet=$(lowest "$b_quiet" "$t")
+        if [ "$shape" = mixed ]; then
+            # Rollback's cost: the same setup again over the installation
+            # (every file replaced, each old one kept aside until the end),
+            # and both runs of the setup built without rollback.
+            t=$(timed "$work/quiet.out" wine "$folder/kelvo-setup.exe" /QUIET /NORESTART '/TARGET=C:\bench\kelvo')
+            check_tree kelvo "$expected"
+            b_over=$(lowest "$b_over" "$t")
+            timed "$work/uninstall.out" wine 'C:\bench\kelvo\uninst.exe' /Q >/dev/null
+            check_removed kelvo
+            t=$(timed "$work/quiet.out" wine "$folder/kelvo-no-rollback.exe" /QUIET /NORESTART '/TARGET=C:\bench\kelvo')
+            check_tree kelvo "$expected"
+            b_plain=$(lowest "$b_plain" "$t")
+            t=$(timed "$work/quiet.out" wine "$folder/kelvo-no-rollback.exe" /QUIET /NORESTART '/TARGET=C:\bench\kelvo')
+            check_tree kelvo "$expected"
+            b_plain_over=$(lowest "$b_plain_over" "$t")
+        fi
         t=$(timed "$work/uninstall.out" wine 'C:\bench\kelvo\uninst.exe' /Q)
         check_removed kelvo
         b_unquiet=$(lowest "$b_unquiet" "$t")
@@ -306,6 +328,9 @@ for shape in "${shapes[@]}"; do
     rows+=("$shape kelvo-quiet $s_ours $(stat -c %s "$stub") $b_quiet $b_unquiet")
     rows+=("$shape nsis-zlib $(stat -c %s "$folder/nsis-zlib.exe") $(stat -c %s "$nsis_stubs/zlib-$nsis_target") $b_zlib $b_unzlib")
     install_ratios+=("$shape $(ratio "$b_quiet" "$b_zlib")")
+    [ "$shape" != mixed ] || rollback_ratios="fresh $(ratio "$b_quiet" "$b_plain") over-itself $(ratio "$b_over" "$b_plain_over")"
+    [ "$shape" != mixed ] ||
+        notes+=("mixed, /QUIET with rollback and without: fresh $b_quiet s / $b_plain s, over the installation $b_over s / $b_plain_over s (best of $runs)")
     uninstall_ratios+=("$shape $(ratio "$b_unquiet" "$b_unzlib")")
 
     exe=$folder/nsis-lzma.exe
@@ -351,3 +376,4 @@ echo " kelvo-quiet and nsis-zlib: the best of $runs runs each)"
 echo
 echo "install ours/nsis-zlib: ${install_ratios[*]}"
 echo "uninstall ours/nsis-zlib: ${uninstall_ratios[*]}"
+echo "rollback on/off mixed: $rollback_ratios"

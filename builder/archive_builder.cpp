@@ -101,6 +101,7 @@ Bytes LeadingRecords(const Project& project, int level) {
     if (!project.prefixData.empty()) PutBytes(out, RecordBytes(PrefixDataRecord, project.prefixData, level));
     if (project.uninstallLogPlace != 0)
         PutBytes(out, RecordBytes(UninstallLogPlaceRecord, EncodeSetupFlags(project.uninstallLogPlace)));
+    if (project.rollback) PutBytes(out, RecordBytes(RollbackRecord, EncodeSetupFlags(RollbackOn)));
     return out;
 }
 

@@ -233,6 +233,7 @@ Json SetupJson(const LoadedSetup& setup) {
     json["fixedPage"] = singlePageMode ? Json{{"page", fixedPageNumber}, {"set", s.fixedPageSet}} : Json();
     json["prefixData"] = s.prefixData.data ? Json{{"size", s.prefixData.size}} : Json();
     json["uninstallLogBeside"] = (s.uninstallLogPlace & UninstallLogBeside) != 0;
+    json["rollback"] = s.rollback != 0;
     json["fileData"] = {{"start", s.fileDataStart}, {"length", s.fileDataLength}, {"complete", setup.HasFileData()}};
     json["codePage"] = archiveTexts.codePage != 0 ? Json(archiveTexts.codePage) : Json();
     if (!archiveTexts.faults.empty()) json["textFaults"] = archiveTexts.faults;

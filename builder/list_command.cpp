@@ -98,6 +98,8 @@ void PrintOverview(const LoadedSetup& setup, std::ostream& out) {
         << (setupScript.batchMilliseconds != 0 ? "entries for " + std::to_string(setupScript.batchMilliseconds) + " ms a tick"
                                                : std::string("one entry a tick"))
         << '\n';
+    out << "  rollback:          "
+        << (setupScript.rollback != 0 ? "a cancelled or failed installation is taken back" : "off") << '\n';
     out << "  wizard picture:    " << PictureText(setupScript.wizardPicture) << '\n';
     out << "  background:        " << PictureText(setupScript.backgroundPicture) << '\n';
     if (setupScript.backgroundTitle.data != nullptr)

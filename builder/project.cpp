@@ -104,7 +104,7 @@ TableReader SetupReader(const TableReader& root, const toml::table& table) {
     return TableReader(root.Where(), table, "setup",
                        {"title", "wizard-picture", "templates", "remove-earlier-installations", "single-page",
                         "background", "texts", "uninstaller-program", "delta", "uninstall-texts", "registration",
-                        "privileges", "pace", "codepage", "languages"});
+                        "privileges", "pace", "rollback", "codepage", "languages"});
 }
 
 namespace {
@@ -156,6 +156,7 @@ void ReadSetup(const TableReader& root, Project& project, SetDefaults& defaults)
     defaults.automaticDelta = setup.Choice("delta", {"none", "auto"}, 0) == 1;
     project.userPrivileges = setup.Choice("privileges", {"admin", "user"}, 0) == 1;
     if (setup.Choice("pace", {"batch", "classic"}, 0) == 1) project.batchMilliseconds = 0;
+    project.rollback = defaults.rollback = setup.Bool("rollback", true);
     defaults.uninstallTexts = ReadUninstallTexts(setup);
     defaults.registration = ReadRegistration(setup, RegistrationFields());
     ReadBackground(setup, project, defaults.title);
@@ -325,13 +326,13 @@ ProjectSet ReadSet(const TableReader& set, const SetDefaults& defaults) {
     // page; each further one its LanguageTexts record, in its own.
     const ProjectFile& context = set.Where();
     OwnTexts texts = ReadOwnTexts(set);
-    fields.tables = SetTexts(context, *context.languages.front(), context.codePage, title, defaults.texts, texts);
+    fields.tables = SetTexts(context, *context.languages.front(), context.codePage, title, defaults.texts, texts, defaults.rollback);
     for (size_t l = 1; l < context.languages.size(); l++) {
         const Language& language = *context.languages[l];
         LanguageTextsFields more;
         more.language = language.id;
         more.codePage = static_cast<uint16_t>(language.codePage);
-        more.tables = SetTexts(context, language, language.codePage, title, defaults.texts, texts);
+        more.tables = SetTexts(context, language, language.codePage, title, defaults.texts, texts, defaults.rollback);
         result.languageTexts.push_back(std::move(more));
     }
     fields.caption = set.Text("caption", fields.displayName);

@@ -27,6 +27,12 @@
 //   pace = "batch" | "classic"         batch (default, an extension record): each tick of the
 //                                      progress page installs entries for about 25 ms;
 //                                      classic: one entry a tick, as setups always did
+//   rollback = true | false            true (default, an extension record): a cancelled or
+//                                      failed installation is taken back (files it added
+//                                      removed, files it replaced restored, folders it made
+//                                      removed, counts, fonts, shortcuts and restart
+//                                      replacements taken back) and the built-in messages
+//                                      13 and 15 say so; false: stopped where it stopped
 //   privileges = "admin" | "user"      the execution level the setup and uninstall programs'
 //                                      manifests ask for: requireAdministrator (default) or
 //                                      asInvoker, for sets that install under the user's
@@ -196,6 +202,7 @@ struct Project {
     std::vector<ProjectSet> sets;
     SigningOptions signing;          // [sign]; no certificate: nothing is signed
     uint32_t uninstallLogPlace = 0;  // an UninstallLogPlace record's flags; 0: none
+    bool rollback = true;            // a Rollback record: a stopped installation is taken back
     bool userPrivileges = false;
     uint32_t batchMilliseconds = DefaultBatchMilliseconds;  // 0: [setup] pace = "classic"  // [setup] privileges = "user": the programs ask for no administrator
 };

@@ -225,9 +225,11 @@ struct SetTitle {
 // A set's tables in `language`, written in `codePage`: kelvo's English
 // texts, the language's own built-in texts, then for the first language
 // [setup.texts], then [setup.texts.CODE], for the first language [set.texts],
-// then [set.texts.CODE]. Throws ProjectError for a text the code page cannot hold.
+// then [set.texts.CODE]. With `rollback` the built-in messages are those that
+// say a stopped installation is taken back. Throws ProjectError for a text
+// the code page cannot hold.
 TextTables SetTexts(const ProjectFile& context, const Language& language, uint32_t codePage, const SetTitle& title,
-                    const OwnTexts& setupTexts, const OwnTexts& setTexts);
+                    const OwnTexts& setupTexts, const OwnTexts& setTexts, bool rollback);
 
 // The texts of kelvo's uninstall program in one language, by name, in its code page.
 struct UninstallLanguageTexts {
@@ -260,6 +262,7 @@ struct SetDefaults {
     SetTitle titleText;
     OwnTexts texts;
     bool automaticDelta = false;  // [setup] delta = "auto": every file's default
+    bool rollback = true;         // [setup] rollback: the built-in texts say so
     std::vector<UninstallTextsSource> uninstallTexts;  // kelvo's uninstall program's
     RegistrationFields registration;                     // [setup.registration]
 };

@@ -30,6 +30,8 @@ const uint32_t MaxTextNumber = 999;
 const char* const UnnamedTitle = "the program";
 // The table of a language file (resources/languages) with the uninstall program's texts.
 const char* const UninstallTable = "uninstall";
+// Its table of the messages that say a stopped installation is taken back.
+const char* const RollbackTable = "rollback";
 
 // A number of at most nine digits, so it fits in 32 bits.
 bool IsDecimal(const std::string& text) {
@@ -123,6 +125,7 @@ GivenTexts ReadTexts(const TableReader& texts, std::map<std::string, GivenTexts>
 // kelvo's own texts in one language: the setup's and the uninstall program's.
 struct BuiltInLanguage {
     GivenTexts texts;
+    GivenTexts rollback;  // messages in place of those of `texts` when the setup rolls back
     std::map<std::string, std::string> uninstall;
 };
 
@@ -148,8 +151,13 @@ BuiltInLanguage ParseLanguageFile(const std::string& code, const std::string& so
         }
         document.erase(UninstallTable);
     }
+    if (const toml::node* rollback = document.get(RollbackTable)) {
+        ReadTextTable(TableReader(context, document, ""), RollbackTable, *rollback, MessageTexts, language.rollback);
+        document.erase(RollbackTable);
+    }
     language.texts = ReadTexts(TableReader(context, document, ""));
     for (GivenText& text : language.texts) text.place.clear();  // built in: named by the language
+    for (GivenText& text : language.rollback) text.place.clear();
     return language;
 }
 
@@ -165,6 +173,7 @@ const BuiltInLanguage& BuiltInTexts(const std::string& code) {
         if (!source) throw ProjectError("kelvo has no built-in texts in \"" + code + "\"");
         BuiltInLanguage own = ParseLanguageFile(code, *source);
         language.texts.insert(language.texts.end(), own.texts.begin(), own.texts.end());
+        language.rollback.insert(language.rollback.end(), own.rollback.begin(), own.rollback.end());
         for (auto&& [name, text] : own.uninstall) language.uninstall[name] = text;
     }
     return parsed.emplace(code, std::move(language)).first->second;
@@ -234,13 +243,17 @@ OwnTexts ReadOwnTexts(const TableReader& owner) {
 }
 
 TextTables SetTexts(const ProjectFile& context, const Language& language, uint32_t codePage, const SetTitle& title,
-                    const OwnTexts& setupTexts, const OwnTexts& setTexts) {
+                    const OwnTexts& setupTexts, const OwnTexts& setTexts, bool rollback) {
     bool first = context.languages.empty() || context.languages.front() == &language;
     std::string name = title.text.empty() ? UnnamedTitle : title.text;
     PendingTables pending;
-    for (const GivenText& given : BuiltInTexts(language.code).texts) {
-        bool titled = given.text.find("{title}") != std::string::npos;
-        Put(pending, given.table, given.number, {WithTitle(given.text, name), "", titled});
+    const BuiltInLanguage& builtIn = BuiltInTexts(language.code);
+    for (const GivenTexts* texts : {&builtIn.texts, rollback ? &builtIn.rollback : nullptr}) {
+        if (texts == nullptr) continue;
+        for (const GivenText& given : *texts) {
+            bool titled = given.text.find("{title}") != std::string::npos;
+            Put(pending, given.table, given.number, {WithTitle(given.text, name), "", titled});
+        }
     }
     if (first) PutGiven(pending, setupTexts.first);
     if (const GivenTexts* texts = LanguageTexts(setupTexts, language.code)) PutGiven(pending, *texts);

@@ -36,7 +36,7 @@ static void CheckFits(size_t size, const char* what) {
 
 Bytes RecordBytes(uint16_t id, const Bytes& body, int level) {
     bool mayCompress = level >= 0 && id != SetupFlagsRecord && id != FixedPageRecord && id != InstallPaceRecord &&
-                       id != CodePageRecord && id != UninstallLogPlaceRecord && !body.empty();
+                       id != CodePageRecord && id != UninstallLogPlaceRecord && id != RollbackRecord && !body.empty();
     Bytes packed;
     if (mayCompress) {
         Bytes stream = EncodeStream(body.data(), body.size(), level);

@@ -104,6 +104,7 @@ const char* RecordName(uint16_t id) {
         case CodePageRecord: return "code page";
         case LanguageTextsRecord: return "language texts";
         case UninstallLogPlaceRecord: return "uninstall log place";
+        case RollbackRecord: return "rollback";
         case FileDataRecord: return "file data";
         default: return "unknown record";
     }

@@ -9,6 +9,10 @@
 // section of WININIT.INI. Fails quietly; it does not set restartNeeded.
 void ScheduleAtRestart(const char* target, const char* source);
 
+// Takes back the replacement of `target` by `source` scheduled above, when
+// it is still there; `source` itself is left for the caller.
+void CancelAtRestart(const char* target, const char* source);
+
 // The scan behind a deletion on Windows 95/98, exposed for tests.
 //
 // A deletion is first written as "xyz=<short source>" and then renamed to

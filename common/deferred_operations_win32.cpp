@@ -110,3 +110,54 @@ void ScheduleAtRestart(const char* target, const char* source) {
     }
     ScheduleInWininit(target, source);
 }
+
+// NT keeps the operations as pairs of native paths ("\??\C:\...") in one
+// multi-string value; the pair whose source is ours is cut out of it.
+static const char SessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+static const WCHAR PendingOperationsValue[] = L"PendingFileRenameOperations";
+const u32 NativePrefixLength = 4;  // "\\??\\"
+
+static void CancelPendingRename(const char* source) {
+    WCHAR wanted[ShortPathCapacity + NativePrefixLength];
+    lstrcpyW(wanted, L"\\??\\");
+    if (MultiByteToWideChar(CP_ACP, 0, source, -1, wanted + NativePrefixLength, ShortPathCapacity) == 0) return;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    DWORD type, size = 0;
+    WCHAR* list = nullptr;
+    if (RegQueryValueExW(key, PendingOperationsValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+        AllocateZeroedBlock(size + 2 * sizeof(WCHAR), &list) &&
+        RegQueryValueExW(key, PendingOperationsValue, nullptr, &type, reinterpret_cast<BYTE*>(list), &size) ==
+            ERROR_SUCCESS) {
+        // The zeroed spare words end the last text even when the value does not.
+        WCHAR* end = list + size / sizeof(WCHAR);
+        for (WCHAR* pair = list; pair < end && *pair != 0;) {
+            WCHAR* target = pair + lstrlenW(pair) + 1;
+            WCHAR* next = target < end ? target + lstrlenW(target) + 1 : end;
+            if (next > end) next = end;
+            if (lstrcmpiW(pair, wanted) != 0) {
+                pair = next;
+                continue;
+            }
+            memmove(pair, next, (end - next) * sizeof(WCHAR));
+            size -= static_cast<DWORD>((next - pair) * sizeof(WCHAR));
+            RegSetValueExW(key, PendingOperationsValue, 0, type, reinterpret_cast<BYTE*>(list), size);
+            break;
+        }
+    }
+    ReleaseBlock(&list);
+    RegCloseKey(key);
+}
+
+void CancelAtRestart(const char* target, const char* source) {
+    if (isNt) {
+        CancelPendingRename(source);
+        return;
+    }
+    char shortTarget[ShortPathCapacity];
+    char profile[MAX_PATH + sizeof WininitName];
+    // The profile keeps one value per key: the target's line is ours.
+    if (ToShortPath(target, shortTarget) && WininitPath(profile))
+        WriteRenameLine(shortTarget, nullptr, profile);
+}

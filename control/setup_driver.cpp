@@ -15,6 +15,7 @@
 #include "control/relocation.h"
 #include "control/unattended.h"
 #include "engine/install_log.h"
+#include "engine/installation.h"
 #include "engine/messages.h"
 #include "engine/path_macros.h"
 #include "engine/setup_state.h"
@@ -155,6 +156,7 @@ static int EndRun(int code, const char* reason) {
 // A run by a person: the wizard and the end actions.
 static int RunInteractive() {
     RunWizard((setupScript.setupFlags & FullScreenBackground) != 0);
+    AbandonInstallation();  // the wizard ended while an installation ran
     InstallScreenSaver();
     OfferRestart();
     ReleaseMainWindow();

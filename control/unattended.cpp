@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "archive/file_data.h"
 #include "archive/script.h"
 #include "archive/texts.h"
 #include "common/helpers.h"
@@ -116,11 +115,7 @@ static void InstallWithoutWindows() {
 static void InstallWithProgressWindow() {
     fixedPageNumber = ProgressPage;
     RunWizard(false);
-    if (engineRunning) {  // the window was closed before the installation ended
-        CloseFileData();
-        engineRunning = false;
-        engineState = InstallationDeclined;
-    }
+    AbandonInstallation();  // the window was closed before the installation ended
 }
 
 // The code for how the installation ended, its restart included.

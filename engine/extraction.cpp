@@ -23,6 +23,7 @@
 #include "engine/leftover_journal.h"
 #include "engine/messages.h"
 #include "engine/progress.h"
+#include "engine/rollback.h"
 #include "engine/setup_state.h"
 
 const char ProducedExtension[] = ".$$A";
@@ -88,10 +89,7 @@ static u8* StartFreeName(char* name, const char* from, const char* extension) {
     return reinterpret_cast<u8*>(name + end - 1);
 }
 
-// A free name for a file another call creates (a copy, a delta's output).
-// False when the name does not fit or every value up to 0xFF is taken;
-// `name` then holds the last name tried, or `from` cut to fit.
-static bool MakeFreeName(char* name, const char* from, const char* extension) {
+bool MakeFreeName(char* name, const char* from, const char* extension) {
     u8* last = StartFreeName(name, from, extension);
     if (last == nullptr) return false;
     while (FileExists(name)) {
@@ -496,12 +494,17 @@ const u32 UnattendedLockedRetries = 5;
 const DWORD UnattendedRetryPause = 400;  // ms
 static u32 lockedRetries;
 
-static i32 LeaveForRestart(FileEntry* entry, const char* temporaryFile) {
+void ReplaceAtRestart(const char* temporaryFile) {
     ScheduleAtRestart(WorkPath, temporaryFile);
     KeepTemporaryFile(temporaryFile);
+    NoteRestartReplacement(WorkPath, temporaryFile);
     restartNeeded = true;
-    entry->outcome = FileReplaced;
     LogLine("left for the restart", WorkPath, "it is in use");
+}
+
+static i32 LeaveForRestart(FileEntry* entry, const char* temporaryFile) {
+    ReplaceAtRestart(temporaryFile);
+    entry->outcome = FileReplaced;
     return IDIGNORE;
 }
 
@@ -593,13 +596,24 @@ void ReplaceDestination(FileEntry* entry, const char* temporaryFile) {
     if (scratchFile != NoFile && RenameOpenFile(scratchFile, false)) {
         CloseScratchFile();
         entry->outcome = FileNew;
+        NoteCreatedFile(WorkPath);
         LogLine("installed", WorkPath);
         return;
     }
+    bool putAside = false;
     for (;;) {
         DWORD attributes = GetFileAttributesA(WorkPath);
         // Nothing there: the file is new, with no delete to try.
         if (attributes == INVALID_FILE_ATTRIBUTES && IsMissingError(GetLastError())) break;
+        // Kept until the installation ends, so a rollback can bring it back;
+        // a file that cannot be kept is not replaced.
+        if (!putAside && !(putAside = PutAsideBeforeReplacing(WorkPath, true))) {
+            DWORD error = GetLastError();
+            CloseScratchFile();
+            DeleteFileA(temporaryFile);
+            WriteFailure(WriteFailed, error);
+            return;
+        }
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
             readOnly = true;
             SetFileAttributesA(WorkPath, attributes & ~FILE_ATTRIBUTE_READONLY);
@@ -617,7 +631,10 @@ void ReplaceDestination(FileEntry* entry, const char* temporaryFile) {
         if (replaced || !IsLockedError(GetLastError())) break;
         // The questions and the restart need the temporary file closed.
         CloseScratchFile();
-        if (HandleLockedDestination(entry, temporaryFile) != IDRETRY) return;
+        if (HandleLockedDestination(entry, temporaryFile) != IDRETRY) {
+            ForgetPutAside(WorkPath);  // the old file stays where it is
+            return;
+        }
     }
     // A failed move leaves the entry not replaced, which the driver reports
     // naming WorkPath, instead of counting a file that is not there.
@@ -626,6 +643,7 @@ void ReplaceDestination(FileEntry* entry, const char* temporaryFile) {
         return;
     }
     if (readOnly) SetFileAttributesA(WorkPath, FILE_ATTRIBUTE_READONLY);
+    if (!replaced) NoteCreatedFile(WorkPath);
     entry->outcome = replaced ? FileReplaced : FileNew;
     LogLine(replaced ? "replaced" : "installed", WorkPath);
 }

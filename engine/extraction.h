@@ -15,6 +15,13 @@ extern const char DeltaExtension[];     // ".$AA"
 // after the last backslash) with `extension`, or appends it.
 void SetExtension(char* path, const char* extension);
 
+// A free name for a file another call creates (a copy, a delta's output, an
+// old file kept aside): `from` with `extension`, its last character counted
+// up while the name is taken; noted in the journal. False when the name does
+// not fit or every value up to 0xFF is taken; `name` then holds the last
+// name tried, or `from` cut to fit.
+bool MakeFreeName(char* name, const char* from, const char* extension);
+
 // True when the file at WorkPath is to be written: asks when the existing
 // file is newer (message 29) or of another language (message 30).
 bool CheckVersionRules(const FileEntry* entry);
@@ -42,6 +49,9 @@ extern void (*showDeltaProgress)(u32 percent);
 // When the move itself fails the temporary file is deleted and the outcome
 // stays FileNotReplaced, which the driver reports as error 22.
 void ReplaceDestination(FileEntry* entry, const char* temporaryFile);
+
+// Leaves `temporaryFile` to replace WorkPath at the next restart.
+void ReplaceAtRestart(const char* temporaryFile);
 
 // What to do with a destination that cannot be deleted: IDABORT, IDRETRY
 // or IDIGNORE (3, 4, 5).

@@ -6,11 +6,14 @@
 
 #include "common/helpers.h"
 #include "common/paths.h"
+#include "engine/rollback.h"
 
 // Makes `folder` the current directory, creating it when it is missing.
 static bool EnterOrCreate(const char* folder) {
     if (SetCurrentDirectoryA(folder)) return true;
-    return CreateDirectoryA(folder, nullptr) && SetCurrentDirectoryA(folder);
+    if (!CreateDirectoryA(folder, nullptr)) return false;
+    NoteCreatedFolder(folder);
+    return SetCurrentDirectoryA(folder);
 }
 
 // Where the folders below the root begin: after "\\" of a network path or

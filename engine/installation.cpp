@@ -7,7 +7,6 @@
 #include "archive/file_data.h"
 #include "archive/script.h"
 #include "archive/texts.h"
-#include "common/deferred_operations.h"
 #include "common/file.h"
 #include "common/helpers.h"
 #include "common/paths.h"
@@ -19,6 +18,7 @@
 #include "engine/messages.h"
 #include "engine/path_macros.h"
 #include "engine/progress.h"
+#include "engine/rollback.h"
 #include "engine/running_programs.h"
 #include "engine/set_entries.h"
 #include "engine/setup_state.h"
@@ -94,16 +94,14 @@ static bool WriteEntry(FileEntry* entry, bool inUse, u32 startPercent, u32 endPe
     if (!ProduceEntryContents(entry, startPercent, endPercent)) return false;
     if (inUse) {
         CloseScratchFile();
-        ScheduleAtRestart(WorkPath, ScratchPath);
-        KeepTemporaryFile(ScratchPath);
-        restartNeeded = true;
+        ReplaceAtRestart(ScratchPath);
         ScratchPath[0] = '\0';  // the restart owns the temporary file now
-        LogLine("left for the restart", WorkPath, "it is in use");
     } else {
         ReplaceDestination(entry, ScratchPath);
         ScratchPath[0] = '\0';
     }
-    if (entry->outcome == FileNotReplaced) {
+    // A file that could not be put aside has its own failure already.
+    if (entry->outcome == FileNotReplaced && engineState == NoEngineError) {
         engineState = AccessDenied;
         SetMessagePath(WorkPath);
     }
@@ -132,7 +130,10 @@ static void CreateDesktopShortcut(const FileEntry* entry) {
     u32 length = static_cast<u32>(strlen(link));
     if (length + strlen(name) + sizeof ShortcutExtension > sizeof link) return;
     wsprintfA(link + length, "%s%s", name, ShortcutExtension);
-    CreateShortcut(WorkPath, link, EntryString(entry, EntryDesktopArguments), 0);
+    // The shortcut is rewritten in place: an old one is copied aside first.
+    bool existed = GetFileAttributesA(link) != INVALID_FILE_ATTRIBUTES;
+    if (existed && !PutAsideBeforeReplacing(link, false)) return;
+    if (CreateShortcut(WorkPath, link, EntryString(entry, EntryDesktopArguments), 0) && !existed) NoteCreatedFile(link);
 }
 
 // The log's line for an entry that failed: the message the user would read.
@@ -186,9 +187,12 @@ bool InstallNextEntry() {
     return done;
 }
 
-void FinishInstallation() {
+// Ends the run: after success writes what follows the entries and keeps
+// the changes, after a failure or a cancel takes them back.
+static void EndInstallation() {
     CloseFileData();
     if (engineState == NoEngineError) {
+        KeepChanges();
         if (UninstallerPath[0] != '\0')
             WriteUninstallLog();
         else
@@ -197,8 +201,21 @@ void FinishInstallation() {
         WriteSetEntries();
         AppendBackslash(DestinationPath);
         SelfRegisterLibraries();
+    } else {
+        RollBack();
     }
     CloseLeftoverJournal();
-    progressListener->finished();
     engineRunning = false;
+}
+
+void FinishInstallation() {
+    EndInstallation();
+    progressListener->finished();
+}
+
+void AbandonInstallation() {
+    if (!engineRunning) return;
+    engineState = InstallationDeclined;
+    ForgetAfterSetupEntries();
+    EndInstallation();
 }

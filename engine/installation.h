@@ -12,6 +12,10 @@ bool InstallNextEntry();
 // Closes the file data, writes what follows a successful installation and
 // moves the wizard on to the finish page.
 void FinishInstallation();
+// Ends an installation that was stopped between entries (cancelled, its
+// window closed) as a cancelled one, its changes taken back; does nothing
+// when none runs.
+void AbandonInstallation();
 
 // Asks for the disk that holds continuation volume `volume` (shown as disk
 // volume + 1); false when the user cancels the installation.

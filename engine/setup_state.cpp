@@ -33,6 +33,9 @@ FileHandle installLog = NoFile;
 FileHandle leftoverJournal = NoFile;
 char leftoverJournalPath[PathCapacity];
 
+RollbackNote* newestRollbackNote;
+bool changesSettled;
+
 bool restartNeeded;
 bool launchChecked = true;
 FileEntry* documentEntry;
@@ -63,6 +66,8 @@ void ResetSetupState() {
     installLog = NoFile;
     leftoverJournal = NoFile;
     leftoverJournalPath[0] = '\0';
+    newestRollbackNote = nullptr;
+    changesSettled = false;
     restartNeeded = false;
     launchChecked = true;
     documentEntry = launchEntry = screenSaverEntry = nullptr;

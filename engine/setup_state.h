@@ -90,6 +90,13 @@ extern FileHandle installLog;
 extern FileHandle leftoverJournal;
 extern char leftoverJournalPath[PathCapacity];
 
+// Rollback (engine/rollback.cpp): the changes of this installation, newest
+// first, while they may still be taken back; settled once they are taken
+// back or kept.
+struct RollbackNote;
+extern RollbackNote* newestRollbackNote;
+extern bool changesSettled;
+
 // End actions, set by the engine and the pages: a restart is needed, the
 // finish page's run box (initially checked), the entries to open, run and
 // install as the screen saver after setup.

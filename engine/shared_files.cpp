@@ -11,6 +11,7 @@
 #include "common/paths.h"
 #include "engine/install_log.h"
 #include "engine/path_macros.h"
+#include "engine/rollback.h"
 
 
 static const char sharedLibrariesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
@@ -34,6 +35,7 @@ void CountSharedLibrary(const char* path) {
         size = sizeof count;
     }
     count++;
+    NoteRegistryValue(HKEY_LOCAL_MACHINE, sharedLibrariesKey, path);
     RegSetValueExA(key, path, 0, type, reinterpret_cast<const BYTE*>(&count), size);
     LogLine("shared library counted", path);
     RegCloseKey(key);
@@ -117,7 +119,10 @@ static void ReadFontName(const char* path, char* name) {
 void RegisterFont(const char* path) {
     char valueName[FontNameLimit + sizeof trueTypeSuffix];
     ReadFontName(path, valueName);
-    if (AddFontResourceA(path) != 0) SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+    if (AddFontResourceA(path) != 0) {
+        NoteFontAdded(path);
+        SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+    }
     LogLine("font", path);
     if (valueName[0] == '\0') return;  // added, but not listed under a name
     strcat(valueName, trueTypeSuffix);
@@ -125,6 +130,7 @@ void RegisterFont(const char* path) {
     if (RegOpenKeyA(HKEY_LOCAL_MACHINE, fontsKey, &key) != ERROR_SUCCESS) return;
     const char* slash = LastBackslash(path);
     const char* fileName = slash != nullptr ? slash + 1 : path;
+    NoteRegistryValue(HKEY_LOCAL_MACHINE, fontsKey, valueName);
     // The terminator is stored too, so every reader gets a terminated text.
     RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(fileName),
                    static_cast<DWORD>(strlen(fileName) + 1));

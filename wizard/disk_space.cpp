@@ -48,7 +48,9 @@ u32 GetClusterKilobytes(const char* path) {
     return static_cast<u32>((clusterBytes + 1023) / 1024);
 }
 
-static u64 RoundUp(u64 size, u64 unit) { return (size + unit - 1) / unit * unit; }
+// `size` rounded up to whole units, in 32-bit division (a file's size is
+// 32 bits): the setup program carries no 64-bit division.
+static u64 RoundUp(u32 size, u32 unit) { return static_cast<u64>(size / unit + (size % unit != 0)) * unit; }
 
 // True when the file at `path` can be opened for writing and for reading.
 static bool CanWriteAndRead(const char* path) {
@@ -93,7 +95,8 @@ static bool InMissingFolder(const char* missing) {
 
 DiskCheck CheckDiskSpace() {
     u32 freeKilobytes = GetFreeKilobytes(DestinationPath);
-    u64 cluster = static_cast<u64>(GetClusterKilobytes(DestinationPath)) * 1024;
+    u32 clusterKilobytes = GetClusterKilobytes(DestinationPath);
+    u32 cluster = (clusterKilobytes != 0 ? clusterKilobytes : 1) * 1024;  // a drive that tells no size: 1 KB
     u64 need = 0, largest = 0;
     writeProtectionFound = false;
     char missingFolder[WorkPathCapacity] = "";

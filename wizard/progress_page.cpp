@@ -23,6 +23,7 @@ const UINT NextBatchDelay = USER_TIMER_MINIMUM;  // ms: the batch itself takes t
 static u32 percent;
 static UINT_PTR stepTimer;
 static bool paused;
+static bool stepping;  // an entry is being installed (its questions may be on screen)
 
 // In a batch the bar and the item line show only the batch's last entry:
 // the listener keeps what it is told, and the batch's end shows it.
@@ -156,7 +157,10 @@ static void Step(HWND page) {
     KillTimer(page, StepTimer);
     stepTimer = 0;  // no tick may arrive while the entry is installed
     u32 budget = setupScript.batchMilliseconds;
-    if (budget != 0 ? InstallBatch(budget) : InstallNextEntry())
+    stepping = true;
+    bool more = budget != 0 ? InstallBatch(budget) : InstallNextEntry();
+    stepping = false;
+    if (more)
         ArmTimer(page, budget != 0 ? NextBatchDelay : NextStepDelay);
     else
         FinishInstallation();
@@ -195,6 +199,9 @@ static void AskToStop() {
         paused = false;
         return;
     }
+    // Between entries the changes are taken back before the report says
+    // so; during one, once the wizard has ended.
+    if (!stepping) AbandonInstallation();
     FormatMessageText(text, NotCompletedMessage);
     ShowMessage(text, ReportStyle);
     pageResult = PageCancelled;

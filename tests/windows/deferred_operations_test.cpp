@@ -205,3 +205,35 @@ TEST_CASE("NT: operations go to PendingFileRenameOperations, not to WININIT.INI"
     // The records are gone again.
     for (const std::string& text : PendingOperations()) CHECK(text.find(scratch.Root()) == std::string::npos);
 }
+
+// A rolled-back installation takes back the replacement it left for the
+// restart, on either platform, and only that one: another replacement (of
+// another product, say) and a deletion stay as they were.
+TEST_CASE("a replacement taken back leaves every other operation as it was") {
+    for (bool nt : {Nt, Windows98}) {
+        CAPTURE(nt);
+        ScratchFolder scratch(ScratchLabel);
+        std::string target = scratch.Make("taken back target.dll");
+        std::string source = scratch.Make("taken back source.tmp");
+        std::string otherTarget = scratch.Make("other target.dll");
+        std::string otherSource = scratch.Make("other source.tmp");
+        std::string doomed = scratch.Make("deleted at restart.tmp");
+
+        PlatformUnderTest platform(nt);
+        ScheduleAtRestart(otherTarget.c_str(), otherSource.c_str());
+        ScheduleAtRestart(target.c_str(), source.c_str());
+        ScheduleAtRestart(nullptr, doomed.c_str());
+        CancelAtRestart(target.c_str(), source.c_str());
+        if (nt) {
+            std::vector<std::string> pending = PendingOperations();
+            ForgetPendingOperations(scratch.Root());
+            CHECK(PendingTarget(pending, "\\??\\" + source) == "(none)");
+            CHECK(PendingTarget(pending, "\\??\\" + otherSource) == "!\\??\\" + otherTarget);
+            CHECK(PendingTarget(pending, "\\??\\" + doomed) == "");
+        } else {
+            const std::vector<std::string> expected = {"[Rename]", ShortPath(otherTarget) + "=" + ShortPath(otherSource),
+                                                       "NUL=" + ShortPath(doomed)};
+            CHECK(Lines(platform.Wininit()) == expected);
+        }
+    }
+}

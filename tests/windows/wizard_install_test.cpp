@@ -126,6 +126,55 @@ TEST_CASE("Cancel while installing asks; No goes on, Yes stops before the next f
     RemoveTree("C:\\Kelvo Install");
 }
 
+// With rollback (kelvo's default) Yes takes back what the installation did
+// before the report: files added go, a file replaced has its old contents
+// again, and folders it made (here by the destination page) go too; a file
+// of the user's stays. Both texts say so.
+TEST_CASE("Cancel while installing, with rollback: every change is taken back before the report") {
+    const std::string root = "C:\\Kelvo Install";
+    struct Case {
+        const char* name;
+        std::string folder;
+        bool existing;  // the folder is there, with an older 005.bin and a file of the user's
+    };
+    for (const Case& c : {Case{"over files", root + "\\Rollback", true}, Case{"fresh", root + "\\Fresh\\Deep", false}}) {
+        CAPTURE(c.name);
+        RemoveTree(root);
+        const std::string older = "an older 005.bin";
+        if (c.existing) {
+            REQUIRE(CreateDirectoryA(root.c_str(), nullptr));
+            REQUIRE(CreateDirectoryA(c.folder.c_str(), nullptr));
+            WriteWholeFile(c.folder + "\\005.bin", older);
+            WriteWholeFile(c.folder + "\\mine.txt", "the user's");
+        }
+        Installation install(FixtureSetup("rollback-many"), c.folder);
+        for (int waited = 0; FilesIn(c.folder) < 20 && waited < 10000; waited += 20) Sleep(20);
+        REQUIRE(install.driver.ClickFrameButton(FrameCancelButton));
+        HWND question = install.driver.WaitForMessageBox();
+        REQUIRE(question != nullptr);
+        CHECK(SetupDriver::MessageBoxText(question).find("takes back every change") != std::string::npos);
+        REQUIRE(SetupDriver::Answer(question, IDYES));
+        HWND report = install.driver.WaitForMessageBox();
+        REQUIRE(report != nullptr);
+        CHECK(SetupDriver::MessageBoxText(report).find("have been undone") != std::string::npos);
+        // Taken back already while the report is open.
+        CHECK(FilesIn(c.folder) == (c.existing ? 1u : 0u));
+        REQUIRE(SetupDriver::Answer(report, IDOK));
+        CHECK(install.driver.WaitForExit() == 0);
+        if (c.existing) {
+            CHECK(ReadWholeFile(c.folder + "\\005.bin") == older);
+            CHECK(ReadWholeFile(c.folder + "\\mine.txt") == "the user's");
+            WIN32_FIND_DATAA entry;
+            HANDLE search = FindFirstFileA((c.folder + "\\*.$*").c_str(), &entry);
+            CHECK(search == INVALID_HANDLE_VALUE);  // no temporary or put-aside file is left
+            if (search != INVALID_HANDLE_VALUE) FindClose(search);
+        } else {
+            CHECK(GetFileAttributesA(root.c_str()) == INVALID_FILE_ATTRIBUTES);
+        }
+    }
+    RemoveTree(root);
+}
+
 TEST_CASE("a failed installation is reported on the finish page, naming the file") {
     std::vector<u8> setup = ReadWholeFileBytes(FixtureSetup("install-three"));
     setup[PackedDataOffset(FixtureSetup("install-three"), 1)] ^= 0x40;

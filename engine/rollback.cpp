@@ -1,0 +1,204 @@
+#include "engine/rollback.h"
+
+#include <string.h>
+
+#include "archive/script.h"
+#include "common/deferred_operations.h"
+#include "common/helpers.h"
+#include "common/paths.h"
+#include "common/platform.h"
+#include "common/system_paths.h"
+#include "engine/extraction.h"
+#include "engine/install_log.h"
+#include "engine/setup_state.h"
+
+// A change, newest first. `text` holds one or two terminated texts (a path
+// and the name it was put aside under or the temporary file that replaces
+// it at the restart; a registry key and value name) and, for a registry
+// value, its old data.
+enum ChangeKind : u8 { CreatedFile, CreatedFolder, PutAsideFile, RestartReplacement, RegistryValue, FontAdded };
+struct RollbackNote {
+    RollbackNote* older;
+    ChangeKind kind;
+    u32 number;  // the old file's attributes; the old value's type, or NoOldValue
+    HKEY root;
+    u32 dataSize;
+    char text[4];
+};
+const u32 NoOldValue = 0xFFFFFFFFu;
+
+// The extension of a file kept aside while its replacement is installed.
+static const char AsideExtension[] = ".$AB";
+
+static bool Noting() { return setupScript.rollback != 0 && !changesSettled; }
+
+// A note with room for `first`, `second` (may be null) and `dataSize`
+// bytes after them; null when there is no memory (the change goes unnoted).
+static RollbackNote* AddNote(ChangeKind kind, const char* first, const char* second, u32 dataSize) {
+    if (!Noting()) return nullptr;
+    u32 firstSize = static_cast<u32>(strlen(first)) + 1;
+    u32 secondSize = second != nullptr ? static_cast<u32>(strlen(second)) + 1 : 0;
+    RollbackNote* note;
+    if (!AllocateZeroedBlock(sizeof(RollbackNote) + firstSize + secondSize + dataSize, &note)) return nullptr;
+    note->kind = kind;
+    note->dataSize = dataSize;
+    memcpy(note->text, first, firstSize);
+    if (second != nullptr) memcpy(note->text + firstSize, second, secondSize);
+    note->older = newestRollbackNote;
+    newestRollbackNote = note;
+    return note;
+}
+
+static char* SecondText(RollbackNote* note) { return note->text + strlen(note->text) + 1; }
+
+void NoteCreatedFile(const char* path) { AddNote(CreatedFile, path, nullptr, 0); }
+
+void NoteCreatedFolder(const char* path) { AddNote(CreatedFolder, path, nullptr, 0); }
+
+typedef BOOL(WINAPI* CreateHardLinkFunction)(const char* link, const char* existing, void* security);
+
+// A second name for the file at `path`; false where the volume or the
+// system has no links (FAT, Windows 95/98).
+static bool LinkFile(const char* aside, const char* path) {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    CreateHardLinkFunction createHardLink =
+        kernel != nullptr ? reinterpret_cast<CreateHardLinkFunction>(
+                                reinterpret_cast<void*>(GetProcAddress(kernel, "CreateHardLinkA")))
+                          : nullptr;
+    return createHardLink != nullptr && createHardLink(aside, path, nullptr);
+}
+
+bool PutAsideBeforeReplacing(const char* path, bool byRename) {
+    if (!Noting()) return true;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return true;  // nothing there to keep
+    char aside[PathCapacity];
+    if (!MakeFreeName(aside, path, AsideExtension)) return false;
+    // A link shares the old contents for free, and survives the rename that
+    // brings the new file; a file rewritten in place needs a copy.
+    if (!(byRename && LinkFile(aside, path)) && !CopyFileA(path, aside, TRUE)) return false;
+    RollbackNote* note = AddNote(PutAsideFile, path, aside, 0);
+    if (note == nullptr) {
+        DeleteFileA(aside);
+        return false;
+    }
+    note->number = attributes;
+    return true;
+}
+
+void ForgetPutAside(const char* path) {
+    // The newest note of `path` (a restart replacement may have come since).
+    RollbackNote** link = &newestRollbackNote;
+    while (RollbackNote* note = *link) {
+        if (note->kind == PutAsideFile && strcmp(note->text, path) == 0) {
+            DeleteFileA(SecondText(note));
+            *link = note->older;
+            ReleaseBlock(&note);
+            return;
+        }
+        link = &note->older;
+    }
+}
+
+void NoteRestartReplacement(const char* target, const char* temporary) {
+    AddNote(RestartReplacement, target, temporary, 0);
+}
+
+void NoteRegistryValue(HKEY root, const char* key, const char* name) {
+    if (!Noting()) return;
+    HKEY opened;
+    DWORD type = NoOldValue, size = 0;
+    if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &opened) == ERROR_SUCCESS) {
+        if (RegQueryValueExA(opened, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) type = NoOldValue, size = 0;
+        RollbackNote* note = AddNote(RegistryValue, key, name, size);
+        if (note != nullptr) {
+            note->root = root;
+            note->number = type;
+            if (size != 0) {
+                char* data = SecondText(note) + strlen(name) + 1;
+                RegQueryValueExA(opened, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
+            }
+        }
+        RegCloseKey(opened);
+    }
+}
+
+void NoteFontAdded(const char* path) { AddNote(FontAdded, path, nullptr, 0); }
+
+// ---------------------------------------------------------------------------
+// Taking changes back
+
+static void RemoveFile(const char* path) {
+    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileA(path)) LogLine("removed", path);
+}
+
+// The old file comes back under its name, with its attributes.
+static void RestorePutAside(const char* path, const char* aside, u32 attributes) {
+    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    bool restored = isNt ? MoveFileExA(aside, path, MOVEFILE_REPLACE_EXISTING) != FALSE
+                         : (DeleteFileA(path), MoveFileA(aside, path) != FALSE);
+    SetFileAttributesA(path, attributes);
+    if (restored) LogLine("restored", path);
+}
+
+static void RestoreRegistryValue(RollbackNote* note) {
+    HKEY key;
+    if (RegOpenKeyExA(note->root, note->text, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    const char* name = SecondText(note);
+    if (note->number == NoOldValue)
+        RegDeleteValueA(key, name);
+    else
+        RegSetValueExA(key, name, 0, note->number, reinterpret_cast<const BYTE*>(name + strlen(name) + 1),
+                       note->dataSize);
+    RegCloseKey(key);
+}
+
+static void TakeBack(RollbackNote* note) {
+    char* second = SecondText(note);
+    switch (note->kind) {
+        case CreatedFile: RemoveFile(note->text); break;
+        case CreatedFolder:
+            if (RemoveDirectoryA(note->text)) LogLine("removed", note->text);
+            break;
+        case PutAsideFile: RestorePutAside(note->text, second, note->number); break;
+        case RestartReplacement:
+            CancelAtRestart(note->text, second);
+            DeleteFileA(second);
+            LogLine("not replaced at the restart", note->text);
+            break;
+        case RegistryValue: RestoreRegistryValue(note); break;
+        case FontAdded:
+            if (RemoveFontResourceA(note->text)) SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+            break;
+    }
+}
+
+// Frees every note, first letting `settle` act on each, newest first.
+static void SettleChanges(void (*settle)(RollbackNote* note)) {
+    while (RollbackNote* note = newestRollbackNote) {
+        newestRollbackNote = note->older;
+        settle(note);
+        ReleaseBlock(&note);
+    }
+    changesSettled = true;
+}
+
+void RollBack() {
+    if (newestRollbackNote == nullptr) return;
+    // A folder that is the current directory cannot be removed.
+    char temporary[PathCapacity];
+    if (GetTempFolderPath(temporary)) SetCurrentDirectoryA(temporary);
+    LogLine("undoing", "the changes of this installation");
+    SettleChanges(TakeBack);
+}
+
+static void DeletePutAside(RollbackNote* note) {
+    if (note->kind != PutAsideFile) return;
+    const char* aside = SecondText(note);
+    SetFileAttributesA(aside, FILE_ATTRIBUTE_NORMAL);
+    // A link to a file in use may have to wait for the restart.
+    if (!DeleteFileA(aside)) ScheduleAtRestart(nullptr, aside);
+}
+
+void KeepChanges() { SettleChanges(DeletePutAside); }
