@@ -112,12 +112,13 @@ static FileHandle CreateFreeFile(char* name, const char* from, const char* exten
     u8* last = StartFreeName(name, from, extension);
     if (last == nullptr) return NoFile;
     for (;;) {
+        // Noted before it exists, so a run killed at any moment leaves no
+        // file of its own unnoted; a name found taken is marked as not ours.
+        NoteTemporaryFile(name);
         HANDLE file = CreateFileA(name, ScratchFileAccess(), 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            NoteTemporaryFile(name);
-            return reinterpret_cast<FileHandle>(file);
-        }
+        if (file != INVALID_HANDLE_VALUE) return reinterpret_cast<FileHandle>(file);
         DWORD error = GetLastError();
+        KeepTemporaryFile(name);
         if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || *last == 0xFF) return NoFile;
         ++*last;
     }
@@ -607,13 +608,17 @@ void ReplaceDestination(FileEntry* entry, const char* temporaryFile) {
         if (attributes == INVALID_FILE_ATTRIBUTES && IsMissingError(GetLastError())) break;
         // Kept until the installation ends, so a rollback can bring it back;
         // a file that cannot be kept is not replaced.
-        if (!putAside && !(putAside = PutAsideBeforeReplacing(WorkPath, true))) {
+        PutAsideResult aside = putAside || attributes == INVALID_FILE_ATTRIBUTES
+                                   ? PutAside
+                                   : PutAsideBeforeReplacing(WorkPath, attributes, true);
+        if (aside == CannotPutAside) {
             DWORD error = GetLastError();
             CloseScratchFile();
             DeleteFileA(temporaryFile);
             WriteFailure(WriteFailed, error);
             return;
         }
+        putAside = aside == PutAside;
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
             readOnly = true;
             SetFileAttributesA(WorkPath, attributes & ~FILE_ATTRIBUTE_READONLY);
@@ -632,7 +637,7 @@ void ReplaceDestination(FileEntry* entry, const char* temporaryFile) {
         // The questions and the restart need the temporary file closed.
         CloseScratchFile();
         if (HandleLockedDestination(entry, temporaryFile) != IDRETRY) {
-            ForgetPutAside(WorkPath);  // the old file stays where it is
+            if (putAside) ForgetPutAside(WorkPath);  // the old file stays where it is
             return;
         }
     }

@@ -131,8 +131,9 @@ static void CreateDesktopShortcut(const FileEntry* entry) {
     if (length + strlen(name) + sizeof ShortcutExtension > sizeof link) return;
     wsprintfA(link + length, "%s%s", name, ShortcutExtension);
     // The shortcut is rewritten in place: an old one is copied aside first.
-    bool existed = GetFileAttributesA(link) != INVALID_FILE_ATTRIBUTES;
-    if (existed && !PutAsideBeforeReplacing(link, false)) return;
+    DWORD attributes = GetFileAttributesA(link);
+    bool existed = attributes != INVALID_FILE_ATTRIBUTES;
+    if (existed && PutAsideBeforeReplacing(link, attributes, false) != PutAside) return;
     if (CreateShortcut(WorkPath, link, EntryString(entry, EntryDesktopArguments), 0) && !existed) NoteCreatedFile(link);
 }
 

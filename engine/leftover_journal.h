@@ -14,10 +14,11 @@
 // without one.
 void OpenLeftoverJournal();
 
-// `path` was just created by this run.
+// `path` is about to be created, or was just created, by this run.
 void NoteTemporaryFile(const char* path);
 
-// `path` now belongs to the restart operations: never remove it.
+// `path` now belongs to the restart operations, or was someone else's after
+// all: never remove it.
 void KeepTemporaryFile(const char* path);
 
 // The run has ended (its temporary files are gone or handed over).

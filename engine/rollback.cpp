@@ -10,6 +10,7 @@
 #include "common/system_paths.h"
 #include "engine/extraction.h"
 #include "engine/install_log.h"
+#include "engine/leftover_journal.h"
 #include "engine/setup_state.h"
 
 // A change, newest first. `text` holds one or two terminated texts (a path
@@ -68,22 +69,41 @@ static bool LinkFile(const char* aside, const char* path) {
     return createHardLink != nullptr && createHardLink(aside, path, nullptr);
 }
 
-bool PutAsideBeforeReplacing(const char* path, bool byRename) {
-    if (!Noting()) return true;
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return true;  // nothing there to keep
+// True when another program has the file open without letting it be
+// deleted (NT): it cannot be replaced now, and a link to it could not be
+// deleted either.
+static bool HeldWithoutDeleteSharing(const char* path) {
+    HANDLE probe = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(probe);
+    return false;
+}
+
+PutAsideResult PutAsideBeforeReplacing(const char* path, u32 attributes, bool byRename) {
+    if (!Noting()) return PutAside;
+    bool link = byRename && isNt;
+    if (link && HeldWithoutDeleteSharing(path)) return PutAsideLater;
     char aside[PathCapacity];
-    if (!MakeFreeName(aside, path, AsideExtension)) return false;
+    if (!MakeFreeName(aside, path, AsideExtension)) return CannotPutAside;
     // A link shares the old contents for free, and survives the rename that
     // brings the new file; a file rewritten in place needs a copy.
-    if (!(byRename && LinkFile(aside, path)) && !CopyFileA(path, aside, TRUE)) return false;
+    if (!(link && LinkFile(aside, path)) && !CopyFileA(path, aside, TRUE)) return CannotPutAside;
     RollbackNote* note = AddNote(PutAsideFile, path, aside, 0);
     if (note == nullptr) {
         DeleteFileA(aside);
-        return false;
+        return CannotPutAside;
     }
     note->number = attributes;
-    return true;
+    return PutAside;
+}
+
+static void DeletePutAside(RollbackNote* note) {
+    if (note->kind != PutAsideFile) return;
+    const char* aside = SecondText(note);
+    if (note->number & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(aside, FILE_ATTRIBUTE_NORMAL);
+    // A link to a file in use may have to wait for the restart.
+    if (!DeleteFileA(aside)) ScheduleAtRestart(nullptr, aside);
 }
 
 void ForgetPutAside(const char* path) {
@@ -91,7 +111,7 @@ void ForgetPutAside(const char* path) {
     RollbackNote** link = &newestRollbackNote;
     while (RollbackNote* note = *link) {
         if (note->kind == PutAsideFile && strcmp(note->text, path) == 0) {
-            DeleteFileA(SecondText(note));
+            DeletePutAside(note);
             *link = note->older;
             ReleaseBlock(&note);
             return;
@@ -133,13 +153,35 @@ static void RemoveFile(const char* path) {
     if (DeleteFileA(path)) LogLine("removed", path);
 }
 
+// Another program may have the file open for a moment (a shell reading a
+// shortcut's target for its icon, a virus scanner): the move is tried again
+// a few times before it is left for the restart.
+const u32 RestoreAttempts = 10;
+const DWORD RestorePause = 100;  // ms
+
+static bool MoveBack(const char* path, const char* aside) {
+    if (isNt) return MoveFileExA(aside, path, MOVEFILE_REPLACE_EXISTING) != FALSE;
+    DeleteFileA(path);
+    return MoveFileA(aside, path) != FALSE;
+}
+
 // The old file comes back under its name, with its attributes.
 static void RestorePutAside(const char* path, const char* aside, u32 attributes) {
     SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    bool restored = isNt ? MoveFileExA(aside, path, MOVEFILE_REPLACE_EXISTING) != FALSE
-                         : (DeleteFileA(path), MoveFileA(aside, path) != FALSE);
+    bool restored = MoveBack(path, aside);
+    for (u32 attempt = 1; !restored && attempt < RestoreAttempts; attempt++) {
+        Sleep(RestorePause);
+        restored = MoveBack(path, aside);
+    }
+    DWORD error = GetLastError();
     SetFileAttributesA(path, attributes);
-    if (restored) LogLine("restored", path);
+    if (restored) {
+        LogLine("restored", path);
+        return;
+    }
+    ScheduleAtRestart(path, aside);
+    KeepTemporaryFile(aside);
+    LogSystemError("restored at the restart", path, error);
 }
 
 static void RestoreRegistryValue(RollbackNote* note) {
@@ -191,14 +233,6 @@ void RollBack() {
     if (GetTempFolderPath(temporary)) SetCurrentDirectoryA(temporary);
     LogLine("undoing", "the changes of this installation");
     SettleChanges(TakeBack);
-}
-
-static void DeletePutAside(RollbackNote* note) {
-    if (note->kind != PutAsideFile) return;
-    const char* aside = SecondText(note);
-    SetFileAttributesA(aside, FILE_ATTRIBUTE_NORMAL);
-    // A link to a file in use may have to wait for the restart.
-    if (!DeleteFileA(aside)) ScheduleAtRestart(nullptr, aside);
 }
 
 void KeepChanges() { SettleChanges(DeletePutAside); }

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installations that fail are taken back:
 #
-#   rollback_test.sh KELVO STUB UNINSTALLER
+#   rollback_test.sh KELVO STUB UNINSTALLER SCHEDULE_TOOL
 #
 # Version 1 of a product is installed unattended. Version 2 changes its
 # files, adds files in new folders, counts a shared file in the Windows
-# folder once more, adds a font, rewrites the desktop shortcut, and would
+# folder once more, adds a font, rewrites the desktop shortcut, replaces a
+# file in the system folder that is in use (left for the restart), and would
 # write a registry value and an INI entry at its end; one entry in the
 # middle of its list is copied from beside the setup, where it is missing,
 # so version 2 fails there (exit 1603). Cases:
@@ -24,11 +25,11 @@ scripts="$here/../../scripts"
 # shellcheck source-path=SCRIPTDIR/../../scripts source=wine-env.sh
 . "$scripts/wine-env.sh"
 
-if [ $# -ne 3 ]; then
-    echo "usage: rollback_test.sh KELVO STUB UNINSTALLER" >&2
+if [ $# -ne 4 ]; then
+    echo "usage: rollback_test.sh KELVO STUB UNINSTALLER SCHEDULE_TOOL" >&2
     exit 2
 fi
-kelvo=$1 stub=$2 uninstaller=$3
+kelvo=$1 stub=$2 uninstaller=$3 tool=$4
 out="$KELVO_WINE_DIR/rollback"
 rm -rf "$out"
 mkdir -p "$out"
@@ -47,7 +48,8 @@ out = sys.argv[1]
 for version in (1, 2):
     base = os.path.join(out, f"v{version}")
     for name, size in [("a.bin", 300_000), ("b.bin", 20_000), ("same.bin", 5_000),
-                       ("new/deep/c.bin", 70_000), ("new/d.bin", 1_000), ("shared.txt", 100)]:
+                       ("new/deep/c.bin", 70_000), ("new/d.bin", 1_000), ("shared.txt", 100),
+                       ("locked.txt", 200)]:
         if version == 1 and name.startswith("new/"):
             continue
         seed = hash(name) % 1000 + (0 if name == "same.bin" else version) * 7
@@ -84,6 +86,11 @@ source = "shared.txt"
 name = "kelvo-rollback-shared.txt"
 destination = "windows"
 shared = true
+
+[[set.file]]
+source = "locked.txt"
+name = "kelvo-rollback-locked.txt"
+destination = "system"
 
 [[set.registry]]
 root = "HKLM"
@@ -176,11 +183,25 @@ rm -rf "$folder"
 status=$(run "$out/setup1.exe" /QUIET /NORESTART)
 [ "$status" -eq 0 ] || fail "version 1 ended with $status"
 snapshot "$out/before.txt"
+# The system folder's file is in use while version 2 runs: it is left for
+# the restart, and taken back from the restart operations.
+locked=$(find "$drive_c/windows" -maxdepth 2 -iname kelvo-rollback-locked.txt | head -n 1)
+[ -n "$locked" ] || fail "version 1 installed no kelvo-rollback-locked.txt in the system folder"
+rm -f "$out/holding"
+bash "$scripts/wine-run.sh" "$tool" hold "$(windows_path "$locked")" "$(windows_path "$out/holding")" 10 \
+    </dev/null >>"$out/wine.log" 2>&1 &
+holder=$!
+for _ in $(seq 100); do [ -e "$out/holding" ] && break; sleep 0.1; done
+[ -e "$out/holding" ] || fail "the system folder's file could not be held open"
 install_failing "$out/setup2.exe" over
+grep -q '^left for the restart.*kelvo-rollback-locked.txt' "$out/over.txt" ||
+    fail "over version 1: the file in use was not left for the restart"
+kill "$holder" 2>/dev/null || true
+wait "$holder" 2>/dev/null || true
 snapshot "$out/after.txt"
 diff -u "$out/before.txt" "$out/after.txt" >"$out/over.diff" || fail "over version 1: the machine changed ($(grep -c '^[-+][^-+]' "$out/over.diff") lines; $out/over.diff):
 $(grep '^[-+][^-+]' "$out/over.diff" | head -n 20)"
-for line in '^undoing' '^restored.*a.bin' '^restored.*Kelvo Rollback.lnk' '^removed.*new\\deep\\c.bin' \
+for line in '^undoing' '^not replaced at the restart.*kelvo-rollback-locked.txt' '^restored.*a.bin' '^restored.*Kelvo Rollback.lnk' '^removed.*new\\deep\\c.bin' \
     '^removed.*kelvo-rollback.ttf' '^removed.*\\new$'; do
     grep -q -- "$line" "$out/over.txt" || fail "over version 1: the log has no line like '$line'"
 done
@@ -206,7 +227,7 @@ cmp -s "$folder/a.bin" "$out/v2/a.bin" || fail "rollback = false: a.bin is not v
 [ -f "$folder/new/deep/c.bin" ] || fail "rollback = false: new\\deep\\c.bin is not there"
 grep -q '^undoing' "$out/plain.txt" && fail "rollback = false: the log says it undoes"
 run reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs' /v 'C:\windows\kelvo-rollback-shared.txt' /f >/dev/null
-rm -rf "$folder" "$drive_c/windows/kelvo-rollback-shared.txt" "$drive_c/windows/Fonts/kelvo-rollback.ttf"
+rm -rf "$folder" "$drive_c/windows/kelvo-rollback-shared.txt" "$drive_c/windows/Fonts/kelvo-rollback.ttf" "$locked"
 rm -f "$drive_c"/users/*/Desktop/"Kelvo Rollback.lnk"
 
 if [ "$failures" -ne 0 ]; then

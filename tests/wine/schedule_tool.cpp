@@ -1,5 +1,6 @@
 // Schedules restart operations from the command line, for
-// tests/wine/restart_test.sh. isNt comes from the platform Wine reports, as
+// tests/wine/restart_test.sh, and holds a file in use for
+// tests/wine/rollback_test.sh. isNt comes from the platform Wine reports, as
 // in the setup program, so the same tool takes the NT path in an NT prefix
 // and the WININIT.INI path in a Windows 98 one.
 //
@@ -7,9 +8,13 @@
 //   kelvo-schedule-tool short PATH        prints the short (8.3) form of PATH
 //   kelvo-schedule-tool replace TARGET SOURCE
 //   kelvo-schedule-tool delete SOURCE
+//   kelvo-schedule-tool hold PATH MARKER SECONDS
+//                                         opens PATH sharing nothing, creates
+//                                         MARKER, and keeps PATH open that long
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "common/deferred_operations.h"
@@ -22,7 +27,8 @@ static DWORD PlatformId() {
 }
 
 static int Usage() {
-    fprintf(stderr, "usage: kelvo-schedule-tool platform | short PATH | replace TARGET SOURCE | delete SOURCE\n");
+    fprintf(stderr, "usage: kelvo-schedule-tool platform | short PATH | replace TARGET SOURCE | delete SOURCE | "
+                    "hold PATH MARKER SECONDS\n");
     return 2;
 }
 
@@ -33,6 +39,15 @@ static int PrintShortPath(const char* path) {
     DWORD length = GetShortPathNameA(path, shortPath, sizeof shortPath);
     if (length == 0 || length >= sizeof shortPath) return 1;
     printf("%s\n", shortPath);
+    return 0;
+}
+
+static int HoldInUse(const char* path, const char* marker, const char* seconds) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    CloseHandle(CreateFileA(marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    Sleep(static_cast<DWORD>(atoi(seconds)) * 1000);
+    CloseHandle(file);
     return 0;
 }
 
@@ -47,6 +62,8 @@ int main(int argc, char** argv) {
         ScheduleAtRestart(argv[2], argv[3]);
     } else if (argc == 3 && strcmp(argv[1], "delete") == 0) {
         ScheduleAtRestart(nullptr, argv[2]);
+    } else if (argc == 5 && strcmp(argv[1], "hold") == 0) {
+        return HoldInUse(argv[2], argv[3], argv[4]);
     } else {
         return Usage();
     }
