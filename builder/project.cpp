@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
-#include <toml++/toml.h>
 
 #include "archive/check_value.h"
 #include "archive/texts.h"
@@ -18,6 +17,7 @@
 #include "builder/pe_version.h"
 #include "builder/project_reader.h"
 #include "builder/source_glob.h"
+#include "builder/toml_parser.h"
 #include "builder/uninstaller_data.h"
 #include "builder/whole_file.h"
 
@@ -245,7 +245,6 @@ void ReadDestinationStores(const TableReader& set, InstallSetFields& fields) {
         fields.setFlags |= StoreDestinationInIni;
     }
 }
-
 
 void ReadRegistryEntries(const TableReader& set, ProjectSet& result) {
     std::vector<const toml::table*> tables = set.Tables("registry");

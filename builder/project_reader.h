@@ -11,11 +11,10 @@
 #include <string>
 #include <vector>
 
-#include <toml++/toml.h>
-
 #include "builder/code_pages.h"
 #include "builder/project.h"
 #include "builder/source_files.h"
+#include "builder/toml_parser.h"
 
 // The project file: named in messages, the folder relative paths start
 // from, and the code page and languages of what it writes ([setup] codepage

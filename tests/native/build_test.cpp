@@ -569,6 +569,9 @@ TEST_CASE("project faults name the file, the line and the key") {
         {"[setup]\ntemplates = \"broken.rc\"\n[[set]]\n", ":2: setup.templates: no DIALOG 101"},
         {"[[set]]\nname = \"unterminated\n", ":2:"},
         {"[setup]\ntitle = \"t\"\n", ":1: set: a project needs at least one [[set]]"},
+        // Characters toml++'s whitespace lookup did not expect (its result was undefined).
+        {"[[set]]\n\xCF\xBB = 1\n", ":2: "},
+        {"[setup]\ntitle = \"\"\"\\\n\xC2\xA7\"\"\"\n", ":1: set: a project needs at least one [[set]]"},
     };
     for (const Case& c : cases) {
         std::string path = folder + "/kelvo.toml";
