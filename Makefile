@@ -160,7 +160,10 @@ bench:
 
 # libFuzzer targets from tests/fuzz/<name>_fuzz.cpp. With FUZZ_SECONDS=N each
 # runs for N seconds, growing its corpus in build/fuzz/corpus/<name> from the
-# seeds in tests/fuzz/corpus/<name> when that folder exists.
+# seeds in tests/fuzz/corpus/<name> when that folder exists, with the
+# dictionary tests/fuzz/<name>.dict when there is one. FUZZ_TARGETS
+# names the ones to run ("project delta"); default all.
+FUZZ_TARGETS ?=
 fuzz:
 	@test -f $(FUZZ)/build.ninja || cmake -S . -B $(FUZZ) -G Ninja -DKELVO_FUZZ=ON \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -169,10 +172,12 @@ fuzz:
 	  for f in $(FUZZ)/*_fuzz; do \
 	    [ -x "$$f" ] || continue; \
 	    target=$$(basename $$f); name=$${target%_fuzz}; \
+	    [ -z "$(FUZZ_TARGETS)" ] || case " $(FUZZ_TARGETS) " in *" $$name "*) ;; *) continue ;; esac; \
 	    corpus=$(FUZZ)/corpus/$$name; seeds=tests/fuzz/corpus/$$name; \
 	    mkdir -p $$corpus; \
 	    echo "=== $$target for $(FUZZ_SECONDS) s"; \
 	    $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=$(FUZZ)/$$name- \
+	      $$( [ -f tests/fuzz/$$name.dict ] && echo -dict=tests/fuzz/$$name.dict ) \
 	      $$corpus $$( [ -d $$seeds ] && echo $$seeds ) || exit 1; \
 	  done; \
 	else \

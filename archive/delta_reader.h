@@ -110,6 +110,14 @@ static inline bool ReadDeltaCommand(Cursor& commands, DeltaCommand* command) {
            (command->copy == 0 || TakeDeltaDistance(commands, &command->distance));
 }
 
+// Whether a copy of `count` bytes from position `from` lies inside a base of
+// `baseSize` bytes. A base larger than MaxDeltaBaseSize takes no copy, so no
+// position outside a base wraps back into it. The one rule of the setup
+// program's and kelvo's outputs.
+static inline bool DeltaCopyInBase(u32 baseSize, u32 from, u32 count) {
+    return baseSize <= MaxDeltaBaseSize && from <= baseSize && count <= baseSize - from;
+}
+
 enum DeltaRunStatus {
     DeltaRunDone = 0,
     DeltaCommandCutShort,   // the command stream ends inside a command
@@ -121,8 +129,7 @@ enum DeltaRunStatus {
 // its distance and copies. The output has
 //   bool WriteLiterals(const u8* bytes, u32 count)
 //   bool CopyFromBase(u32 from, u32 count)  // false for a range outside the
-//                                            // base or a base larger than
-//                                            // MaxDeltaBaseSize: damaged data
+//                                            // base (DeltaCopyInBase): damaged data
 //   void CommandDone()                      // after each whole command
 // and a false from either stops the run. `*failedAt` receives the offset in
 // the command stream of the command the run stopped in.

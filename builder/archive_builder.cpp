@@ -51,7 +51,7 @@ SourceIndex IndexSources(const Project& project) {
             }
             FileIdentity identity;
             int error = 0;
-            if (!IdentifyFile(entry.sourcePath, &identity, &error))
+            if (!project.files->Identify(entry.sourcePath, &identity, &error))
                 throw Failure("cannot read " + entry.sourcePath + ": " + strerror(error));
             auto [it, added] = byIdentity.emplace(std::make_pair(identity.device, identity.file),
                                                   static_cast<uint32_t>(index.paths.size()));
@@ -125,13 +125,14 @@ std::vector<FileEntryFields> EntryFields(const ProjectSet& set, const std::vecto
 uint32_t InstalledKilobytes(const Project& project, const ProjectSet& set) {
     uint64_t bytes = 0;
     for (const ProjectEntry& entry : set.entries) {
-        std::error_code error;
         if (entry.fields.entryFlags & UninstallerEntry) bytes += project.prefixData.size();  // its program
         if (entry.inlineContents)
             bytes += entry.inlineContents->size();
         else if (!entry.sourcePath.empty()) {
-            uint64_t size = std::filesystem::file_size(HostPath(entry.sourcePath), error);
-            if (!error) bytes += size;  // an unreadable source fails the build later, by name
+            FileIdentity identity;
+            int error = 0;
+            if (project.files->Identify(entry.sourcePath, &identity, &error))
+                bytes += identity.size;  // an unreadable source fails the build later, by name
         } else
             bytes += entry.fields.size;
     }
@@ -373,8 +374,8 @@ DeltaResult PackDeltas(const Project& project, ContentPool& pool, int level, std
             if (entry.deltaWhenSmaller && (plainlyUsed[target] || base == target)) continue;
             auto found = encoded.find({base, target});
             if (found == encoded.end()) {
-                Bytes baseBytes = ReadWholeFile(project.sets[place.set].entries[place.index].sourcePath);
-                Bytes targetBytes = ReadWholeFile(entry.sourcePath);
+                Bytes baseBytes = project.files->Read(project.sets[place.set].entries[place.index].sourcePath);
+                Bytes targetBytes = project.files->Read(entry.sourcePath);
                 Bytes delta = EncodeDelta(baseBytes.data(), baseBytes.size(), targetBytes.data(), targetBytes.size(), level);
                 if (entry.deltaWhenSmaller && delta.size() >= plain.storedSize) continue;
                 found = encoded.emplace(std::make_pair(base, target), pool.AddContent(delta, plain.size, plain.checkValue)).first;
@@ -453,7 +454,7 @@ BuildSummary BuildSetup(const Project& project, const BuildOptions& options) {
     ContentPool pool(folder);
     {
         Progress progress("packing", sources.totalSize);
-        pool.Pack(sources.paths, options.level, options.threads, &progress);
+        pool.Pack(*project.files, sources.paths, options.level, options.threads, &progress);
     }
     std::vector<std::vector<uint32_t>> setContents = SetContents(sources, pool);
     AddInlineContents(project, pool, options.level, setContents);

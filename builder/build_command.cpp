@@ -56,7 +56,7 @@ void SignUninstallers(Project& project) {
             if (entry.inlineContents)
                 PutBytes(program, *entry.inlineContents);
             else if (!entry.sourcePath.empty())
-                PutBytes(program, ReadWholeFile(entry.sourcePath));
+                PutBytes(program, project.files->Read(entry.sourcePath));
             if (program.empty()) continue;
             entry.inlineContents = SignProgram(project.signing, program);
             entry.sourcePath.clear();

@@ -26,6 +26,7 @@ std::runtime_error SystemError(const std::string& what) {
 }
 
 struct PackJob {
+    const SourceFiles* files = nullptr;
     std::string path;
     bool done = false;
     std::vector<uint8_t> stream;
@@ -36,7 +37,7 @@ struct PackJob {
 
 void PackOne(PackJob& job, int level) {
     try {
-        std::vector<uint8_t> data = ReadWholeFile(job.path);
+        std::vector<uint8_t> data = job.files->Read(job.path);
         if (data.size() > MaxSourceSize) throw std::runtime_error(job.path + " is 4 GB or larger");
         job.size = static_cast<uint32_t>(data.size());
         job.checkValue = RotateAddCheck(data.data(), job.size, 0);
@@ -112,9 +113,13 @@ ContentPool::ContentPool(const std::string& folder) : pool(folder) {}
 
 ContentPool::~ContentPool() = default;
 
-void ContentPool::Pack(const std::vector<std::string>& sources, int level, unsigned threads, Progress* progress) {
+void ContentPool::Pack(const SourceFiles& files, const std::vector<std::string>& sources, int level, unsigned threads,
+                       Progress* progress) {
     std::vector<PackJob> jobs(sources.size());
-    for (size_t i = 0; i < sources.size(); i++) jobs[i].path = sources[i];
+    for (size_t i = 0; i < sources.size(); i++) {
+        jobs[i].files = &files;
+        jobs[i].path = sources[i];
+    }
     // Equal contents have equal sizes, check values and streams: the stream
     // is a function of the contents, and decodes back to them, so equal
     // streams mean equal contents.

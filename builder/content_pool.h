@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "builder/host_system.h"
+#include "builder/source_files.h"
 
 class Progress;
 
@@ -28,10 +29,11 @@ public:
     ContentPool(const ContentPool&) = delete;
     ContentPool& operator=(const ContentPool&) = delete;
 
-    // Packs `sources` (distinct files, in install order); sets `sourceContent`
+    // Packs `sources` (distinct files of `files`, in install order); sets `sourceContent`
     // to the content index of each. Throws std::runtime_error naming a
     // source that cannot be read or is 4 GB or larger.
-    void Pack(const std::vector<std::string>& sources, int level, unsigned threads, Progress* progress);
+    void Pack(const SourceFiles& files, const std::vector<std::string>& sources, int level, unsigned threads,
+              Progress* progress);
 
     const std::vector<PackedContent>& Contents() const { return contents; }
     const std::vector<uint32_t>& SourceContent() const { return sourceContent; }

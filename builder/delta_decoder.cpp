@@ -8,6 +8,11 @@
 
 namespace {
 
+// Deflate writes at most 258 bytes for every 2 bits (a longest match with
+// one-bit codes): a compressed stream cannot decode to more than this many
+// times its stored size.
+const uint64_t MaxDeflateRatio = 1032;
+
 Cursor CursorOver(const Bytes& bytes) { return MakeCursor(bytes.data(), static_cast<u32>(bytes.size())); }
 
 std::string ReadStream(Cursor& data, const char* name, Bytes* stream) {
@@ -32,6 +37,11 @@ std::string ReadStream(Cursor& data, const char* name, Bytes* stream) {
     const u8* packed = TakeBytes(data, header.storedSize);
     if (packed == nullptr)
         return fault + "ends before its " + std::to_string(header.storedSize) + " compressed bytes";
+    // Checked before the stream's memory is taken: a damaged size would have
+    // it take up to 4 GB.
+    if (header.size > header.storedSize * MaxDeflateRatio)
+        return fault + "claims " + std::to_string(header.size) + " bytes, more than its " +
+               std::to_string(header.storedSize) + " compressed bytes can hold";
     MemoryInput input;
     input.data = packed;
     input.size = header.storedSize;
@@ -57,7 +67,7 @@ struct MemoryOutput {
     }
     // The setup program's rule, in the same 32-bit positions.
     bool CopyFromBase(u32 from, u32 count) {
-        if (baseSize > MaxDeltaBaseSize || from > baseSize || count > baseSize - from) {
+        if (baseSize > MaxDeltaBaseSize || !DeltaCopyInBase(static_cast<u32>(baseSize), from, count)) {
             refusedFrom = from;
             refusedCount = count;
             return false;

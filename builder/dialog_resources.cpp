@@ -85,7 +85,7 @@ std::vector<Bytes> DialogTemplatesFromResources(const std::vector<ResourceEntry>
     return templates;
 }
 
-std::vector<Bytes> CompileDialogTemplates(const std::string& scriptPath) {
+Bytes RunResourceCompiler(const std::string& scriptPath) {
     const char* custom = getenv("KELVO_WINDRES");
     std::string windres = custom != nullptr && *custom != '\0' ? custom : DefaultWindres;
     std::string folder = Utf8Path(HostPath(scriptPath).parent_path());
@@ -96,5 +96,9 @@ std::vector<Bytes> CompileDialogTemplates(const std::string& scriptPath) {
     if (status != 0)
         throw std::runtime_error(windres + " could not compile " + scriptPath + " (exit status " +
                                  std::to_string(status) + ")");
-    return DialogTemplatesFromResources(ParseResourceFile(ReadWholeFile(res.path)));
+    return ReadWholeFile(res.path);
+}
+
+std::vector<Bytes> CompileDialogTemplates(const std::string& scriptPath) {
+    return DialogTemplatesFromResources(ParseResourceFile(RunResourceCompiler(scriptPath)));
 }

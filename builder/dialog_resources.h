@@ -34,5 +34,9 @@ std::vector<ResourceEntry> ParseResourceFile(const Bytes& image);
 // missing or oversized DIALOG.
 std::vector<Bytes> DialogTemplatesFromResources(const std::vector<ResourceEntry>& resources);
 
+// Compiles `scriptPath` with windres and returns the .res image; throws
+// std::runtime_error.
+Bytes RunResourceCompiler(const std::string& scriptPath);
+
 // Compiles `scriptPath` and returns its templates; throws std::runtime_error.
 std::vector<Bytes> CompileDialogTemplates(const std::string& scriptPath);

@@ -1,9 +1,11 @@
 #include "builder/pe_version.h"
 
+#include <cstddef>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "builder/whole_file.h"
 
 namespace {
 
@@ -14,18 +16,17 @@ const uint32_t MaxVersionResource = 65536;  // a larger one is not a version res
 const uint32_t SectionHeaderSize = 40;
 const uint32_t ResourceDirectoryIndex = 2;
 
-// Bounded little-endian reads of an open file; a read outside it fails the
-// whole lookup by throwing, which ReadPeVersion turns into "no version".
+// Bounded little-endian reads of the file's bytes; a read outside them
+// fails the whole lookup by throwing, which ReadPeVersion turns into "no
+// version".
 struct Image {
-    std::ifstream& file;
+    const Bytes& file;
     struct Outside {};
 
     std::vector<uint8_t> Read(uint64_t offset, uint32_t count) {
-        std::vector<uint8_t> bytes(count);
-        file.clear();
-        file.seekg(static_cast<std::streamoff>(offset));
-        if (!file.read(reinterpret_cast<char*>(bytes.data()), count)) throw Outside{};
-        return bytes;
+        if (offset > file.size() || count > file.size() - offset) throw Outside{};
+        return std::vector<uint8_t>(file.begin() + static_cast<ptrdiff_t>(offset),
+                                    file.begin() + static_cast<ptrdiff_t>(offset + count));
     }
     uint16_t U16(uint64_t offset) { return ReadU16(Read(offset, 2).data()); }
     uint32_t U32(uint64_t offset) { return ReadU32(Read(offset, 4).data()); }
@@ -135,9 +136,17 @@ uint32_t FirstTranslationLanguage(const std::vector<uint8_t>& data, const Versio
 
 }  // namespace
 
-std::optional<VersionBlock> ReadPeVersion(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
+std::optional<VersionBlock> ReadPeVersion(const SourceFiles& files, const std::string& path) {
+    Bytes file;
+    try {
+        file = files.Read(path);
+    } catch (const FileReadError&) {
+        return std::nullopt;
+    }
+    return ReadPeVersion(file);
+}
+
+std::optional<VersionBlock> ReadPeVersion(const Bytes& file) {
     Image image{file};
     try {
         std::vector<uint8_t> data = VersionResource(image, ReadLayout(image));

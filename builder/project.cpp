@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
-#include <toml++/toml.h>
 
 #include "archive/check_value.h"
 #include "archive/texts.h"
@@ -18,7 +17,9 @@
 #include "builder/pe_version.h"
 #include "builder/project_reader.h"
 #include "builder/source_glob.h"
+#include "builder/toml_parser.h"
 #include "builder/uninstaller_data.h"
+#include "builder/whole_file.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ std::vector<Bytes> ReadTemplates(const TableReader& setup) {
     if (setup.String("templates").empty()) setup.FailAt("templates", "names no file; leave it out for the built-in templates");
     std::string path = ProjectPath(setup.Where(), setup.String("templates"));
     try {
-        return CompileDialogTemplates(path);
+        return DialogTemplatesFromResources(ParseResourceFile(setup.Where().files->CompileResourceScript(path)));
     } catch (const std::runtime_error& e) {
         setup.FailAt("templates", e.what());
     }
@@ -246,7 +247,6 @@ void ReadDestinationStores(const TableReader& set, InstallSetFields& fields) {
     }
 }
 
-
 void ReadRegistryEntries(const TableReader& set, ProjectSet& result) {
     std::vector<const toml::table*> tables = set.Tables("registry");
     for (size_t i = 0; i < tables.size(); i++) {
@@ -387,10 +387,16 @@ Bytes MakeLogFont(const std::string& faceName, int height, int weight, bool ital
     return font;
 }
 
-Project LoadProject(const std::string& path) {
+Project LoadProject(const std::string& path, const SourceFiles& files) {
     toml::table document;
     try {
-        document = toml::parse_file(path);
+        Bytes text;
+        try {
+            text = files.Read(path);
+        } catch (const FileReadError& e) {
+            throw ProjectError(path + ": " + "File could not be opened for reading");
+        }
+        document = toml::parse(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), path);
     } catch (const toml::parse_error& e) {
         if (e.source().begin.line == 0) throw ProjectError(path + ": " + std::string(e.description()));
         throw ProjectError(path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description()));
@@ -398,10 +404,12 @@ Project LoadProject(const std::string& path) {
     ProjectFile context;
     context.file = path;
     context.folder = Utf8Path(HostPath(path).parent_path());
+    context.files = &files;
     TableReader root(context, document, "", {"setup", "set", "sign"});
     ReadCodePage(root, context);
     Project project;
     project.path = path;
+    project.files = &files;
     project.codePage = context.codePage;
     project.dialogTemplates = DefaultDialogTemplates();
     project.wizardPicture = DefaultWizardPicture();

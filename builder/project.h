@@ -133,6 +133,7 @@
 
 #include "builder/code_signing.h"
 #include "builder/record_writer.h"
+#include "builder/source_files.h"
 
 // A fault in the project: the message starts with "FILE:LINE: KEY: ".
 class ProjectError : public std::runtime_error {
@@ -189,6 +190,7 @@ struct ProjectSet {
 
 struct Project {
     std::string path;
+    const SourceFiles* files = &Disk();  // where the entries' sourcePath are read
     uint32_t codePage = 1252;  // every text and name of the archive is written in it (a CodePage record)
     uint32_t setupFlags = 0;
     Bytes wizardPicture;
@@ -207,8 +209,9 @@ struct Project {
     uint32_t batchMilliseconds = DefaultBatchMilliseconds;  // 0: [setup] pace = "classic"  // [setup] privileges = "user": the programs ask for no administrator
 };
 
-// Reads and checks a project; throws ProjectError.
-Project LoadProject(const std::string& path);
+// Reads and checks the project at `path`, reading it and every file it names
+// from `files`; throws ProjectError.
+Project LoadProject(const std::string& path, const SourceFiles& files = Disk());
 
 // File names compare without case, as Windows compares them: ASCII letters
 // fold; the second byte of a double-byte character of `codePage` does not.

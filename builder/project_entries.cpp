@@ -1,14 +1,13 @@
 // A set's files and folders ([[set.file]], [[set.folder]]) and its
 // uninstaller entry.
 #include <algorithm>
-#include <filesystem>
 
 #include "archive/check_value.h"
 #include "builder/host_system.h"
 #include "builder/pe_version.h"
 #include "builder/project_reader.h"
 #include "builder/source_glob.h"
-#include "builder/whole_file.h"
+#include "builder/source_files.h"
 
 namespace {
 
@@ -17,7 +16,7 @@ namespace {
 // a build reading its sources must not change the setup it writes next.
 FileTimes SourceTimes(const TableReader& reader, const std::string& path) {
     uint64_t lastWrite = 0;
-    if (!ReadLastWriteTime(path, &lastWrite)) reader.FailAt("keep-times", "cannot read the times of " + path);
+    if (!reader.Where().files->LastWriteTime(path, &lastWrite)) reader.FailAt("keep-times", "cannot read the times of " + path);
     FileTimes times;
     for (uint32_t* time : {times.creation, times.lastAccess, times.lastWrite}) {
         time[0] = static_cast<uint32_t>(lastWrite);
@@ -82,14 +81,14 @@ bool IsBesideSetup(const FileEntryFields& fields) {
 void AddSourceDetails(const TableReader& file, ProjectEntry& entry) {
     FileEntryFields& fields = entry.fields;
     if (fields.entryFlags & HasVersionBlock) {
-        fields.version = ReadPeVersion(entry.sourcePath);
+        fields.version = ReadPeVersion(*file.Where().files, entry.sourcePath);
         if (!fields.version)
             file.FailAt(file.Has("version-rule") ? "version-rule" : "language-rule",
                         entry.sourcePath + " has no version resource (VERSIONINFO) to compare with");
     }
     if (fields.entryFlags & HasFileTimes) fields.times = SourceTimes(file, entry.sourcePath);
     if (IsBesideSetup(fields)) {
-        Bytes contents = ReadWholeFile(entry.sourcePath);
+        Bytes contents = file.Where().files->Read(entry.sourcePath);
         fields.size = static_cast<uint32_t>(contents.size());
         fields.checkValue = RotateAddCheck(contents.data(), fields.size, 0);
         entry.sourcePath.clear();  // nothing of it is packed
@@ -159,13 +158,13 @@ std::vector<ProjectEntry> ReadFileEntries(const TableReader& file, const SetDefa
 
     std::vector<GlobMatch> matches;
     if (glob) {
-        matches = ExpandGlob(file.Where().folder, source);
+        matches = ExpandGlob(*file.Where().files, file.Where().folder, source);
         if (matches.empty()) file.FailAt("source", "no file matches \"" + source + "\"");
     } else {
         std::string path = ProjectPath(file.Where(), source);
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(HostPath(path), error))
-            file.FailAt("source", std::filesystem::is_directory(HostPath(path), error)
+        SourceKind kind = file.Where().files->KindOf(path);
+        if (kind != SourceKind::File)
+            file.FailAt("source", kind == SourceKind::Folder
                                       ? path + " is a folder; to take its files use a glob such as \"" + source + "/**\""
                                       : "no file " + path);
         matches.push_back({path, Utf8Path(HostPath(path).filename())});

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "builder/host_system.h"
+#include "builder/source_files.h"
 #include "builder/whole_file.h"
 
 std::string IndexedKey(const std::string& path, const char* key, size_t index) {
@@ -20,7 +21,7 @@ std::string ProjectPath(const ProjectFile& context, const std::string& relative)
 Bytes ReadProjectFile(const TableReader& reader, const char* key, const std::string& relative) {
     std::string path = ProjectPath(reader.Where(), relative);
     try {
-        return ReadWholeFile(path);
+        return reader.Where().files->Read(path);
     } catch (const FileReadError& e) {
         reader.FailAt(key, "cannot read " + path + ": " + strerror(e.error));
     }

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include <toml++/toml.h>
-
 #include "builder/code_pages.h"
 #include "builder/project.h"
+#include "builder/source_files.h"
+#include "builder/toml_parser.h"
 
 // The project file: named in messages, the folder relative paths start
 // from, and the code page and languages of what it writes ([setup] codepage
@@ -22,6 +22,7 @@
 struct ProjectFile {
     std::string file;
     std::string folder;  // relative sources are taken from here
+    const SourceFiles* files = &Disk();  // where every file the project names is read
     uint32_t codePage = DefaultCodePage;
     std::vector<const Language*> languages;  // the first fills the sets' own string tables
     std::string languagesPlace;              // "FILE:LINE: setup.languages", for the built-in texts' faults

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <system_error>
 
 #include "builder/host_system.h"
+#include "builder/source_files.h"
 
 namespace fs = std::filesystem;
 
@@ -117,27 +117,11 @@ bool MatchComponents(const std::vector<std::string>& pattern, size_t p, const st
            MatchComponents(pattern, p + 1, parts, q + 1);
 }
 
-// Every regular file below `folder`, at most `maxDepth` folders down.
-std::vector<std::string> ListFiles(const fs::path& folder, size_t maxDepth) {
-    std::vector<std::string> files;
-    std::error_code error;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error), end;
-    for (; !error && it != end; it.increment(error)) {
-        if (static_cast<size_t>(it.depth()) >= maxDepth) it.disable_recursion_pending();
-        if (it->is_regular_file(error)) {
-            std::string relative = Utf8Path(it->path().lexically_relative(folder));
-            std::replace(relative.begin(), relative.end(), '\\', '/');
-            files.push_back(relative);
-        }
-    }
-    return files;
-}
-
 }  // namespace
 
 bool HasWildcards(const std::string& pattern) { return pattern.find_first_of("*?[") != std::string::npos; }
 
-std::vector<GlobMatch> ExpandGlob(const std::string& baseFolder, const std::string& pattern) {
+std::vector<GlobMatch> ExpandGlob(const SourceFiles& files, const std::string& baseFolder, const std::string& pattern) {
     std::vector<std::string> components = SplitComponents(pattern);
     size_t fixed = 0;
     // An absolute pattern ("/data/*", "C:/data/*") starts at its own root.
@@ -152,9 +136,8 @@ std::vector<GlobMatch> ExpandGlob(const std::string& baseFolder, const std::stri
     size_t maxDepth = anyDepth ? SIZE_MAX : rest.size() - 1;
 
     std::vector<GlobMatch> matches;
-    std::error_code error;
-    if (rest.empty() || !fs::is_directory(folder, error)) return matches;
-    for (const std::string& relative : ListFiles(folder, maxDepth)) {
+    if (rest.empty() || files.KindOf(Utf8Path(folder)) != SourceKind::Folder) return matches;
+    for (const std::string& relative : files.ListFiles(Utf8Path(folder), maxDepth)) {
         if (MatchComponents(rest, 0, SplitComponents(relative), 0))
             matches.push_back({Utf8Path(folder) + "/" + relative, relative});
     }

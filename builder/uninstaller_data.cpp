@@ -2,14 +2,13 @@
 
 #include <algorithm>
 
-#include <toml++/toml.h>
-
 #include "archive/records.h"
 #include "archive/script.h"
 #include "archive/uninstall_settings.h"
 #include "archive/uninstall_texts.h"
 #include "builder/project.h"
 #include "builder/project_reader.h"
+#include "builder/toml_parser.h"
 
 static_assert(UninstallCodePageRecord != UninstallSettingsRecord && UninstallLanguageTextsRecord != UninstallSettingsRecord,
               "each record of the uninstaller's data has an id of its own");

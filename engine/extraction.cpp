@@ -326,8 +326,8 @@ struct DeltaFileOutput {
 
     // A range outside the base file is damaged data, named by the destination.
     bool CopyFromBase(u32 from, u32 count) {
-        if (baseSize > MaxDeltaBaseSize || from > baseSize || count > baseSize - from ||
-            SeekFile(base, static_cast<i32>(from), SeekFromStart) != from || !ReadExactly(base, copyBuffer, count))
+        if (!DeltaCopyInBase(baseSize, from, count) || SeekFile(base, static_cast<i32>(from), SeekFromStart) != from ||
+            !ReadExactly(base, copyBuffer, count))
             return Fail(FileDataDamaged, WorkPath);
         written += count;
         return WriteProduced(output, copyBuffer, count);

@@ -256,6 +256,9 @@ TEST_CASE("a damaged delta is reported, not applied") {
         {"a raw stream cut short", {0x00, 0x05, 0x00, 0x85}, "the command stream ends before its 5 bytes"},
         {"a compressed stream that does not decode", {0x01, 0x05, 0x00, 0x02, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0x00},
          "the command stream does not decode to its 5 bytes"},
+        {"a compressed stream claiming more than deflate can hold",
+         {0x07, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x00, 0x00, 0x00, 0x03, 0x00},
+         "the command stream claims 4294967295 bytes, more than its 2 compressed bytes can hold"},
         {"bytes behind the streams", [&] {
              Bytes d = framed({0x85}, Bytes(6, 'x'));
              d.push_back(0);
