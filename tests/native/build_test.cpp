@@ -27,6 +27,7 @@
 #include "archive/loader.h"
 #include "archive/texts.h"
 #include "builder/archive_builder.h"
+#include "builder/code_pages.h"
 #include "builder/command_line.h"
 #include "builder/default_resources.h"
 #include "builder/execution_level.h"
@@ -779,6 +780,48 @@ TEST_CASE("kelvo manifest winget prints the switches and return codes, in YAML a
                                                   {1641, "rebootInitiated"},
                                                   {3010, "rebootRequiredToFinish"}});
     }
+}
+
+// Rollback is on unless the project turns it off; the built-in Cancel
+// question (13) and report (15) say what happens, in every language, and a
+// project's own texts still win over them.
+TEST_CASE("kelvo writes the Rollback record unless rollback = false, with texts that say so") {
+    std::string folder = ScratchFolder("rollback");
+    WriteBytes(fs::path(folder) / "app.txt", Bytes(10, 'a'));
+    struct Case {
+        const char* setup;
+        uint32_t record;
+        const char* question;  // a part of message 13
+        const char* report;    // a part of message 15
+    };
+    const Case cases[] = {
+        {"", RollbackOn, "setup takes back every change it has made", "The changes it made have been undone."},
+        {"[setup]\nrollback = true\n", RollbackOn, "takes back every change", "have been undone"},
+        {"[setup]\nrollback = false\n", 0, "they will not be completely installed", "Run setup again to install it."},
+        {"[setup]\nlanguages = [\"de\"]\n", RollbackOn, "rückgängig gemacht, und App", "wurden rückgängig gemacht"},
+        {"[setup]\nlanguages = [\"de\"]\nrollback = false\n", 0, "nicht vollständig installiert", "nachzuholen"},
+        {"[setup]\n[setup.texts.messages]\n13 = \"Own question\"\n", RollbackOn, "Own question", "have been undone"},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.setup);
+        WriteText(fs::path(folder) / "kelvo.toml", std::string(c.setup) + "[[set]]\nname = \"App\"\n[[set.file]]\nsource = \"app.txt\"\n");
+        std::string setup = folder + "/setup.exe";
+        {
+            Silenced quiet(STDOUT_FILENO);
+            REQUIRE(RunBuild({folder + "/kelvo.toml", "-o", setup, "--stub", FakeStub(folder)}) == 0);
+        }
+        LoadedSetup loaded(setup);
+        REQUIRE(loaded.fault == LoadOk);
+        CHECK(setupScript.rollback == c.record);
+        // The texts are in code page 1252: compare in it.
+        EncodeFault fault;
+        std::string question = EncodeText(c.question, 1252, &fault).value_or("?");
+        std::string report = EncodeText(c.report, 1252, &fault).value_or("?");
+        CHECK(std::string(LookupText(MessageTexts, ReallyStopQuestion)).find(question) != std::string::npos);
+        CHECK(std::string(LookupText(MessageTexts, NotCompletedMessage)).find(report) != std::string::npos);
+    }
+    WriteText(fs::path(folder) / "kelvo.toml", "[setup]\nrollback = \"yes\"\n[[set]]\nname = \"App\"\n");
+    CHECK_THROWS_AS(LoadProject(folder + "/kelvo.toml"), ProjectError);
 }
 
 TEST_CASE("kelvo asks for batches of entries a tick unless the project keeps the classic pace") {
