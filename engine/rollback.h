@@ -13,9 +13,6 @@
 
 #include "common/types.h"
 
-// Starts noting changes (when the archive asks for it).
-void StartRollbackNotes();
-
 // A file (not there before) or a folder was created at `path`.
 void NoteCreatedFile(const char* path);
 void NoteCreatedFolder(const char* path);
@@ -23,11 +20,11 @@ void NoteCreatedFolder(const char* path);
 // The file at `path` (its `attributes` as found), about to be replaced, is
 // kept under a free name beside it until the installation ends. With
 // `byRename` (the new file arrives by a rename) a second link to it serves
-// where the volume has links; a file rewritten in place is copied. PutAside also when there is
-// nothing to keep; PutAsideLater when another program holds the file so that
-// it cannot be replaced now either (asked again before the next attempt);
-// CannotPutAside when no copy can be made, and the caller then leaves the
-// file as it is.
+// where the volume has links; a file rewritten in place is copied. PutAside
+// also when there is nothing to keep; PutAsideLater when another program
+// holds the file so that it cannot be replaced now either (asked again
+// before the next attempt); CannotPutAside when no copy can be made, and the
+// caller then leaves the file as it is.
 enum PutAsideResult { CannotPutAside, PutAside, PutAsideLater };
 PutAsideResult PutAsideBeforeReplacing(const char* path, u32 attributes, bool byRename);
 // The replacement did not happen after all: the kept copy of `path` goes.

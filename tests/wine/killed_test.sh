@@ -132,7 +132,9 @@ delays() { python3 -c "import random; r = random.Random($1); print(' '.join('%.2
 time_run() {
     local start
     start=$(date +%s.%N)
-    run "$@" || fail "$* did not complete"
+    local status=0
+    run "$@" || status=$?
+    [ "$status" -eq 0 ] || fail "$* did not complete (exit code $status)"
     python3 -c "print(max(0.5, $(date +%s.%N) - $start))"
 }
 
