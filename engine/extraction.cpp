@@ -546,19 +546,25 @@ struct RenameInformation {
     WCHAR name[WorkPathCapacity + 8];
 };
 
-// Renames the open temporary file to WorkPath through its handle, which
-// spares the system opening it once more for the move; with `replace`, over
-// a file that is there, in one step. False when this system has no such
-// rename, WorkPath is neither on a drive nor on a network share, or the
-// rename fails; the caller then moves it by name.
-static bool RenameOpenFile(FileHandle file, bool replace) {
+// No name given through NameOpenFile: the system cannot, or the path is
+// neither on a drive nor on a network share.
+const LONG NoSuchCall = -1;
+const LONG NameTaken = static_cast<LONG>(0xC0000035);  // STATUS_OBJECT_NAME_COLLISION
+const int FileLinkInformationClass = 11;
+
+// Gives the open `file` the name `path` through the system's call on its
+// handle (NT 4 onwards), which spares the system opening it once more: with
+// FileRenameInformationClass its new name (with `replace`, over a file that
+// is there, in one step), with FileLinkInformationClass a second one. The
+// system's status: negative when it failed.
+static LONG NameOpenFile(FileHandle file, const char* path, bool replace, int informationClass) {
     HMODULE system = IsNtPlatform() ? GetModuleHandleA("ntdll.dll") : nullptr;
     SetInformationFileFunction setInformation =
         system != nullptr ? reinterpret_cast<SetInformationFileFunction>(
                                 reinterpret_cast<void*>(GetProcAddress(system, "NtSetInformationFile")))
                           : nullptr;
-    bool network = WorkPath[0] == '\\' && WorkPath[1] == '\\';
-    if (setInformation == nullptr || (!network && (WorkPath[1] != ':' || WorkPath[2] != '\\'))) return false;
+    bool network = path[0] == '\\' && path[1] == '\\';
+    if (setInformation == nullptr || (!network && (path[1] != ':' || path[2] != '\\'))) return NoSuchCall;
     // "\??\C:\..." for a drive, "\??\UNC\server\..." for a share.
     static const WCHAR DrivePrefix[] = L"\\??\\";
     static const WCHAR SharePrefix[] = L"\\??\\UNC";
@@ -568,13 +574,31 @@ static bool RenameOpenFile(FileHandle file, bool replace) {
     rename.replaceIfExists = replace;
     rename.rootDirectory = nullptr;
     memcpy(rename.name, prefix, prefixLength * sizeof(WCHAR));
-    int converted = MultiByteToWideChar(CP_ACP, 0, WorkPath + (network ? 1 : 0), -1, rename.name + prefixLength,
+    int converted = MultiByteToWideChar(CP_ACP, 0, path + (network ? 1 : 0), -1, rename.name + prefixLength,
                                         static_cast<int>(WorkPathCapacity));
-    if (converted <= 1) return false;
+    if (converted <= 1) return NoSuchCall;
     rename.nameBytes = static_cast<ULONG>((prefixLength + converted - 1) * sizeof(WCHAR));
     IoStatus status;
-    return setInformation(reinterpret_cast<HANDLE>(file), &status, &rename, sizeof rename,
-                          FileRenameInformationClass) >= 0;
+    return setInformation(reinterpret_cast<HANDLE>(file), &status, &rename, sizeof rename, informationClass);
+}
+
+// Renames the open temporary file to WorkPath through its handle; false
+// when it cannot, and the caller then moves it by name.
+static bool RenameOpenFile(FileHandle file, bool replace) {
+    return NameOpenFile(file, WorkPath, replace, FileRenameInformationClass) >= 0;
+}
+
+bool LinkFreeName(FileHandle file, char* name, const char* from, const char* extension) {
+    u8* last = StartFreeName(name, from, extension);
+    if (last == nullptr) return false;
+    for (;;) {
+        NoteTemporaryFile(name);
+        LONG status = NameOpenFile(file, name, false, FileLinkInformationClass);
+        if (status >= 0) return true;
+        KeepTemporaryFile(name);  // not made: the name is someone else's, or there are no links
+        if (status != NameTaken || *last == 0xFF) return false;
+        ++*last;
+    }
 }
 
 // Moves the temporary file to WorkPath: through its handle when the entry's

@@ -4,6 +4,7 @@
 // uninstaller's prefix and data), their check, and the move into place.
 #pragma once
 #include "archive/records.h"
+#include "common/file.h"
 #include "common/types.h"
 
 // Extensions of the temporary files: the contents being produced, and the
@@ -21,6 +22,11 @@ void SetExtension(char* path, const char* extension);
 // not fit or every value up to 0xFF is taken; `name` then holds the last
 // name tried, or `from` cut to fit.
 bool MakeFreeName(char* name, const char* from, const char* extension);
+
+// Gives the open `file` (opened with DELETE access on NT) a second name, a
+// free one made as MakeFreeName makes it, noted in the journal first. False
+// where links cannot be made (Windows 95/98, FAT) or no name is free.
+bool LinkFreeName(FileHandle file, char* name, const char* from, const char* extension);
 
 // True when the file at WorkPath is to be written: asks when the existing
 // file is newer (message 29) or of another language (message 30).

@@ -56,39 +56,28 @@ void NoteCreatedFile(const char* path) { AddNote(CreatedFile, path, nullptr, 0);
 
 void NoteCreatedFolder(const char* path) { AddNote(CreatedFolder, path, nullptr, 0); }
 
-typedef BOOL(WINAPI* CreateHardLinkFunction)(const char* link, const char* existing, void* security);
-
-// A second name for the file at `path`; false where the volume or the
-// system has no links (FAT, Windows 95/98).
-static bool LinkFile(const char* aside, const char* path) {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    CreateHardLinkFunction createHardLink =
-        kernel != nullptr ? reinterpret_cast<CreateHardLinkFunction>(
-                                reinterpret_cast<void*>(GetProcAddress(kernel, "CreateHardLinkA")))
-                          : nullptr;
-    return createHardLink != nullptr && createHardLink(aside, path, nullptr);
-}
-
-// True when another program has the file open without letting it be
-// deleted (NT): it cannot be replaced now, and a link to it could not be
-// deleted either.
-static bool HeldWithoutDeleteSharing(const char* path) {
-    HANDLE probe = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
-    CloseHandle(probe);
-    return false;
+// A second name for the file at `path` in `aside`, made through a handle
+// whose opening also tells whether another program holds the file without
+// letting it be deleted (then it cannot be replaced now either).
+static PutAsideResult LinkAside(const char* path, char* aside) {
+    HANDLE file = CreateFileA(path, DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION ? PutAsideLater : CannotPutAside;
+    bool linked = LinkFreeName(reinterpret_cast<FileHandle>(file), aside, path, AsideExtension);
+    CloseHandle(file);
+    return linked ? PutAside : CannotPutAside;
 }
 
 PutAsideResult PutAsideBeforeReplacing(const char* path, u32 attributes, bool byRename) {
     if (!Noting()) return PutAside;
-    bool link = byRename && isNt;
-    if (link && HeldWithoutDeleteSharing(path)) return PutAsideLater;
     char aside[PathCapacity];
-    if (!MakeFreeName(aside, path, AsideExtension)) return CannotPutAside;
     // A link shares the old contents for free, and survives the rename that
-    // brings the new file; a file rewritten in place needs a copy.
-    if (!(link && LinkFile(aside, path)) && !CopyFileA(path, aside, TRUE)) return CannotPutAside;
+    // brings the new file (NT, where the volume has links); a file rewritten
+    // in place, or one that cannot be linked, is copied.
+    PutAsideResult linked = byRename && isNt ? LinkAside(path, aside) : CannotPutAside;
+    if (linked == PutAsideLater) return linked;
+    if (linked != PutAside && (!MakeFreeName(aside, path, AsideExtension) || !CopyFileA(path, aside, TRUE)))
+        return CannotPutAside;
     RollbackNote* note = AddNote(PutAsideFile, path, aside, 0);
     if (note == nullptr) {
         DeleteFileA(aside);
