@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installation under Wine, ours against NSIS, in one run and one private
 # Wine prefix, on three payload shapes made here (seeded, so every run has
-# the same bytes; half compressible text, half random):
+# the same bytes; half compressible text, half random) and one of real
+# programs:
 #   single  one large file
 #   mixed   nested folders of files from 100 B to a few MB
 #   small   many files of 100 B to 4 KB
+#   real    Wine's own i386 PE libraries and executables (from the wine32
+#           package), every fourth by size
 # Each payload becomes a kelvo setup and two NSIS installers (zlib, and
 # solid LZMA). Ours is worked through its wizard by kelvo-driver once, then
 # runs without a person (/QUIET) beside NSIS's silent install (/S /D=...):
@@ -19,13 +22,16 @@
 # The last lines are the ratios of ours without a person to NSIS zlib
 # (time, lower is better), and what rollback costs on the mixed payload
 # (/QUIET with it over without it, installing fresh and over itself):
-#   install ours/nsis-zlib: single R mixed R small R
-#   uninstall ours/nsis-zlib: single R mixed R small R
+#   install ours/nsis-zlib: single R mixed R small R real R
+#   uninstall ours/nsis-zlib: single R mixed R small R real R
 #   rollback on/off mixed: fresh R over-itself R
+# and the size of our setup over NSIS's solid-LZMA installer:
+#   size ours/nsis-lzma: real R mixed R
 #
 # Scale: by default the payloads are a quarter of the full size (25 MB,
-# 150 files of 16 MB, 750 small files) to keep `make bench` short;
-# BENCH_FULL=1 runs 100 MB, 600 files of 65 MB and 3,000 small files.
+# 150 files of 16 MB, 750 small files, every sixteenth real program) to
+# keep `make bench` short; BENCH_FULL=1 runs 100 MB, 600 files of 65 MB,
+# 3,000 small files and every fourth real program (about 140 MB).
 #
 # KELVO (native tool, default build/bin/kelvo) and KELVO_WINDOWS_BIN (the
 # folder with kelvo-setup.exe, kelvo-uninstall.exe, kelvo-driver.exe and
@@ -132,6 +138,17 @@ elif shape == "small":
     for i in range(count):
         compressible = i % 2 == 0
         write(f"{folders[i % len(folders)]}/{file_name(i, compressible)}", data(rng.randint(100, 4096), compressible))
+elif shape == "real":
+    # Real Windows programs: Wine's own i386 PE libraries and executables
+    # (the wine32 package), every fourth by size (about 140 MB); at a
+    # quarter of full size every sixteenth.
+    source = "/usr/lib/i386-linux-gnu/wine/i386-windows"
+    files = sorted((os.path.getsize(os.path.join(source, n)), n) for n in os.listdir(source)
+                   if os.path.isfile(os.path.join(source, n)))
+    step = 4 if scale >= 1 else 16
+    for _size, name in files[::step]:
+        with open(os.path.join(source, name), "rb") as f:
+            write(name, f.read())
 EOF
     echo "$stamp" >"$work/$shape/stamp"
 }
@@ -258,11 +275,14 @@ plain() { tr -d '\r' <"$1"; }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
+# Our setup's size over NSIS's solid-LZMA installer's for a payload.
+setup_size_ratio() { ratio "$(stat -c %s "$work/$1/kelvo-setup.exe")" "$(stat -c %s "$work/$1/nsis-lzma.exe")"; }
+
 # The lower of two times; the second when the first is empty.
 lowest() { awk -v a="$1" -v b="$2" 'BEGIN { print (a != "" && a + 0 < b + 0) ? a : b }'; }
 
 # ---------------------------------------------------------------------------
-shapes=(single mixed small)
+shapes=(single mixed small real)
 echo "payloads: $scale_note"
 [ "$nsis_target" = x86-ansi ] ||
     echo "programs: the 64-bit build of ours (this machine runs no 32-bit programs) against NSIS $nsis_target"
@@ -377,3 +397,4 @@ echo
 echo "install ours/nsis-zlib: ${install_ratios[*]}"
 echo "uninstall ours/nsis-zlib: ${uninstall_ratios[*]}"
 echo "rollback on/off mixed: $rollback_ratios"
+echo "size ours/nsis-lzma: real $(setup_size_ratio real) mixed $(setup_size_ratio mixed)"
