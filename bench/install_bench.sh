@@ -31,7 +31,7 @@
 # Scale: by default the payloads are a quarter of the full size (25 MB,
 # 150 files of 16 MB, 750 small files, every sixteenth real program) to
 # keep `make bench` short; BENCH_FULL=1 runs 100 MB, 600 files of 65 MB,
-# 3,000 small files and every fourth real program (about 140 MB).
+# 3,000 small files and every fourth real program (about 150 MB).
 #
 # KELVO (native tool, default build/bin/kelvo) and KELVO_WINDOWS_BIN (the
 # folder with kelvo-setup.exe, kelvo-uninstall.exe, kelvo-driver.exe and
@@ -140,7 +140,7 @@ elif shape == "small":
         write(f"{folders[i % len(folders)]}/{file_name(i, compressible)}", data(rng.randint(100, 4096), compressible))
 elif shape == "real":
     # Real Windows programs: Wine's own i386 PE libraries and executables
-    # (the wine32 package), every fourth by size (about 140 MB); at a
+    # (the wine32 package), every fourth by size (about 150 MB); at a
     # quarter of full size every sixteenth.
     source = "/usr/lib/i386-linux-gnu/wine/i386-windows"
     files = sorted((os.path.getsize(os.path.join(source, n)), n) for n in os.listdir(source)
