@@ -142,7 +142,11 @@ static void CancelPendingRename(const char* source) {
             }
             memmove(pair, next, (end - next) * sizeof(WCHAR));
             size -= static_cast<DWORD>((next - pair) * sizeof(WCHAR));
-            RegSetValueExW(key, PendingOperationsValue, 0, type, reinterpret_cast<BYTE*>(list), size);
+            // The last operation gone, so goes the value, as before the first.
+            if (list[0] == 0)
+                RegDeleteValueW(key, PendingOperationsValue);
+            else
+                RegSetValueExW(key, PendingOperationsValue, 0, type, reinterpret_cast<BYTE*>(list), size);
             break;
         }
     }
