@@ -52,6 +52,12 @@ static RollbackNote* AddNote(ChangeKind kind, const char* first, const char* sec
 
 static char* SecondText(RollbackNote* note) { return note->text + strlen(note->text) + 1; }
 
+// A registry value's old data, behind its key and name.
+static char* OldData(RollbackNote* note) {
+    char* name = SecondText(note);
+    return name + strlen(name) + 1;
+}
+
 void NoteCreatedFile(const char* path) { AddNote(CreatedFile, path, nullptr, 0); }
 
 void NoteCreatedFolder(const char* path) { AddNote(CreatedFolder, path, nullptr, 0); }
@@ -123,10 +129,7 @@ void NoteRegistryValue(HKEY root, const char* key, const char* name) {
         if (note != nullptr) {
             note->root = root;
             note->number = type;
-            if (size != 0) {
-                char* data = SecondText(note) + strlen(name) + 1;
-                RegQueryValueExA(opened, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
-            }
+            if (size != 0) RegQueryValueExA(opened, name, nullptr, nullptr, reinterpret_cast<BYTE*>(OldData(note)), &size);
         }
         RegCloseKey(opened);
     }
@@ -180,8 +183,7 @@ static void RestoreRegistryValue(RollbackNote* note) {
     if (note->number == NoOldValue)
         RegDeleteValueA(key, name);
     else
-        RegSetValueExA(key, name, 0, note->number, reinterpret_cast<const BYTE*>(name + strlen(name) + 1),
-                       note->dataSize);
+        RegSetValueExA(key, name, 0, note->number, reinterpret_cast<const BYTE*>(OldData(note)), note->dataSize);
     RegCloseKey(key);
 }
 

@@ -134,6 +134,17 @@ const std::string& DemoSetup() {
 
 uint16_t SetFlagsOf(uint32_t set) { return ReadU16(setupScript.sets[set].record.data + SetFlagsField); }
 
+// Builds a set of one file (app.txt, written here) in `folder` under the
+// given [setup] lines and returns the setup's path.
+std::string BuildOneFileSetup(const std::string& folder, const std::string& setupLines) {
+    WriteBytes(fs::path(folder) / "app.txt", Bytes(10, 'a'));
+    WriteText(fs::path(folder) / "kelvo.toml", setupLines + "[[set]]\nname = \"App\"\n[[set.file]]\nsource = \"app.txt\"\n");
+    std::string setup = folder + "/setup.exe";
+    Silenced quiet(STDOUT_FILENO);
+    REQUIRE(RunBuild({folder + "/kelvo.toml", "-o", setup, "--stub", FakeStub(folder)}) == 0);
+    return setup;
+}
+
 }  // namespace
 
 TEST_CASE("the demo's setup-wide records read back as the project gives them") {
@@ -787,7 +798,6 @@ TEST_CASE("kelvo manifest winget prints the switches and return codes, in YAML a
 // project's own texts still win over them.
 TEST_CASE("kelvo writes the Rollback record unless rollback = false, with texts that say so") {
     std::string folder = ScratchFolder("rollback");
-    WriteBytes(fs::path(folder) / "app.txt", Bytes(10, 'a'));
     struct Case {
         const char* setup;
         uint32_t record;
@@ -804,13 +814,7 @@ TEST_CASE("kelvo writes the Rollback record unless rollback = false, with texts 
     };
     for (const Case& c : cases) {
         CAPTURE(c.setup);
-        WriteText(fs::path(folder) / "kelvo.toml", std::string(c.setup) + "[[set]]\nname = \"App\"\n[[set.file]]\nsource = \"app.txt\"\n");
-        std::string setup = folder + "/setup.exe";
-        {
-            Silenced quiet(STDOUT_FILENO);
-            REQUIRE(RunBuild({folder + "/kelvo.toml", "-o", setup, "--stub", FakeStub(folder)}) == 0);
-        }
-        LoadedSetup loaded(setup);
+        LoadedSetup loaded(BuildOneFileSetup(folder, c.setup));
         REQUIRE(loaded.fault == LoadOk);
         CHECK(setupScript.rollback == c.record);
         // The texts are in code page 1252: compare in it.
@@ -826,7 +830,6 @@ TEST_CASE("kelvo writes the Rollback record unless rollback = false, with texts 
 
 TEST_CASE("kelvo asks for batches of entries a tick unless the project keeps the classic pace") {
     std::string folder = ScratchFolder("pace");
-    WriteBytes(fs::path(folder) / "app.txt", Bytes(10, 'a'));
     struct Case {
         const char* setup;
         uint32_t milliseconds;
@@ -836,13 +839,7 @@ TEST_CASE("kelvo asks for batches of entries a tick unless the project keeps the
                           {"[setup]\npace = \"classic\"\n", 0}};
     for (const Case& c : cases) {
         CAPTURE(c.setup);
-        WriteText(fs::path(folder) / "kelvo.toml", std::string(c.setup) + "[[set]]\nname = \"App\"\n[[set.file]]\nsource = \"app.txt\"\n");
-        std::string setup = folder + "/setup.exe";
-        {
-            Silenced quiet(STDOUT_FILENO);
-            REQUIRE(RunBuild({folder + "/kelvo.toml", "-o", setup, "--stub", FakeStub(folder)}) == 0);
-        }
-        LoadedSetup loaded(setup);
+        LoadedSetup loaded(BuildOneFileSetup(folder, c.setup));
         REQUIRE(loaded.fault == LoadOk);
         CHECK(setupScript.batchMilliseconds == c.milliseconds);
     }
