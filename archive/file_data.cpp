@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "archive/script.h"
+#include "archive/solid_data.h"
 #include "common/paths.h"
 
 FileDataStream fileData = {0, NoFile, 0, 0, 0, false};
@@ -18,6 +19,7 @@ static FileDataState ReportUnreadableVolume() {
 FileDataState OpenFileData(bool interactive) {
     CopyPath(ArchivePath, SourcePath, PathCapacity);
     fileData = FileDataStream{0, NoFile, setupScript.fileDataLength, setupScript.fileDataLength, 0, interactive};
+    ResetSolidData(false);
     fileData.handle = OpenExistingFile(ArchivePath, OpenRead);
     if (fileData.handle == NoFile) {
         CopyPath(MessagePath, ArchivePath, PathCapacity);
@@ -103,7 +105,7 @@ FileHandle OpenNextVolume() {
     return fileData.handle = handle;
 }
 
-FileDataState SeekFileData(u32 offset) {
+FileDataState SeekPackedData(u32 offset) {
     if (offset < fileData.base) return ReportUnreadableVolume();
     while (offset - fileData.base >= fileData.length) {
         fileData.unread = 0;
@@ -120,7 +122,7 @@ FileDataState SeekFileData(u32 offset) {
 // Reads no further than the current volume's length, so bytes a volume may
 // carry behind its data (a signature appended to the setup file) are never
 // taken for stream data.
-bool ReadFileData(u8* buffer, u32 count, u32* got) {
+bool ReadPackedData(u8* buffer, u32 count, u32* got) {
     *got = 0;
     bool switched = false;
     while (count > 0) {
@@ -136,6 +138,14 @@ bool ReadFileData(u8* buffer, u32 count, u32* got) {
         switched = true;
     }
     return true;
+}
+
+FileDataState SeekFileData(u32 offset) {
+    return FileDataIsSolid() ? SeekSolidData(offset) : SeekPackedData(offset);
+}
+
+bool ReadFileData(u8* buffer, u32 count, u32* got) {
+    return FileDataIsSolid() ? ReadSolidData(buffer, count, got) : ReadPackedData(buffer, count, got);
 }
 
 static i32 ReadFileDataForInflater(void*, u8* buffer, u32 want) {

@@ -23,6 +23,7 @@ extern bool (*askForVolume)(u32 volume);
 // States, as the installation engine reports them.
 enum FileDataState : u32 {
     FileDataReady = 0,
+    FileDataNoMemory = 12,    // no memory to unpack solid blocks
     VolumeDeclined = 15,      // the user would not insert the disk
     SetupFileUnopened = 16,   // the setup file itself cannot be opened
     VolumeUnreadable = 18,    // a volume cannot be opened; MessagePath names it
@@ -36,11 +37,18 @@ void CloseFileData();
 // Positions the stream at `offset`, opening later volumes as needed. Volumes
 // are only ever opened in increasing order: an offset in an earlier volume
 // cannot be reached and is reported as VolumeUnreadable.
-FileDataState SeekFileData(u32 offset);
+FileDataState SeekPackedData(u32 offset);
 
 // Reads up to `count` bytes into `buffer`, moving to the next volume (once
 // per call) when the current one ends. Returns false when a needed volume
 // cannot be opened; *got receives the number of bytes read either way.
+bool ReadPackedData(u8* buffer, u32 count, u32* got);
+
+// The stream entries' offsets count in: the file-data stream itself, or,
+// with solid blocks, the unpacked stream (archive/solid_data.h). Both act as
+// SeekPackedData and ReadPackedData do; unpacked data that is damaged reads
+// short.
+FileDataState SeekFileData(u32 offset);
 bool ReadFileData(u8* buffer, u32 count, u32* got);
 
 // Closes the current volume and opens the next one, or reopens the current

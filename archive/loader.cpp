@@ -1,6 +1,7 @@
 #include "archive/loader.h"
 
 #include "archive/inflater.h"
+#include "archive/solid_data.h"
 #include "archive/validate.h"
 #include "common/helpers.h"
 #include "common/paths.h"
@@ -49,6 +50,7 @@ static LoadedBody* SingletonSlot(u16 id) {
         case BackgroundStyleRecord: return &setupScript.backgroundStyle;
         case DialogTemplatesRecord: return &setupScript.dialogTemplates;
         case PrefixDataRecord: return &setupScript.prefixData;
+        case SolidBlocksRecord: return &setupScript.solidBlocks;
         default: return nullptr;
     }
 }
@@ -75,6 +77,7 @@ static bool IsValidBody(u16 id, const LoadedBody& body) {
         case RegistryEntriesRecord: return IsValidRegistryEntries(body.data, body.size);
         case FilePatchesRecord: return IsValidFilePatches(body.data, body.size);
         case RegistrationRecord: return IsValidRegistration(body.data, body.size);
+        case SolidBlocksRecord: return IsValidSolidBlocks(body.data, body.size);
         default: return true;
     }
 }

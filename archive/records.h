@@ -49,6 +49,7 @@ enum RecordId : u16 {
     LanguageTextsRecord = 0x1263,
     UninstallLogPlaceRecord = 0x1264,
     RollbackRecord = 0x1265,
+    SolidBlocksRecord = 0x1266,
     FileDataRecord = 0x7F7F,
 };
 
@@ -194,6 +195,36 @@ const u32 LanguageTextsFixedSize = 4;
 // the uninstaller.
 const u32 UninstallLogBeside = 0x01;
 const u16 PrimaryLanguageMask = 0x03FF;
+
+// SolidBlocks (setup-wide): the file data is packed with LZMA, many files
+// to a block, instead of one DEFLATE stream per entry. Each block is a raw
+// LZMA stream (no header, no end mark) of its unpacked size. The blocks'
+// unpacked bytes, back to back in table order, form the unpacked stream, and
+// entries' dataOffset and storedSize count bytes of it: an entry's data
+// there is stored as it is (a file's bytes, storedSize = size, or a delta's
+// streams). Without the record both count bytes of the file-data stream.
+//
+//   u8 codec (SolidLzma) | u8 0 | u16 0 | u32 dictionary size |
+//   u32 block count | block count SolidBlock
+//
+// A block is decoded into a window of its unpacked size or the dictionary
+// size, whichever is smaller, so that bounds the memory a setup takes.
+struct SolidBlock {
+    u32 packedOffset;  // where its stream starts in the file-data stream
+    u32 packedSize;
+    u32 unpackedSize;
+    u8 filter;      // NoBranchFilter or X86BranchFilter
+    u8 properties;  // LZMA's lc + 9 (lp + 5 pb)
+    u16 reserved;   // 0
+};
+static_assert(sizeof(SolidBlock) == 16, "solid block layout");
+const u32 SolidBlocksFixedSize = 12;
+const u8 SolidLzma = 1;
+const u8 MaxLzmaProperties = 9 * 5 * 5 - 1;  // lc 8, lp 4, pb 4
+// SolidBlock.filter: the block's bytes went through the x86 branch converter
+// (archive/branch_filter.h) before they were packed.
+const u8 NoBranchFilter = 0;
+const u8 X86BranchFilter = 1;
 
 // InstallSet SetFlags.
 const u16 DestinationChangeable = 0x02;

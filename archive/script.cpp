@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "archive/solid_data.h"
 #include "archive/texts.h"
 #include "common/display_text.h"
 #include "common/helpers.h"
@@ -92,7 +93,9 @@ static void ReleaseBody(LoadedBody& body) {
 void ReleaseSetupScript() {
     LoadedBody* singletons[] = {&setupScript.wizardPicture,   &setupScript.backgroundPicture,
                                 &setupScript.backgroundTitle, &setupScript.backgroundStyle,
-                                &setupScript.dialogTemplates, &setupScript.prefixData};
+                                &setupScript.dialogTemplates, &setupScript.prefixData,
+                                &setupScript.solidBlocks};
+    ResetSolidData(true);
     for (LoadedBody* body : singletons) ReleaseBody(*body);
     for (InstallSetSlot& slot : setupScript.sets) {
         LoadedBody* bodies[] = {&slot.record, &slot.fileList, &slot.iniEntries, &slot.registryEntries,

@@ -32,6 +32,7 @@ struct SetupScript {
     LoadedBody backgroundStyle;
     LoadedBody dialogTemplates;
     LoadedBody prefixData;
+    LoadedBody solidBlocks;  // SolidBlocks: absent when each entry's data is a stream of its own
     InstallSetSlot sets[MaxInstallSets];
     u32 setCount;
     u32 fixedPageSet;

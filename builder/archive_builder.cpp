@@ -17,7 +17,9 @@
 #include "builder/deflate_encoder.h"
 #include "builder/delta_encoder.h"
 #include "builder/host_system.h"
+#include "builder/lzma_encoder.h"
 #include "builder/progress.h"
+#include "builder/solid_blocks.h"
 #include "builder/volume_layout.h"
 #include "builder/whole_file.h"
 
@@ -168,27 +170,50 @@ RecordPlan PlanRecords(const Project& project, int level) {
 struct Arrangement {
     StreamLayout layout;
     std::vector<Bytes> lists;  // each set's FileList record
-    uint64_t listSize = 0;
+    Bytes solidRecord;         // the SolidBlocks record, with solid packing
+    uint64_t listSize = 0;     // of the lists and the SolidBlocks record, which depend on the layout
+};
+
+// The blocks of a solid build, packed before the layout.
+struct SolidBuild {
+    SolidPlan plan;
+    PackedBlocks packed;
+    const ContentPool* blocks = nullptr;
+    LzmaSettings settings;
 };
 
 class Arranger {
 public:
     Arranger(const Project& project, std::vector<std::vector<uint32_t>> setContents, DeltaBases bases,
-             const std::vector<PackedContent>& contents, int level)
+             const std::vector<PackedContent>& contents, int level, const SolidBuild* solid)
         : project(project), setContents(std::move(setContents)), bases(std::move(bases)), contents(contents),
-          level(level) {
+          level(level), solid(solid) {
         for (const PackedContent& c : contents) storedSizes.push_back(c.storedSize);
     }
 
     Arrangement Arrange(const VolumeCapacity& capacity) const {
         Arrangement result;
-        result.layout = LayOutStream(setContents, storedSizes, capacity, bases);
+        std::vector<std::vector<uint64_t>> offsets;
+        if (solid != nullptr) {
+            // The stream holds blocks, and entries point into their unpacked bytes.
+            std::vector<uint64_t> blockSizes;
+            for (const PackedContent& block : solid->blocks->Contents()) blockSizes.push_back(block.storedSize);
+            result.layout = LayOutStream(solid->plan.visits, blockSizes, capacity, solid->plan.visitBases,
+                                         &solid->plan.visitEntry);
+            SolidTable table = MapSolidBlocks(solid->plan, solid->packed, *solid->blocks, result.layout, solid->settings);
+            result.solidRecord = RecordBytes(SolidBlocksRecord, table.body);
+            result.listSize += result.solidRecord.size();
+            offsets = std::move(table.entryOffsets);
+        } else {
+            result.layout = LayOutStream(setContents, storedSizes, capacity, bases);
+            offsets = result.layout.entryOffsets;
+        }
         for (size_t s = 0; s < project.sets.size(); s++) {
             std::vector<FileEntryFields> fields = EntryFields(project.sets[s], &bases[s]);
             for (size_t e = 0; e < fields.size(); e++) {
                 uint32_t content = setContents[s][e];
                 if (content == NoContent) continue;
-                fields[e].dataOffset = static_cast<uint32_t>(result.layout.entryOffsets[s][e]);
+                fields[e].dataOffset = static_cast<uint32_t>(offsets[s][e]);
                 fields[e].storedSize = contents[content].storedSize;
                 fields[e].size = contents[content].size;
                 fields[e].checkValue = contents[content].checkValue;
@@ -206,6 +231,7 @@ private:
     const std::vector<PackedContent>& contents;
     std::vector<uint64_t> storedSizes;
     int level;
+    const SolidBuild* solid;
 };
 
 // Volume 0 holds the stub, the records and the FileData head before its
@@ -332,7 +358,8 @@ void AddInlineContents(const Project& project, ContentPool& pool, int level, std
             auto [it, isNew] = added.emplace(*inline_, 0);
             if (isNew) {
                 uint32_t size = static_cast<uint32_t>(inline_->size());
-                it->second = pool.AddContent(EncodeStream(inline_->data(), size, level), size,
+                Bytes stream = level == RawContents ? *inline_ : EncodeStream(inline_->data(), size, level);
+                it->second = pool.AddContent(stream, size,
                                              RotateAddCheck(inline_->data(), size, 0));
             }
             sets[s][e] = it->second;
@@ -389,8 +416,46 @@ DeltaResult PackDeltas(const Project& project, ContentPool& pool, int level, std
     return result;
 }
 
+// How this build packs: the project's choice, at the command line's level
+// when one is given. Record bodies keep the archive's DEFLATE variant.
+struct PackingChoice {
+    Codec codec;
+    bool solid;
+    int level;        // the codec's
+    int recordLevel;  // DEFLATE's, for record bodies
+};
+
+PackingChoice ChoosePacking(const Packing& packing, int optionLevel) {
+    int level = optionLevel >= 0 ? optionLevel : packing.level;
+    if (packing.codec == Codec::Deflate) {
+        if (level < 0) level = DefaultDeflateLevel;
+        return {Codec::Deflate, false, level, level};
+    }
+    if (level < 0) level = DefaultLzmaLevel;
+    if (level < MinLzmaLevel || level > MaxLzmaLevel)
+        throw Failure("an LZMA level is " + std::to_string(MinLzmaLevel) + " to " + std::to_string(MaxLzmaLevel) +
+                      ", not " + std::to_string(level));
+    return {Codec::Lzma, packing.solid, level, DefaultDeflateLevel};
+}
+
+// Solid runs close at this many unpacked bytes: twice the dictionary, and
+// at least 16 MB, so a large build has blocks for every core while each
+// block still gains from a full dictionary.
+uint64_t SolidBlockLimit(const LzmaSettings& settings, bool solid) {
+    if (!solid) return 1;  // every content a block of its own
+    return std::max<uint64_t>(2ull * settings.dictionary, 16u << 20);
+}
+
+// The largest SolidBlocks record a layout can need: a block copy per read.
+uint64_t SolidRecordBound(const SolidPlan& plan) {
+    uint64_t visits = 0;
+    for (const std::vector<uint32_t>& set : plan.visits) visits += set.size();
+    return sizeof(RecordHeader) + SolidBlocksFixedSize + visits * sizeof(SolidBlock);
+}
+
 Bytes AssembleRecords(const RecordPlan& plan, const Arrangement& arrangement) {
     Bytes records = plan.leading;
+    PutBytes(records, arrangement.solidRecord);
     for (size_t s = 0; s < plan.installSets.size(); s++) {
         PutBytes(records, plan.installSets[s]);
         PutBytes(records, arrangement.lists[s]);
@@ -451,16 +516,35 @@ BuildSummary BuildSetup(const Project& project, const BuildOptions& options) {
     std::string folder = Utf8Path(HostPath(options.output).parent_path());
     if (!std::filesystem::is_directory(HostPath(folder.empty() ? "." : folder)))
         throw Failure("cannot write " + options.output + ": there is no folder " + folder);
+    PackingChoice packing = ChoosePacking(project.packing, options.level);
+    bool lzma = packing.codec == Codec::Lzma;
+    int contentLevel = lzma ? RawContents : packing.level;
     ContentPool pool(folder);
     {
-        Progress progress("packing", sources.totalSize);
-        pool.Pack(*project.files, sources.paths, options.level, options.threads, &progress);
+        Progress progress(lzma ? "reading" : "packing", sources.totalSize);
+        pool.Pack(*project.files, sources.paths, contentLevel, options.threads, &progress);
     }
     std::vector<std::vector<uint32_t>> setContents = SetContents(sources, pool);
-    AddInlineContents(project, pool, options.level, setContents);
-    DeltaResult deltas = PackDeltas(project, pool, options.level, setContents);
-    RecordPlan plan = PlanRecords(project, options.level);
-    Arranger arranger(project, std::move(setContents), deltas.bases, pool.Contents(), options.level);
+    AddInlineContents(project, pool, contentLevel, setContents);
+    DeltaResult deltas = PackDeltas(project, pool, contentLevel, setContents);
+    RecordPlan plan = PlanRecords(project, packing.recordLevel);
+    std::optional<ContentPool> blockPool;
+    std::optional<SolidBuild> solid;
+    if (lzma) {
+        solid.emplace();
+        solid->settings = LzmaSettingsForLevel(packing.level);
+        solid->plan = PlanSolidBlocks(setContents, deltas.bases, pool.Contents(),
+                                      SolidBlockLimit(solid->settings, packing.solid));
+        blockPool.emplace(folder);
+        uint64_t unpacked = 0;
+        for (const SolidPlan::Block& block : solid->plan.blocks) unpacked += block.unpackedSize;
+        Progress progress("packing", unpacked);
+        solid->packed = PackSolidBlocks(solid->plan, pool, solid->settings, options.threads, *blockPool, &progress);
+        solid->blocks = &*blockPool;
+        plan.listBound += SolidRecordBound(solid->plan);
+    }
+    Arranger arranger(project, setContents, deltas.bases, pool.Contents(), packing.recordLevel,
+                      solid ? &*solid : nullptr);
     Arrangement arrangement = options.diskSize == 0
                                   ? arranger.Arrange(VolumeCapacity{})
                                   : ArrangeForDisks(arranger, options.diskSize, stub.size() + plan.fixedSize, plan.listBound);
@@ -476,14 +560,20 @@ BuildSummary BuildSetup(const Project& project, const BuildOptions& options) {
     WriteBytes(first, stub, options.output);
     WriteBytes(first, records, options.output);
     WriteBytes(first, FileDataHead(static_cast<uint32_t>(layout.volumeLengths[0])), options.output);
-    uint64_t later = WriteStream(layout, pool, options.output, first, files);
+    uint64_t later = WriteStream(layout, blockPool ? *blockPool : pool, options.output, first, files);
     files.Commit();
     RemoveStaleVolumes(options.output, static_cast<uint32_t>(layout.volumeLengths.size()));
 
     BuildSummary summary;
     summary.files = sources.files;
     std::set<uint32_t> placed;  // a file stored as a delta leaves its plain contents unused
-    for (const StreamLayout::Copy& copy : layout.copies) placed.insert(copy.content);
+    if (solid) {
+        for (const std::vector<uint32_t>& set : setContents)
+            for (uint32_t content : set)
+                if (content != NoContent) placed.insert(content);
+    } else {
+        for (const StreamLayout::Copy& copy : layout.copies) placed.insert(copy.content);
+    }
     summary.contents = placed.size();
     summary.bytesIn = pool.BytesRead();
     summary.bytesOut = firstSize + later;

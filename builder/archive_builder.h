@@ -13,7 +13,7 @@ struct BuildOptions {
     std::string stub;
     uint64_t diskSize = 0;  // largest file written; 0: everything in the setup file
     unsigned threads = 1;
-    int level = 9;
+    int level = -1;  // the codec's level (--level); -1: the project's, else the codec's default
 };
 
 struct BuildSummary {

@@ -9,6 +9,7 @@
 #include "archive/records.h"
 #include "builder/archive_builder.h"
 #include "builder/code_signing.h"
+#include "builder/deflate_encoder.h"
 #include "builder/execution_level.h"
 #include "builder/exit_status.h"
 #include "builder/host_system.h"
@@ -18,8 +19,6 @@
 
 namespace {
 
-const int DefaultLevel = 9;
-const int MaxLevel = 12;
 const unsigned MaxThreads = 64;
 const uint64_t MaxDiskSize = UINT64_MAX;
 
@@ -72,12 +71,11 @@ BuildRequest ReadRequest(const Arguments& arguments) {
     BuildRequest request;
     unsigned cores = std::thread::hardware_concurrency();
     request.options.threads = cores == 0 ? 1 : cores;
-    request.options.level = DefaultLevel;
     if (arguments.Has("threads"))
         request.options.threads =
             static_cast<unsigned>(ParseNumber(arguments.Get("threads", ""), 1, MaxThreads, "--threads"));
     if (arguments.Has("level"))
-        request.options.level = static_cast<int>(ParseNumber(arguments.Get("level", ""), 0, MaxLevel, "--level"));
+        request.options.level = static_cast<int>(ParseNumber(arguments.Get("level", ""), 0, MaxDeflateLevel, "--level"));
     if (arguments.Has("disk-size"))
         request.options.diskSize = ParseNumber(arguments.Get("disk-size", ""), 0, MaxDiskSize, "--disk-size", true);
     const std::vector<std::string>& operands = arguments.operands;

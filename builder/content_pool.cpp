@@ -41,7 +41,7 @@ void PackOne(PackJob& job, int level) {
         if (data.size() > MaxSourceSize) throw std::runtime_error(job.path + " is 4 GB or larger");
         job.size = static_cast<uint32_t>(data.size());
         job.checkValue = RotateAddCheck(data.data(), job.size, 0);
-        job.stream = EncodeStream(data.data(), data.size(), level);
+        job.stream = level == RawContents ? std::move(data) : EncodeStream(data.data(), data.size(), level);
     } catch (const std::exception& e) {
         job.error = e.what();
     }

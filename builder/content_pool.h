@@ -14,6 +14,9 @@
 
 class Progress;
 
+// The level that keeps contents as they are: solid blocks pack them later.
+const int RawContents = -1;
+
 struct PackedContent {
     uint64_t poolOffset;  // where its stream starts in the pool file
     uint32_t storedSize;  // stream length
@@ -29,7 +32,8 @@ public:
     ContentPool(const ContentPool&) = delete;
     ContentPool& operator=(const ContentPool&) = delete;
 
-    // Packs `sources` (distinct files of `files`, in install order); sets `sourceContent`
+    // Packs `sources` (distinct files of `files`, in install order) at `level`
+    // (or keeps them raw at RawContents); sets `sourceContent`
     // to the content index of each. Throws std::runtime_error naming a
     // source that cannot be read or is 4 GB or larger.
     void Pack(const SourceFiles& files, const std::vector<std::string>& sources, int level, unsigned threads,
@@ -43,6 +47,11 @@ public:
     // `size` and `checkValue` are those of the file it installs.
     uint32_t AddContent(const std::vector<uint8_t>& stream, uint32_t size, uint32_t checkValue) {
         return AddStream(stream, size, checkValue);
+    }
+
+    // Reads `count` bytes of content `content`'s stream, from `from` on.
+    void Read(uint32_t content, uint64_t from, uint8_t* buffer, size_t count) const {
+        ReadAt(contents[content].poolOffset + from, buffer, count);
     }
 
     // Appends `count` bytes of content `content`'s stream, from `from` on, to `out`.

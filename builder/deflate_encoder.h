@@ -22,6 +22,9 @@ struct EncodeStats {
     uint64_t dynamicBlocks = 0;
 };
 
+const int MaxDeflateLevel = 12;
+const int DefaultDeflateLevel = 9;
+
 // Compresses `size` bytes at `level` (libdeflate's scale: 0 writes stored
 // blocks only, 1 fastest, 6 default, 12 smallest). Empty input gives a valid
 // stream of one empty block. Throws std::invalid_argument for a level outside

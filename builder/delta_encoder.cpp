@@ -243,9 +243,10 @@ Bytes FrameDeltaStream(const Bytes& raw, int level) {
     Bytes framed;
     if (raw.size() > 0xFFFFFFFFu) throw std::length_error("a delta stream is 4 GB or larger");
     bool size32 = raw.size() > 0xFFFF;
-    Bytes packed = raw.empty() ? Bytes() : EncodeStream(raw.data(), raw.size(), level);
+    // A negative level keeps the stream raw (solid blocks pack it later).
+    Bytes packed = raw.empty() || level < 0 ? Bytes() : EncodeStream(raw.data(), raw.size(), level);
     bool stored32 = packed.size() > 0xFFFF;
-    bool compress = !raw.empty() && packed.size() + (stored32 ? 4 : 2) < raw.size();
+    bool compress = !raw.empty() && level >= 0 && packed.size() + (stored32 ? 4 : 2) < raw.size();
     framed.push_back(static_cast<uint8_t>((compress ? DeltaStreamCompressed : 0) | (size32 ? DeltaSizeWide : 0) |
                                           (compress && stored32 ? DeltaStoredSizeWide : 0)));
     auto putSize = [&framed](size_t size, bool wide) {

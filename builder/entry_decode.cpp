@@ -7,6 +7,7 @@
 
 #include "archive/check_value.h"
 #include "archive/script.h"
+#include "archive/solid_data.h"
 #include "builder/delta_decoder.h"
 #include "builder/entry_records.h"
 #include "builder/progress.h"
@@ -83,6 +84,12 @@ void StoredDataReader::Survey(uint64_t extent) {
 
 std::string StoredDataReader::CheckPlacement(const FileEntry& entry) const {
     uint64_t end = uint64_t(entry.dataOffset) + entry.storedSize;
+    if (FileDataIsSolid()) {
+        if (end <= SolidUnpackedSize()) return "";
+        return "stored data at unpacked offset " + std::to_string(entry.dataOffset) + " (" +
+               std::to_string(entry.storedSize) + " bytes) lies beyond the unpacked stream (" +
+               std::to_string(SolidUnpackedSize()) + " bytes)";
+    }
     if (entry.storedSize == 0) return "stored size is 0: the entry has no stream";
     if (end <= available) return "";
     const FileDataPart& last = parts.back();
@@ -99,10 +106,14 @@ std::string StoredDataReader::CheckPlacement(const FileEntry& entry) const {
 // The reader only moves forward through the volumes, so an offset behind
 // the current volume needs the stream opened afresh.
 std::string StoredDataReader::Reposition(uint32_t offset) {
-    if (!streamOpen || offset < fileData.base) {
+    // A solid block may start in a volume behind the current one.
+    bool behind = FileDataIsSolid() ? streamOpen && SeekFileData(offset) != FileDataReady : offset < fileData.base;
+    if (!streamOpen || behind) {
         if (streamOpen) CloseFileData();
         streamOpen = OpenFileData(false) == FileDataReady;
         if (!streamOpen) return std::string("cannot open ") + MessagePath;
+    } else if (FileDataIsSolid()) {
+        return "";
     }
     if (SeekFileData(offset) != FileDataReady) {
         CloseFileData();
@@ -131,6 +142,15 @@ std::string StoredDataReader::Decode(const FileEntry& entry, CheckingSink& sink)
     std::string fault = CheckPlacement(entry);
     if (fault.empty()) fault = Reposition(entry.dataOffset);
     if (!fault.empty()) return fault;
+    if (FileDataIsSolid()) {
+        if (entry.storedSize != 0 && !CopySolidData(entry.storedSize, sink) && sink.WriteError() == 0) {
+            CloseFileData();
+            streamOpen = false;
+            return "stored data cannot be unpacked (unpacked offset " + std::to_string(entry.dataOffset) + ", " +
+                   std::to_string(entry.storedSize) + " bytes): its block is damaged or a volume is missing";
+        }
+        return CheckResult(entry, sink);
+    }
     InflateSource source = FileDataInflateSource(entry.storedSize);
     InflateStatus status = InflateStream(source, sink);
     if (status != InflateOk) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "archive/solid_data.h"
 #include "archive/validate.h"
 #include "builder/archive_texts.h"
 
@@ -52,6 +53,11 @@ bool IsDecodable(const FileEntry& entry) { return WhyNotStored(entry) == nullptr
 
 uint64_t FileDataExtent() {
     uint64_t extent = 0;
+    if (FileDataIsSolid()) {
+        for (u32 i = 0; i < SolidBlockCount(); i++)
+            extent = std::max<uint64_t>(extent, uint64_t(SolidBlockAt(i).packedOffset) + SolidBlockAt(i).packedSize);
+        return extent;
+    }
     for (uint32_t set = 0; set < setupScript.setCount; set++)
         for (const FileEntry* entry : FileEntriesOf(set))
             if (WhyNotStored(*entry) == nullptr)

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "archive/file_data.h"
+#include "archive/solid_data.h"
 #include "archive/texts.h"
 #include "builder/archive_texts.h"
 #include "builder/code_pages.h"
@@ -86,6 +87,24 @@ std::string FileDataText(const LoadedSetup& setup) {
            firstVolume;
 }
 
+// The SolidBlocks record: LZMA blocks, or DEFLATE streams of their own.
+std::string PackingText() {
+    if (!FileDataIsSolid()) return "a DEFLATE stream per file";
+    u32 count = SolidBlockCount(), converted = 0;
+    uint64_t packed = 0, unpacked = 0;
+    for (u32 i = 0; i < count; i++) {
+        SolidBlock block = SolidBlockAt(i);
+        packed += block.packedSize;
+        unpacked += block.unpackedSize;
+        if (block.filter == X86BranchFilter) converted++;
+    }
+    return Format("LZMA, %s (%u with x86 branches converted), %llu bytes packed to %llu (%s); "
+                  "dictionary %u KB, setup's window %u KB",
+                  Counted(count, "block", "blocks").c_str(), converted, static_cast<unsigned long long>(unpacked),
+                  static_cast<unsigned long long>(packed), Ratio(packed, unpacked).c_str(),
+                  SolidDictionarySize() / 1024, (SolidWindowSize() + 1023) / 1024);
+}
+
 void PrintOverview(const LoadedSetup& setup, std::ostream& out) {
     out << setup.Path() << '\n';
     out << "  archive:           at offset " << setup.ArchiveOffset() << ", "
@@ -98,6 +117,7 @@ void PrintOverview(const LoadedSetup& setup, std::ostream& out) {
         << (setupScript.batchMilliseconds != 0 ? "entries for " + std::to_string(setupScript.batchMilliseconds) + " ms a tick"
                                                : std::string("one entry a tick"))
         << '\n';
+    out << "  packing:           " << PackingText() << '\n';
     out << "  rollback:          "
         << (setupScript.rollback != 0 ? "a cancelled or failed installation is taken back" : "off") << '\n';
     out << "  wizard picture:    " << PictureText(setupScript.wizardPicture) << '\n';

@@ -12,8 +12,10 @@
 #include "archive/texts.h"
 #include "builder/content_pool.h"
 #include "builder/default_resources.h"
+#include "builder/deflate_encoder.h"
 #include "builder/dialog_resources.h"
 #include "builder/host_system.h"
+#include "builder/lzma_encoder.h"
 #include "builder/pe_version.h"
 #include "builder/project_reader.h"
 #include "builder/source_glob.h"
@@ -105,7 +107,8 @@ TableReader SetupReader(const TableReader& root, const toml::table& table) {
     return TableReader(root.Where(), table, "setup",
                        {"title", "wizard-picture", "templates", "remove-earlier-installations", "single-page",
                         "background", "texts", "uninstaller-program", "delta", "uninstall-texts", "registration",
-                        "privileges", "pace", "rollback", "codepage", "languages"});
+                        "privileges", "pace", "rollback", "codepage", "languages", "compression", "solid",
+                        "compression-level"});
 }
 
 namespace {
@@ -133,6 +136,17 @@ RegistrationFields ReadRegistration(const TableReader& owner, const Registration
     return fields;
 }
 
+// [setup] compression, solid and compression-level.
+void ReadPacking(const TableReader& setup, Packing& packing) {
+    packing.codec = setup.Choice("compression", {"lzma", "deflate"}, 0) == 0 ? Codec::Lzma : Codec::Deflate;
+    bool lzma = packing.codec == Codec::Lzma;
+    packing.solid = setup.Bool("solid", lzma);
+    if (packing.solid && !lzma) setup.FailAt("solid", "needs compression = \"lzma\"");
+    if (setup.Has("compression-level"))
+        packing.level = static_cast<int>(lzma ? setup.Integer("compression-level", MinLzmaLevel, MaxLzmaLevel, -1)
+                                              : setup.Integer("compression-level", 0, MaxDeflateLevel, -1));
+}
+
 void ReadSetup(const TableReader& root, Project& project, SetDefaults& defaults) {
     const toml::table* table = root.SubTable("setup");
     if (table == nullptr) {
@@ -158,6 +172,7 @@ void ReadSetup(const TableReader& root, Project& project, SetDefaults& defaults)
     project.userPrivileges = setup.Choice("privileges", {"admin", "user"}, 0) == 1;
     if (setup.Choice("pace", {"batch", "classic"}, 0) == 1) project.batchMilliseconds = 0;
     project.rollback = defaults.rollback = setup.Bool("rollback", true);
+    ReadPacking(setup, project.packing);
     defaults.uninstallTexts = ReadUninstallTexts(setup);
     defaults.registration = ReadRegistration(setup, RegistrationFields());
     ReadBackground(setup, project, defaults.title);

@@ -33,6 +33,13 @@
 //                                      removed, counts, fonts, shortcuts and restart
 //                                      replacements taken back) and the built-in messages
 //                                      13 and 15 say so; false: stopped where it stopped
+//   compression = "lzma" | "deflate" lzma (default, an extension record): file data packed with
+//                                      LZMA in solid blocks; deflate: each file its own stream
+//                                      of the archive's DEFLATE variant, as setups always did
+//   solid = true | false               with lzma: many files to a block (default), or each
+//                                      file alone
+//   compression-level = N              lzma 1..9 (default 9; the dictionary grows with it),
+//                                      deflate 0..12 (default 9); --level overrides it
 //   privileges = "admin" | "user"      the execution level the setup and uninstall programs'
 //                                      manifests ask for: requireAdministrator (default) or
 //                                      asInvoker, for sets that install under the user's
@@ -188,6 +195,15 @@ struct ProjectSet {
     std::optional<RegistrationFields> registration;
 };
 
+enum class Codec { Deflate, Lzma };
+
+// How the file data is packed.
+struct Packing {
+    Codec codec = Codec::Lzma;
+    bool solid = true;       // with Lzma: many contents to a block
+    int level = -1;          // -1: the codec's default
+};
+
 struct Project {
     std::string path;
     const SourceFiles* files = &Disk();  // where the entries' sourcePath are read
@@ -205,6 +221,7 @@ struct Project {
     SigningOptions signing;          // [sign]; no certificate: nothing is signed
     uint32_t uninstallLogPlace = 0;  // an UninstallLogPlace record's flags; 0: none
     bool rollback = true;            // a Rollback record: a stopped installation is taken back
+    Packing packing;                 // [setup] compression, solid, compression-level
     bool userPrivileges = false;
     uint32_t batchMilliseconds = DefaultBatchMilliseconds;  // 0: [setup] pace = "classic"  // [setup] privileges = "user": the programs ask for no administrator
 };

@@ -48,17 +48,19 @@ std::vector<uint64_t> VolumeLengths(uint64_t length, const VolumeCapacity& capac
     return lengths;
 }
 
-std::string EntryName(uint32_t set, uint32_t index) {
+std::string EntryName(uint32_t set, uint32_t index, const std::vector<std::vector<uint32_t>>* entryNumbers) {
+    if (entryNumbers != nullptr) index = (*entryNumbers)[set][index];
     return "set " + std::to_string(set) + " file " + std::to_string(index);
 }
 
 // Moves the reader through a delta's base, which it decodes first.
 void ReadBase(const StreamLayout& layout, const std::vector<std::vector<uint32_t>>& sets,
               const std::vector<uint64_t>& storedSizes, const VolumeCapacity& capacity, BaseRef base, uint32_t set,
-              uint32_t index, uint32_t& readerVolume) {
+              uint32_t index, uint32_t& readerVolume, const std::vector<std::vector<uint32_t>>* entryNumbers) {
     if (capacity.first == UINT64_MAX) return;  // one volume: every offset can be reached
     bool placed = base.set < set || (base.set == set && base.index < index);
-    std::string delta = EntryName(set, index) + " is a delta against " + EntryName(base.set, base.index);
+    std::string delta = EntryName(set, index, entryNumbers) + " is a delta against " +
+                        EntryName(base.set, base.index, entryNumbers);
     if (!placed)
         throw std::runtime_error(delta + ", which comes later; split over disks, a base must come first");
     uint64_t offset = layout.entryOffsets[base.set][base.index];
@@ -71,7 +73,8 @@ void ReadBase(const StreamLayout& layout, const std::vector<std::vector<uint32_t
 }  // namespace
 
 StreamLayout LayOutStream(const std::vector<std::vector<uint32_t>>& sets, const std::vector<uint64_t>& storedSizes,
-                          const VolumeCapacity& capacity, const DeltaBases& bases) {
+                          const VolumeCapacity& capacity, const DeltaBases& bases,
+                          const std::vector<std::vector<uint32_t>>* entryNumbers) {
     StreamLayout layout;
     CopyIndex copies(storedSizes.size());
     for (uint32_t s = 0; s < sets.size(); s++) {
@@ -85,7 +88,7 @@ StreamLayout LayOutStream(const std::vector<std::vector<uint32_t>>& sets, const 
                 continue;
             }
             if (s < bases.size() && bases[s][e].set != UINT32_MAX)
-                ReadBase(layout, sets, storedSizes, capacity, bases[s][e], s, e, readerVolume);
+                ReadBase(layout, sets, storedSizes, capacity, bases[s][e], s, e, readerVolume, entryNumbers);
             uint64_t offset;
             if (!copies.Find(content, readerVolume, capacity, &offset)) {
                 offset = layout.length;

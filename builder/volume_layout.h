@@ -46,5 +46,8 @@ typedef std::vector<std::vector<BaseRef>> DeltaBases;  // [set][entry]
 // across volumes that base must lie earlier in the layout (an earlier set,
 // or earlier in the same set) and in the volume the reader is in or a later
 // one; otherwise std::runtime_error names the two entries.
+// `entryNumbers[set][i]` (optional) is the file number that reads
+// `sets[set][i]`, for the messages, where reads are not entries one to one.
 StreamLayout LayOutStream(const std::vector<std::vector<uint32_t>>& sets, const std::vector<uint64_t>& storedSizes,
-                          const VolumeCapacity& capacity, const DeltaBases& bases = {});
+                          const VolumeCapacity& capacity, const DeltaBases& bases = {},
+                          const std::vector<std::vector<uint32_t>>* entryNumbers = nullptr);

@@ -12,6 +12,7 @@
 #include "archive/delta_reader.h"
 #include "archive/file_data.h"
 #include "archive/script.h"
+#include "archive/solid_data.h"
 #include "archive/texts.h"
 #include "common/deferred_operations.h"
 #include "common/file.h"
@@ -161,11 +162,19 @@ static bool FileDataFailure() {
 // not used: the check value of the written file decides, unless a write
 // failed (the disk is full), which is reported as such.
 static bool DecodeEntryData(const FileEntry* entry, FileHandle file) {
-    u32 state = SeekFileData(entry->dataOffset);
-    if (state != FileDataReady) return Fail(static_cast<i32>(state), nullptr);  // the stream named the volume
-    InflateSource source = FileDataInflateSource(entry->storedSize);
     FileSink sink(file);
-    InflateStream(source, sink);
+    // Solid data is the file's own bytes, so an empty file reads none.
+    bool solid = FileDataIsSolid();
+    if (!solid || entry->storedSize != 0) {
+        u32 state = SeekFileData(entry->dataOffset);
+        if (state != FileDataReady) return Fail(static_cast<i32>(state), nullptr);  // the stream named the volume
+        if (solid) {
+            CopySolidData(entry->storedSize, sink);
+        } else {
+            InflateSource source = FileDataInflateSource(entry->storedSize);
+            InflateStream(source, sink);
+        }
+    }
     // The user declined the next disk: the entry ends, and with a state, so
     // the driver never counts it as installed.
     if (InstallationCancelled()) return Fail(engineState != NoEngineError ? engineState : InstallationDeclined, nullptr);

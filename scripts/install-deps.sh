@@ -12,6 +12,8 @@ packages=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
   nsis
   doctest-dev libdeflate-dev zlib1g-dev
+  # The LZMA SDK's decoder and encoder sources (solid blocks).
+  lzma-dev
   # The decoder's benchmark for i686 (bench/inflate_i686.sh): gcc -m32, the
   # i386 libraries it measures against, and qemu-i386 for kernels that run
   # no 32-bit programs (qemu-user-binfmt, only recommended, is left out).

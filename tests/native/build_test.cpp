@@ -24,6 +24,7 @@
 #include "archive/archive_offset.h"
 #include "archive/check_value.h"
 #include "archive/file_data.h"
+#include "archive/solid_data.h"
 #include "archive/loader.h"
 #include "archive/texts.h"
 #include "builder/archive_builder.h"
@@ -106,9 +107,17 @@ Unpacked UnpackSet(uint32_t set) {
         INFO("set " << set << " entry " << name);
         REQUIRE(SeekFileData(offset) == FileDataReady);
         Bytes data(size + 1);  // never empty, so the sink always has a buffer
-        InflateSource source = FileDataInflateSource(storedSize);
         u32 produced = 0;
-        REQUIRE(InflateToMemory(data.data(), size, source, &produced));
+        if (FileDataIsSolid()) {
+            // Solid data is the file's own bytes in the unpacked stream.
+            REQUIRE(storedSize == size);
+            MemorySink sink(data.data(), size);
+            REQUIRE(CopySolidData(storedSize, sink));
+            produced = size - sink.Room();
+        } else {
+            InflateSource source = FileDataInflateSource(storedSize);
+            REQUIRE(InflateToMemory(data.data(), size, source, &produced));
+        }
         REQUIRE(produced == size);
         data.resize(size);
         CHECK(RotateAddCheck(data.data(), size, 0) == checkValue);
@@ -359,13 +368,12 @@ struct SplitProject {
     std::string folder, project;
     Bytes small = RandomBytes(5600, 1), large = RandomBytes(72000, 2), medium = RandomBytes(24000, 3);
 
-    SplitProject() : folder(ScratchFolder("split")) {
+    explicit SplitProject(const std::string& packing = "") : folder(ScratchFolder("split")) {
         WriteBytes(folder + "/small.bin", small);
         WriteBytes(folder + "/large.bin", large);
         WriteBytes(folder + "/medium.bin", medium);
         project = folder + "/kelvo.toml";
-        WriteText(project, R"(
-[setup]
+        WriteText(project, "[setup]\n" + packing + R"(
 wizard-picture = ""
 [[set]]
 name = "first"
@@ -390,57 +398,75 @@ source = "small.bin"
 
 }  // namespace
 
+// Each file a DEFLATE stream of its own (level 0: stored, so sizes are
+// known), and LZMA blocks.
+struct PackingCase {
+    const char* keys;
+    const char* level;
+    bool solid;
+};
+const PackingCase Packings[] = {{"compression = \"deflate\"\n", "0", false}, {"compression = \"lzma\"\n", "1", true}};
+
 TEST_CASE("with a disk size the file data runs through volumes the reader follows") {
-    SplitProject p;
-    const uint64_t diskSize = 32768;
-    std::string output = p.folder + "/setup.exe";
-    for (uint32_t v = 1; v <= 12; v++) WriteText(VolumePath(output, v), "left over by an earlier, larger build");
-    REQUIRE(RunBuild({p.project, "-o", output, "--stub", FakeStub(p.folder), "--disk-size", "32K", "--level", "0"}) == 0);
+    for (const PackingCase& packing : Packings) {
+        CAPTURE(packing.keys);
+        SplitProject p(packing.keys);
+        const uint64_t diskSize = 32768;
+        std::string output = p.folder + "/setup.exe";
+        for (uint32_t v = 1; v <= 12; v++) WriteText(VolumePath(output, v), "left over by an earlier, larger build");
+        REQUIRE(RunBuild({p.project, "-o", output, "--stub", FakeStub(p.folder), "--disk-size", "32K", "--level",
+                          packing.level}) == 0);
 
-    uint32_t volumes = 1;
-    while (fs::exists(VolumePath(output, volumes))) volumes++;
-    CHECK(volumes >= 4);
-    CHECK(volumes < 12);
-    CHECK_FALSE(fs::exists(VolumePath(output, 12)));
-    for (uint32_t v = 0; v < volumes; v++) {
-        std::string path = v == 0 ? output : VolumePath(output, v);
-        CHECK_MESSAGE(fs::file_size(path) <= diskSize, path);
+        uint32_t volumes = 1;
+        while (fs::exists(VolumePath(output, volumes))) volumes++;
+        CHECK(volumes >= 4);
+        CHECK(volumes < 12);
+        CHECK_FALSE(fs::exists(VolumePath(output, 12)));
+        for (uint32_t v = 0; v < volumes; v++) {
+            std::string path = v == 0 ? output : VolumePath(output, v);
+            CHECK_MESSAGE(fs::file_size(path) <= diskSize, path);
+        }
+
+        LoadedSetup setup(output);
+        REQUIRE(setup.fault == LoadOk);
+        CHECK(FileDataIsSolid() == packing.solid);
+        Unpacked first = UnpackSet(0), second = UnpackSet(1);
+        CHECK(first.contents.at("small.bin") == p.small);
+        CHECK(first.contents.at("small-again.bin") == p.small);
+        CHECK(first.contents.at("large.bin") == p.large);
+        CHECK(second.contents.at("medium.bin") == p.medium);
+        CHECK(second.contents.at("small.bin") == p.small);
+        // Behind the large file the reader is volumes past the first small copy,
+        // so the repeat is packed again; the second set shares what it can.
+        CHECK(first.offsets[3] != first.offsets[0]);
+        CHECK(second.offsets[0] == first.offsets[1]);
+        CHECK(second.offsets[1] == first.offsets[3]);
+        if (packing.solid) continue;
+
+        // The large file crosses volume boundaries.
+        VolumeCapacity capacity{setupScript.fileDataLength, diskSize - 4};
+        CHECK(capacity.VolumeOf(first.offsets[2]) < capacity.VolumeOf(first.offsets[2] + first.storedSizes[2] - 1));
     }
-
-    LoadedSetup setup(output);
-    REQUIRE(setup.fault == LoadOk);
-    Unpacked first = UnpackSet(0), second = UnpackSet(1);
-    CHECK(first.contents.at("small.bin") == p.small);
-    CHECK(first.contents.at("small-again.bin") == p.small);
-    CHECK(first.contents.at("large.bin") == p.large);
-    CHECK(second.contents.at("medium.bin") == p.medium);
-    CHECK(second.contents.at("small.bin") == p.small);
-    // Behind the large file the reader is volumes past the first small copy,
-    // so the repeat is packed again; the second set shares what it can.
-    CHECK(first.offsets[3] != first.offsets[0]);
-    CHECK(second.offsets[0] == first.offsets[1]);
-    CHECK(second.offsets[1] == first.offsets[3]);
-
-    // The large file crosses volume boundaries.
-    VolumeCapacity capacity{setupScript.fileDataLength, diskSize - 4};
-    CHECK(capacity.VolumeOf(first.offsets[2]) < capacity.VolumeOf(first.offsets[2] + first.storedSizes[2] - 1));
 }
 
 TEST_CASE("at any disk size every file stays within it and every set reads back") {
-    SplitProject p;
-    std::string stub = FakeStub(p.folder);
-    for (uint64_t diskSize : {23200, 28000, 32768, 40000, 62216, 160000}) {
-        INFO("disk size " << diskSize);
-        std::string output = p.folder + "/sweep.exe";
-        REQUIRE(RunBuild({p.project, "-o", output, "--stub", stub, "--disk-size", std::to_string(diskSize)}) == 0);
-        CHECK(fs::file_size(output) <= diskSize);
-        for (uint32_t v = 1; fs::exists(VolumePath(output, v)); v++) CHECK(fs::file_size(VolumePath(output, v)) <= diskSize);
-        LoadedSetup setup(output);
-        REQUIRE(setup.fault == LoadOk);
-        Unpacked first = UnpackSet(0), second = UnpackSet(1);
-        CHECK(first.contents.at("large.bin") == p.large);
-        CHECK(first.contents.at("small-again.bin") == p.small);
-        CHECK(second.contents.at("small.bin") == p.small);
+    for (const PackingCase& packing : Packings) {
+        SplitProject p(packing.keys);
+        std::string stub = FakeStub(p.folder);
+        for (uint64_t diskSize : {23200, 28000, 32768, 40000, 62216, 160000}) {
+            INFO(packing.keys << "disk size " << diskSize);
+            std::string output = p.folder + "/sweep.exe";
+            REQUIRE(RunBuild({p.project, "-o", output, "--stub", stub, "--disk-size", std::to_string(diskSize)}) == 0);
+            CHECK(fs::file_size(output) <= diskSize);
+            for (uint32_t v = 1; fs::exists(VolumePath(output, v)); v++)
+                CHECK(fs::file_size(VolumePath(output, v)) <= diskSize);
+            LoadedSetup setup(output);
+            REQUIRE(setup.fault == LoadOk);
+            Unpacked first = UnpackSet(0), second = UnpackSet(1);
+            CHECK(first.contents.at("large.bin") == p.large);
+            CHECK(first.contents.at("small-again.bin") == p.small);
+            CHECK(second.contents.at("small.bin") == p.small);
+        }
     }
 }
 
@@ -486,30 +512,36 @@ TEST_CASE("builds are byte-identical on one thread and on two") {
 }
 
 TEST_CASE("identical contents in different files are packed once") {
-    std::string folder = ScratchFolder("dedupe");
-    Bytes data = RandomBytes(5000, 7), other = data;
-    other[2500] ^= 1;  // same size, one bit apart
-    WriteBytes(folder + "/a.bin", data);
-    WriteBytes(folder + "/copy-of-a.bin", data);
-    WriteBytes(folder + "/b.bin", other);
-    WriteBytes(folder + "/empty1", {});
-    WriteBytes(folder + "/empty2", {});
-    WriteText(folder + "/kelvo.toml", "[[set]]\n[[set.file]]\nsource = \"*\"\n");
-    std::string output = folder + "/out/setup.exe";
-    fs::create_directories(folder + "/out");
-    REQUIRE(RunBuild({folder + "/kelvo.toml", "-o", output, "--stub", FakeStub(folder + "/out"), "--level", "0"}) == 0);
+    for (const PackingCase& packing : Packings) {
+        CAPTURE(packing.keys);
+        std::string folder = ScratchFolder("dedupe");
+        Bytes data = RandomBytes(5000, 7), other = data;
+        other[2500] ^= 1;  // same size, one bit apart
+        WriteBytes(folder + "/a.bin", data);
+        WriteBytes(folder + "/copy-of-a.bin", data);
+        WriteBytes(folder + "/b.bin", other);
+        WriteBytes(folder + "/empty1", {});
+        WriteBytes(folder + "/empty2", {});
+        WriteText(folder + "/project.toml", std::string("[setup]\n") + packing.keys + "[[set]]\n[[set.file]]\nsource = \"*\"\n");
+        std::string output = folder + "/out/setup.exe";
+        fs::create_directories(folder + "/out");
+        REQUIRE(RunBuild({folder + "/project.toml", "-o", output, "--stub", FakeStub(folder + "/out"), "--level",
+                          packing.level}) == 0);
 
-    LoadedSetup setup(output);
-    REQUIRE(setup.fault == LoadOk);
-    Unpacked set = UnpackSet(0);
-    REQUIRE(set.names == std::vector<std::string>{"a.bin", "b.bin", "copy-of-a.bin", "empty1", "empty2", "kelvo.toml"});
-    CHECK(set.offsets[2] == set.offsets[0]);
-    CHECK(set.offsets[1] != set.offsets[0]);
-    CHECK(set.offsets[4] == set.offsets[3]);
-    CHECK(set.contents.at("b.bin") == other);
-    CHECK(set.contents.at("empty2").empty());
-    // Stored streams: a, b, an empty one and the project: no second copy of a.
-    CHECK(setupScript.fileDataLength < 2 * 5000 + 1000);
+        LoadedSetup setup(output);
+        REQUIRE(setup.fault == LoadOk);
+        Unpacked set = UnpackSet(0);
+        REQUIRE(set.names == std::vector<std::string>{"a.bin", "b.bin", "copy-of-a.bin", "empty1", "empty2", "project.toml"});
+        CHECK(set.offsets[2] == set.offsets[0]);
+        CHECK(set.offsets[1] != set.offsets[0]);
+        CHECK(set.offsets[4] == set.offsets[3]);
+        CHECK(set.contents.at("a.bin") == data);
+        CHECK(set.contents.at("copy-of-a.bin") == data);
+        CHECK(set.contents.at("b.bin") == other);
+        CHECK(set.contents.at("empty2").empty());
+        // Stored: a, b, (an empty stream) and the project: no second copy of a.
+        CHECK(setupScript.fileDataLength < 2 * 5000 + 1000);
+    }
 }
 
 TEST_CASE("globs match within components, ** across folders, never hidden names, in sorted order") {
@@ -614,7 +646,8 @@ TEST_CASE("the command line: usage faults exit 2, build failures exit 1") {
         {{folder + "/none.toml", "-o", output, "--stub", stub}, 1},
         {{project, "-o", output, "--stub", folder + "/kelvo.toml"}, 1},
         {{project, "-o", folder + "/no/such/folder/setup.exe", "--stub", stub}, 1},
-        {{project, "--output=" + output, "--stub=" + stub, "--disk-size=1M", "--level=0"}, 0},
+        {{project, "--output=" + output, "--stub=" + stub, "--disk-size=1M", "--level=1"}, 0},
+        {{project, "-o", output, "--stub", stub, "--level", "0"}, 1},  // LZMA's levels start at 1
     };
     for (const Case& c : cases) {
         std::string line;
