@@ -220,6 +220,7 @@ struct SolidBlock {
 static_assert(sizeof(SolidBlock) == 16, "solid block layout");
 const u32 SolidBlocksFixedSize = 12;
 const u8 SolidLzma = 1;
+const u32 MinLzmaDictionary = 4096;
 const u8 MaxLzmaProperties = 9 * 5 * 5 - 1;  // lc 8, lp 4, pb 4
 // SolidBlock.filter: the block's bytes went through the x86 branch converter
 // (archive/branch_filter.h) before they were packed.

@@ -57,7 +57,10 @@ bool IsValidSolidBlocks(const u8* body, u32 size) {
     SkipBytes(c, 3);
     TakeU32(c, &dictionary);
     TakeU32(c, &count);
-    if (!c.ok || codec != SolidLzma || static_cast<u32>(c.end - c.next) / sizeof(SolidBlock) != count ||
+    // The decoder takes no dictionary under MinLzmaDictionary, so a window
+    // that small would let distances reach outside it.
+    if (!c.ok || codec != SolidLzma || dictionary < MinLzmaDictionary ||
+        static_cast<u32>(c.end - c.next) / sizeof(SolidBlock) != count ||
         static_cast<u32>(c.end - c.next) % sizeof(SolidBlock) != 0)
         return false;
     u64 total = 0;

@@ -147,7 +147,9 @@ const std::vector<Command>& KelvoCommands() {
            "split the file data into volumes of at most N bytes\n"
            "(OUTPUT.D01, OUTPUT.D02, ...); K and M multiply by 1024"},
           {"threads", 0, "N", "compress on N threads (default: one per core)"},
-          {"level", 0, "L", "compression level 0..12 (default 9)"},
+          {"level", 0, "L",
+           "the project's compression level instead of its own:\n"
+           "LZMA 1..9 (default 9), DEFLATE 0..12 (default 9)"},
           {"stub", 0, "PATH", "the setup program to start from\n(default: kelvo-setup.exe beside kelvo,\nelse in ../share/kelvo from kelvo's folder)"},
           {"uninstaller", 0, "PATH",
            "kelvo's uninstall program, for sets with an uninstaller\n"

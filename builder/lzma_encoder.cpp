@@ -13,6 +13,7 @@
 #include "LzmaEnc.c"
 
 #include "archive/branch_filter.h"
+#include "archive/records.h"
 
 namespace {
 
@@ -73,8 +74,7 @@ std::vector<uint8_t> PackLzmaBlock(const uint8_t* data, size_t size, const LzmaS
     props.level = settings.level;
     // A dictionary beyond the block finds nothing more, and costs the match
     // finder's memory (about eleven times its size) and the time to set it up.
-    const uint32_t SmallestDictionary = 4096;
-    props.dictSize = static_cast<uint32_t>(std::max<size_t>(SmallestDictionary, std::min<size_t>(settings.dictionary, size)));
+    props.dictSize = static_cast<uint32_t>(std::max<size_t>(MinLzmaDictionary, std::min<size_t>(settings.dictionary, size)));
     uint8_t properties = LzmaPropertiesFor(convertBranches);
     props.lc = properties % 9;
     props.lp = properties / 9 % 5;
