@@ -8,25 +8,51 @@
 #   small   many files of 100 B to 4 KB
 #   real    Wine's own i386 PE libraries and executables (from the wine32
 #           package), every fourth by size
-# Each payload becomes a kelvo setup and two NSIS installers (zlib, and
-# solid LZMA). Ours is worked through its wizard by kelvo-driver once, then
-# runs without a person (/QUIET) beside NSIS's silent install (/S /D=...):
-# those two, and each one's silent uninstall, run BENCH_RUNS times (default
-# 3) in turn and the best time of each counts. engine_bench then times our
-# engine alone on the same setup. Every installed tree is checked against
-# the payload. Each installation is then removed by its own uninstaller in
-# place: the wizard's with /X (progress window, as a setup runs it), the
-# quiet one's with /Q (the QuietUninstallString, no window), NSIS's with
-# /S _?=; the folder must be left with nothing but the uninstaller's file.
+# Each payload becomes two kelvo setups, one per codec: ours-deflate
+# (compression = "deflate", a DEFLATE stream per file) and ours-lzma (the
+# project's default: LZMA in solid blocks at the default level, which the
+# run checks with `kelvo list`), and two NSIS installers (zlib, and solid
+# LZMA); every build is timed once (wall clock; kelvo packs LZMA blocks on
+# all cores, makensis as it comes). Ours-lzma is worked through its wizard
+# by kelvo-driver once; then both of ours run without a person (/QUIET)
+# beside both NSIS installers' silent installs (/S /D=...): those four, and
+# each one's silent uninstall, run BENCH_RUNS times (default 3) in turn and
+# the best time of each counts. engine_bench then times our engine alone on
+# the ours-lzma setup. Every installed tree is checked against the payload.
+# Each installation is then removed by its own uninstaller in place: the
+# wizard's with /X (progress window, as a setup runs it), the quiet ones'
+# with /Q (the QuietUninstallString, no window), NSIS's with /S _?=; the
+# folder must be left with nothing but the uninstaller's file.
 #
-# The last lines are the ratios of ours without a person to NSIS zlib
-# (time, lower is better), and what rollback costs on the mixed payload
-# (/QUIET with it over without it, installing fresh and over itself):
+# Decoding against xz, natively, for the real and mixed payloads: a tar of
+# the payload packed with `xz -9 -T1`, `xz -d -c >/dev/null` against
+# `kelvo verify` on the ours-lzma setup (which decodes every stored file
+# with the setup program's LZMA decoder source and checks it), each the
+# best of 3.
+#
+# Each payload gets a table: for ours-deflate, ours-lzma, ours-wizard (the
+# ours-lzma setup through its wizard), nsis-zlib and nsis-lzma, the setup's
+# bytes (with any volumes), its stub's bytes, build, install and uninstall
+# seconds. Notes follow (the wizard's time against the classic pace,
+# engine_bench's figures, rollback's times, each decoder's bytes and
+# throughput) and a key to the figures. The last lines are time ratios
+# (lower is better), where "ours" is the ours-lzma setup, the default codec:
+# ours without a person over NSIS zlib, ours-lzma over NSIS LZMA, and what
+# rollback costs on the mixed payload (/QUIET with it over without it,
+# installing fresh and over itself):
 #   install ours/nsis-zlib: single R mixed R small R real R
 #   uninstall ours/nsis-zlib: single R mixed R small R real R
+#   install ours-lzma/nsis-lzma: single R mixed R small R real R
 #   rollback on/off mixed: fresh R over-itself R
-# and the size of our setup over NSIS's solid-LZMA installer:
+# then the size of the ours-lzma setup over NSIS's solid-LZMA installer's
+# (lower is better):
 #   size ours/nsis-lzma: real R mixed R
+# decoding speed, ours' throughput over xz's (higher is better):
+#   decode ours/xz: real R mixed R
+# and the memory each decoder needs for the real payload: the setup
+# program's LZMA window (`setup's window` in `kelvo list`'s packing line)
+# and xz's (`xz -lvv`):
+#   decoder memory real: setup's window N KB, xz -d M KB
 #
 # Scale: by default the payloads are a quarter of the full size (25 MB,
 # 150 files of 16 MB, 750 small files, every sixteenth real program) to
@@ -70,6 +96,7 @@ for program in "$kelvo" "$stub" "$uninstaller" "$driver" "$engine"; do
     [ -f "$program" ] || { echo "install_bench: $program is missing (build first)" >&2; exit 1; }
 done
 command -v makensis >/dev/null || { echo "install_bench: makensis is missing (make deps)" >&2; exit 1; }
+command -v xz >/dev/null || { echo "install_bench: xz is missing (xz-utils)" >&2; exit 1; }
 
 # shellcheck source-path=SCRIPTDIR/../scripts source=../scripts/wine-env.sh
 . "$root/scripts/wine-env.sh"
@@ -153,7 +180,8 @@ EOF
     echo "$stamp" >"$work/$shape/stamp"
 }
 
-# Our project and the two NSIS scripts for a payload.
+# Our projects (the default codec, deflate, and the default without
+# rollback) and the two NSIS scripts for a payload.
 write_projects() {
     local shape=$1 folder=$work/$1
     cat >"$folder/kelvo.toml" <<EOF
@@ -168,8 +196,10 @@ uninstaller = "uninst.exe"
 [[set.file]]
 source = "payload/**"
 EOF
-    # The same setup without rollback, to show what rollback costs.
+    # The same setup without rollback, to show what rollback costs, and
+    # the same setup packed the old way.
     sed 's/^title = .*/&\nrollback = false/' "$folder/kelvo.toml" >"$folder/kelvo-no-rollback.toml"
+    sed 's/^title = .*/&\ncompression = "deflate"/' "$folder/kelvo.toml" >"$folder/kelvo-deflate.toml"
     local compressor
     for compressor in zlib lzma; do
         cat >"$folder/nsis-$compressor.nsi" <<EOF
@@ -193,19 +223,41 @@ EOF
     done
 }
 
-# Installers, NSIS ones made again only when their script or payload changed.
+# Installers, every one built afresh and timed: build_seconds[SHAPE/NAME].
+# The setups' packing lines must show the codec each is named for.
+declare -A build_seconds
 build_installers() {
     local shape=$1 folder=$work/$1 compressor
-    "$kelvo" build "$folder/kelvo.toml" -o "$folder/kelvo-setup.exe" --stub "$stub" --uninstaller "$uninstaller" >/dev/null
+    build_seconds[$shape/ours-lzma]=$(timed "$work/build.out" "$kelvo" build "$folder/kelvo.toml" \
+        -o "$folder/kelvo-setup.exe" --stub "$stub" --uninstaller "$uninstaller")
+    build_seconds[$shape/ours-deflate]=$(timed "$work/build.out" "$kelvo" build "$folder/kelvo-deflate.toml" \
+        -o "$folder/kelvo-deflate.exe" --stub "$stub" --uninstaller "$uninstaller")
     "$kelvo" build "$folder/kelvo-no-rollback.toml" -o "$folder/kelvo-no-rollback.exe" --stub "$stub" \
         --uninstaller "$uninstaller" >/dev/null
+    expect_packing "$folder/kelvo-setup.exe" 'LZMA, '
+    expect_packing "$folder/kelvo-deflate.exe" 'a DEFLATE stream per file'
     for compressor in zlib lzma; do
-        local exe=$folder/nsis-$compressor.exe script=$folder/nsis-$compressor.nsi
-        if [ ! -f "$exe" ] || [ "$folder/stamp" -nt "$exe" ] || ! cmp -s "$script" "$exe.nsi"; then
-            makensis -V1 -NOCD "$script" >/dev/null
-            cp "$script" "$exe.nsi"
-        fi
+        build_seconds[$shape/nsis-$compressor]=$(timed "$work/build.out" makensis -V1 -NOCD "$folder/nsis-$compressor.nsi")
     done
+}
+
+# The packing line of `kelvo list` for a setup.
+packing() { "$kelvo" list "$1" | sed -n 's/^ *packing: *//p'; }
+
+expect_packing() {
+    local got
+    got=$(packing "$1")
+    case $got in "$2"*) ;; *) echo "install_bench: $1 is packed as '$got', expected '$2...'" >&2; exit 1 ;; esac
+}
+
+# Bytes of a setup and of its volumes (NAME.D01, NAME.D02, ...).
+setup_bytes() {
+    local total volume
+    total=$(stat -c %s "$1")
+    for volume in "${1%.*}".D[0-9]*; do
+        [ ! -f "$volume" ] || total=$((total + $(stat -c %s "$volume")))
+    done
+    echo "$total"
 }
 
 # ---------------------------------------------------------------------------
@@ -275,11 +327,41 @@ plain() { tr -d '\r' <"$1"; }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
-# Our setup's size over NSIS's solid-LZMA installer's for a payload.
-setup_size_ratio() { ratio "$(stat -c %s "$work/$1/kelvo-setup.exe")" "$(stat -c %s "$work/$1/nsis-lzma.exe")"; }
+# The ours-lzma setup's size over NSIS's solid-LZMA installer's for a payload.
+setup_size_ratio() { ratio "$(setup_bytes "$work/$1/kelvo-setup.exe")" "$(setup_bytes "$work/$1/nsis-lzma.exe")"; }
 
 # The lower of two times; the second when the first is empty.
 lowest() { awk -v a="$1" -v b="$2" 'BEGIN { print (a != "" && a + 0 < b + 0) ? a : b }'; }
+
+# Decoding speed, natively: `xz -d` of the payload as a tar packed with
+# `xz -9 -T1` (made again only when the payload changed) against `kelvo
+# verify` of the ours-lzma setup, the best of 3 each. Each one's throughput
+# is the bytes it gives out (the tar's, the stored files') over its time.
+decode_ratios=() decode_notes=() xz_memory=''
+decode_bench() {
+    local shape=$1 folder=$work/$1 packed=$work/$1/payload.tar.xz b_xz='' b_ours='' t run tar_bytes ours_bytes
+    if [ ! -f "$packed" ] || [ "$folder/stamp" -nt "$packed" ]; then
+        tar -C "$folder/payload" --sort=name --owner=0 --group=0 --numeric-owner --mtime=@0 -cf - . |
+            xz -9 -T1 >"$packed.part"
+        mv "$packed.part" "$packed"
+    fi
+    tar_bytes=$(xz --robot -l "$packed" | awk '$1 == "totals" { print $5 }')
+    for ((run = 0; run < 3; run++)); do
+        t=$(timed /dev/null xz -d -c "$packed")
+        b_xz=$(lowest "$b_xz" "$t")
+        t=$(timed "$work/verify.out" "$kelvo" verify "$folder/kelvo-setup.exe")
+        b_ours=$(lowest "$b_ours" "$t")
+    done
+    ours_bytes=$(sed -n 's/^checked .* (\([0-9]*\) bytes.*/\1/p' "$work/verify.out")
+    [ -n "$ours_bytes" ] || { echo "install_bench: kelvo verify printed no byte count:" >&2; cat "$work/verify.out" >&2; exit 1; }
+    decode_ratios+=("$shape $(awk -v ob="$ours_bytes" -v ot="$b_ours" -v xb="$tar_bytes" -v xt="$b_xz" \
+        'BEGIN { printf "%.2f", (ob / ot) / (xb / xt) }')")
+    decode_notes+=("$shape, decoding: kelvo verify $ours_bytes bytes in $b_ours s ($(awk -v b="$ours_bytes" -v t="$b_ours" \
+        'BEGIN { printf "%.1f", b / t / 1e6 }') MB/s), xz -d $tar_bytes bytes in $b_xz s ($(awk -v b="$tar_bytes" \
+        -v t="$b_xz" 'BEGIN { printf "%.1f", b / t / 1e6 }') MB/s) of $(stat -c %s "$packed") packed (best of 3)")
+    [ "$shape" != real ] ||
+        xz_memory=$(xz --robot -lvv "$packed" | awk '$1 == "summary" { printf "%d", ($2 + 1023) / 1024 }')
+}
 
 # ---------------------------------------------------------------------------
 shapes=(single mixed small real)
@@ -291,75 +373,96 @@ for shape in "${shapes[@]}"; do
     write_projects "$shape"
     build_installers "$shape"
 done
+decode_bench real
+decode_bench mixed
+setup_window=$(packing "$work/real/kelvo-setup.exe" | sed -n "s/.*setup's window \([0-9]*\) KB.*/\1/p")
 start_wine
 
-rows=() notes=() install_ratios=() uninstall_ratios=() rollback_ratios=''
+# Installer NAME's run without a person into C:\bench\NAME (ours with
+# /QUIET, NSIS with /S), and its uninstaller's there (ours /Q, NSIS /S _?=);
+# each prints its wall time.
+quiet_install() {
+    local name=$1 exe=$2
+    case $name in
+    ours-*) timed "$work/quiet.out" wine "$exe" /QUIET /NORESTART "/TARGET=C:\\bench\\$name" ;;
+    *) timed "$work/nsis.out" wine "$exe" /S "/D=C:\\bench\\$name" ;;
+    esac
+}
+quiet_uninstall() {
+    local name=$1
+    case $name in
+    ours-*) timed "$work/uninstall.out" wine "C:\\bench\\$name\\uninst.exe" /Q ;;
+    *) timed "$work/uninstall.out" wine "C:\\bench\\$name\\uninst.exe" /S "_?=C:\\bench\\$name" ;;
+    esac
+}
+
+installers=(ours-deflate ours-lzma nsis-zlib nsis-lzma)
+declare -A exe_of=([ours-deflate]=kelvo-deflate.exe [ours-lzma]=kelvo-setup.exe [nsis-zlib]=nsis-zlib.exe
+    [nsis-lzma]=nsis-lzma.exe)
+declare -A stub_of=([ours-deflate]=$stub [ours-lzma]=$stub [nsis-zlib]=$nsis_stubs/zlib-$nsis_target
+    [nsis-lzma]=$nsis_stubs/lzma_solid-$nsis_target)
+rows=() notes=() install_ratios=() uninstall_ratios=() lzma_ratios=() rollback_ratios=''
 for shape in "${shapes[@]}"; do
     folder=$work/$shape
     expected=$(tree_summary "$folder/payload")
     entries=${expected%% *}
     mb=$(awk -v b="$(echo "$expected" | cut -d' ' -f2)" 'BEGIN { printf "%.1f", b / 1e6 }')
     echo "--- $shape: $entries files, $mb MB"
+    rows+=("$shape - $entries $mb")  # the table's heading: files and MB in place of bytes
 
     pace=$(awk -v n="$entries" -v ms="$pace_ms" 'BEGIN { printf "%.2f", n * ms / 1000 }')
     limit=$(awk -v p="$pace" -v s="$slack_seconds" 'BEGIN { printf "%d", p * 2 + s }')
     timed "$work/driver.out" wine "$driver" install "$(windows_path "$folder/kelvo-setup.exe")" \
-        --to 'C:\bench\kelvo' --timeout "$limit" >/dev/null
-    t_ours=$(plain "$work/driver.out" | sed -n 's/^wall time: \([0-9.]*\) s$/\1/p')
-    [ -n "$t_ours" ] || { echo "install_bench: the wizard run printed no time:" >&2; plain "$work/driver.out" >&2; exit 1; }
-    check_tree kelvo "$expected"
-    u_ours=$(timed "$work/uninstall.out" wine 'C:\bench\kelvo\uninst.exe' /X)
-    check_removed kelvo
-    s_ours=$(stat -c %s "$folder/kelvo-setup.exe")
-    rows+=("$shape kelvo $s_ours $(stat -c %s "$stub") $t_ours $u_ours")
+        --to 'C:\bench\ours-wizard' --timeout "$limit" >/dev/null
+    t_wizard=$(plain "$work/driver.out" | sed -n 's/^wall time: \([0-9.]*\) s$/\1/p')
+    [ -n "$t_wizard" ] || { echo "install_bench: the wizard run printed no time:" >&2; plain "$work/driver.out" >&2; exit 1; }
+    check_tree ours-wizard "$expected"
+    u_wizard=$(timed "$work/uninstall.out" wine 'C:\bench\ours-wizard\uninst.exe' /X)
+    check_removed ours-wizard
 
-    # Ours without a person and NSIS silent, in turn, the best of `runs`.
-    b_quiet='' b_unquiet='' b_zlib='' b_unzlib='' b_over='' b_plain='' b_plain_over=''
+    # The four without a person, in turn, the best of `runs`.
+    declare -A best_install=() best_uninstall=()
+    b_over='' b_plain='' b_plain_over=''
     for ((run = 0; run < runs; run++)); do
-        t=$(timed "$work/quiet.out" wine "$folder/kelvo-setup.exe" /QUIET /NORESTART '/TARGET=C:\bench\kelvo')
-        check_tree kelvo "$expected"
-        b_quiet=$(lowest "$b_quiet" "$t")
-        if [ "$shape" = mixed ]; then
-            # Rollback's cost: the same setup again over the installation
-            # (every file replaced, each old one kept aside until the end),
-            # and both runs of the setup built without rollback.
-            t=$(timed "$work/quiet.out" wine "$folder/kelvo-setup.exe" /QUIET /NORESTART '/TARGET=C:\bench\kelvo')
-            check_tree kelvo "$expected"
-            b_over=$(lowest "$b_over" "$t")
-            timed "$work/uninstall.out" wine 'C:\bench\kelvo\uninst.exe' /Q >/dev/null
-            check_removed kelvo
-            t=$(timed "$work/quiet.out" wine "$folder/kelvo-no-rollback.exe" /QUIET /NORESTART '/TARGET=C:\bench\kelvo')
-            check_tree kelvo "$expected"
-            b_plain=$(lowest "$b_plain" "$t")
-            t=$(timed "$work/quiet.out" wine "$folder/kelvo-no-rollback.exe" /QUIET /NORESTART '/TARGET=C:\bench\kelvo')
-            check_tree kelvo "$expected"
-            b_plain_over=$(lowest "$b_plain_over" "$t")
-        fi
-        t=$(timed "$work/uninstall.out" wine 'C:\bench\kelvo\uninst.exe' /Q)
-        check_removed kelvo
-        b_unquiet=$(lowest "$b_unquiet" "$t")
-        t=$(timed "$work/nsis.out" wine "$folder/nsis-zlib.exe" /S '/D=C:\bench\nsis-zlib')
-        check_tree nsis-zlib "$expected"
-        b_zlib=$(lowest "$b_zlib" "$t")
-        t=$(timed "$work/uninstall.out" wine 'C:\bench\nsis-zlib\uninst.exe' /S '_?=C:\bench\nsis-zlib')
-        check_removed nsis-zlib
-        b_unzlib=$(lowest "$b_unzlib" "$t")
+        for name in "${installers[@]}"; do
+            t=$(quiet_install "$name" "$folder/${exe_of[$name]}")
+            check_tree "$name" "$expected"
+            best_install[$name]=$(lowest "${best_install[$name]:-}" "$t")
+            if [ "$shape" = mixed ] && [ "$name" = ours-lzma ]; then
+                # Rollback's cost: the same setup again over the installation
+                # (every file replaced, each old one kept aside until the end),
+                # and both runs of the setup built without rollback.
+                t=$(quiet_install ours-lzma "$folder/kelvo-setup.exe")
+                check_tree ours-lzma "$expected"
+                b_over=$(lowest "$b_over" "$t")
+                quiet_uninstall ours-lzma >/dev/null
+                check_removed ours-lzma
+                t=$(quiet_install ours-lzma "$folder/kelvo-no-rollback.exe")
+                check_tree ours-lzma "$expected"
+                b_plain=$(lowest "$b_plain" "$t")
+                t=$(quiet_install ours-lzma "$folder/kelvo-no-rollback.exe")
+                check_tree ours-lzma "$expected"
+                b_plain_over=$(lowest "$b_plain_over" "$t")
+            fi
+            t=$(quiet_uninstall "$name")
+            check_removed "$name"
+            best_uninstall[$name]=$(lowest "${best_uninstall[$name]:-}" "$t")
+        done
     done
-    rows+=("$shape kelvo-quiet $s_ours $(stat -c %s "$stub") $b_quiet $b_unquiet")
-    rows+=("$shape nsis-zlib $(stat -c %s "$folder/nsis-zlib.exe") $(stat -c %s "$nsis_stubs/zlib-$nsis_target") $b_zlib $b_unzlib")
-    install_ratios+=("$shape $(ratio "$b_quiet" "$b_zlib")")
-    [ "$shape" != mixed ] || rollback_ratios="fresh $(ratio "$b_quiet" "$b_plain") over-itself $(ratio "$b_over" "$b_plain_over")"
+    for name in "${installers[@]}"; do
+        rows+=("$shape $name $(setup_bytes "$folder/${exe_of[$name]}") $(stat -c %s "${stub_of[$name]}") \
+${build_seconds[$shape/$name]} ${best_install[$name]} ${best_uninstall[$name]}")
+        [ "$name" != ours-lzma ] ||
+            rows+=("$shape ours-wizard $(setup_bytes "$folder/kelvo-setup.exe") $(stat -c %s "$stub") - $t_wizard $u_wizard")
+    done
+    install_ratios+=("$shape $(ratio "${best_install[ours-lzma]}" "${best_install[nsis-zlib]}")")
+    uninstall_ratios+=("$shape $(ratio "${best_uninstall[ours-lzma]}" "${best_uninstall[nsis-zlib]}")")
+    lzma_ratios+=("$shape $(ratio "${best_install[ours-lzma]}" "${best_install[nsis-lzma]}")")
     [ "$shape" != mixed ] ||
-        notes+=("mixed, /QUIET with rollback and without: fresh $b_quiet s / $b_plain s, over the installation $b_over s / $b_plain_over s (best of $runs)")
-    uninstall_ratios+=("$shape $(ratio "$b_unquiet" "$b_unzlib")")
-
-    exe=$folder/nsis-lzma.exe
-    t=$(timed "$work/nsis.out" wine "$exe" /S '/D=C:\bench\nsis-lzma')
-    check_tree nsis-lzma "$expected"
-    u=$(timed "$work/uninstall.out" wine 'C:\bench\nsis-lzma\uninst.exe' /S '_?=C:\bench\nsis-lzma')
-    check_removed nsis-lzma
-    rows+=("$shape nsis-lzma $(stat -c %s "$exe") $(stat -c %s "$nsis_stubs/lzma_solid-$nsis_target") $t $u")
-    nsis_per_file=$(awk -v t="$b_zlib" -v n="$entries" 'BEGIN { printf "%.3f", t * 1000 / n }')
+        rollback_ratios="fresh $(ratio "${best_install[ours-lzma]}" "$b_plain") over-itself $(ratio "$b_over" "$b_plain_over")"
+    [ "$shape" != mixed ] ||
+        notes+=("mixed, ours-lzma /QUIET with rollback and without: fresh ${best_install[ours-lzma]} s / $b_plain s, over the installation $b_over s / $b_plain_over s (best of $runs)")
+    nsis_per_file=$(awk -v t="${best_install[nsis-zlib]}" -v n="$entries" 'BEGIN { printf "%.3f", t * 1000 / n }')
 
     wine "$engine" "$(windows_path "$folder/kelvo-setup.exe")" 'C:\bench\engine' </dev/null >"$work/engine.out" 2>&1 8>&- ||
         { echo "install_bench: engine_bench failed:" >&2; plain "$work/engine.out" >&2; exit 1; }
@@ -368,33 +471,35 @@ for shape in "${shapes[@]}"; do
     engine_figures=$(plain "$work/engine.out" | awk '/^entries/ { printf "%s ms, %s MB/s, %s ms per entry", $6, $8, $10 }')
     # Setups install in batches now; the classic pace (one entry a tick) is
     # what an archive without the InstallPace record would cost.
-    notes+=("$shape: $entries entries, $t_ours s through the wizard (the classic pace alone would be $pace s); engine alone: $engine_figures; NSIS zlib's whole silent install: $nsis_per_file ms per file")
+    notes+=("$shape: $entries entries, ours-lzma $t_wizard s through the wizard (the classic pace alone would be $pace s); engine alone on ours-lzma: $engine_figures; NSIS zlib's whole silent install: $nsis_per_file ms per file")
 done
 
-echo
-printf '%-7s %-10s %15s %10s %9s %11s %9s %9s %11s\n' payload installer "installer bytes" "stub bytes" \
-    "install s" "uninstall s" "ours/size" "ours/time" "ours/uninst"
 for row in "${rows[@]}"; do
-    read -r shape installer bytes stub_bytes seconds removal <<<"$row"
-    if [ "$installer" = kelvo ] || [ "$installer" = kelvo-quiet ]; then
-        # NSIS's silent install is compared with ours without a person.
-        ours_bytes=$bytes ours_seconds=$seconds ours_removal=$removal
-        printf '%-7s %-10s %15s %10s %9s %11s\n' "$shape" "$installer" "$bytes" "$stub_bytes" "$seconds" "$removal"
+    read -r shape installer bytes stub_bytes seconds_build seconds removal <<<"$row"
+    if [ "$installer" = - ]; then
+        echo
+        echo "$shape: $bytes files, $stub_bytes MB"
+        printf '  %-13s %13s %10s %8s %9s %11s\n' installer "setup bytes" "stub bytes" "build s" "install s" "uninstall s"
     else
-        printf '%-7s %-10s %15s %10s %9s %11s %9s %9s %11s\n' "$shape" "$installer" "$bytes" "$stub_bytes" \
-            "$seconds" "$removal" "$(ratio "$ours_bytes" "$bytes")" "$(ratio "$ours_seconds" "$seconds")" \
-            "$(ratio "$ours_removal" "$removal")"
+        printf '  %-13s %13s %10s %8s %9s %11s\n' "$installer" "$bytes" "$stub_bytes" "$seconds_build" "$seconds" "$removal"
     fi
 done
 echo
-printf '%s\n' "${notes[@]}"
-echo "(install s: kelvo from the setup's start to its exit, worked through every page by kelvo-driver;"
-echo " kelvo-quiet the same setup with /QUIET, the wine process; the ratios compare it with NSIS;"
-echo " NSIS silent, the wine process; every installed tree matched its payload;"
-echo " uninstall s: the uninstaller's wine process in place: ours /X after the wizard, /Q after /QUIET, NSIS /S _?=;"
-echo " kelvo-quiet and nsis-zlib: the best of $runs runs each)"
+printf '%s\n' "${notes[@]}" "${decode_notes[@]}"
+echo "(setup bytes: the installer with any volumes; build s: one kelvo build or makensis, wall clock;"
+echo " install s: ours-deflate, ours-lzma and NSIS silent, the wine process, the best of $runs runs each,"
+echo " ours with /QUIET; ours-wizard: the ours-lzma setup from its start to its exit, worked through"
+echo " every page by kelvo-driver, once; every installed tree matched its payload;"
+echo " uninstall s: the uninstaller's wine process in place: ours /X after the wizard, /Q after /QUIET,"
+echo " NSIS /S _?=; decoding: natively, kelvo verify of ours-lzma (decodes and checks every stored file)"
+echo " against xz -d -c >/dev/null of the payload's tar made with xz -9 -T1)"
 echo
 echo "install ours/nsis-zlib: ${install_ratios[*]}"
 echo "uninstall ours/nsis-zlib: ${uninstall_ratios[*]}"
+echo "install ours-lzma/nsis-lzma: ${lzma_ratios[*]}"
 echo "rollback on/off mixed: $rollback_ratios"
+echo "(time ratios, lower is better; ours = ours-lzma, the default codec)"
 echo "size ours/nsis-lzma: real $(setup_size_ratio real) mixed $(setup_size_ratio mixed)"
+echo "decode ours/xz: ${decode_ratios[*]}"
+echo "(size: lower is better; decode: ours' throughput over xz's, higher is better)"
+echo "decoder memory real: setup's window $setup_window KB, xz -d $xz_memory KB"
