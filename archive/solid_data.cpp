@@ -207,15 +207,12 @@ static UnpackResult UnpackMore() {
     }
     reader.staged += produced;
     reader.unpacked += produced;
-    if (SolidBlockAt(reader.block).filter == X86BranchFilter && reader.unpacked < blockSize) {
+    bool convert = SolidBlockAt(reader.block).filter == X86BranchFilter;
+    if (convert)
         reader.ready += ConvertX86Branches(reader.stage + reader.ready, reader.staged - reader.ready,
                                            reader.stageBase + reader.ready, &reader.filter, false);
-    } else {
-        if (SolidBlockAt(reader.block).filter == X86BranchFilter)
-            ConvertX86Branches(reader.stage + reader.ready, reader.staged - reader.ready,
-                               reader.stageBase + reader.ready, &reader.filter, false);
-        reader.ready = reader.staged;  // the block's last bytes are final as they are
-    }
+    // The converter leaves a block's last few bytes as they are.
+    if (!convert || reader.unpacked == blockSize) reader.ready = reader.staged;
     return Unpacked;
 }
 

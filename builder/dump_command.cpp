@@ -9,6 +9,7 @@
 #include <memory>
 #include <ostream>
 
+#include "archive/solid_data.h"
 #include "builder/archive_texts.h"
 #include "builder/entry_decode.h"
 #include "builder/entry_records.h"
@@ -219,6 +220,23 @@ Json SetJson(uint32_t set, StoredDataReader* reader) {
     return json;
 }
 
+// The SolidBlocks record's table; null when each entry is a stream of its own.
+Json SolidBlocksJson() {
+    if (!FileDataIsSolid()) return Json();
+    Json blocks = Json::array();
+    for (u32 i = 0; i < SolidBlockCount(); i++) {
+        SolidBlock block = SolidBlockAt(i);
+        blocks.push_back({{"packedOffset", block.packedOffset},
+                          {"packedSize", block.packedSize},
+                          {"unpackedSize", block.unpackedSize},
+                          {"x86Branches", block.filter == X86BranchFilter},
+                          {"lc", block.properties % 9},
+                          {"lp", block.properties / 9 % 5},
+                          {"pb", block.properties / 45}});
+    }
+    return {{"codec", "lzma"}, {"dictionary", SolidDictionarySize()}, {"window", SolidWindowSize()}, {"blocks", blocks}};
+}
+
 Json SetupJson(const LoadedSetup& setup) {
     const SetupScript& s = setupScript;
     Json json = {{"file", Latin1(setup.Path())}, {"archiveOffset", setup.ArchiveOffset()}, {"fileSize", setup.FileSize()}};
@@ -234,6 +252,7 @@ Json SetupJson(const LoadedSetup& setup) {
     json["prefixData"] = s.prefixData.data ? Json{{"size", s.prefixData.size}} : Json();
     json["uninstallLogBeside"] = (s.uninstallLogPlace & UninstallLogBeside) != 0;
     json["rollback"] = s.rollback != 0;
+    json["solidBlocks"] = SolidBlocksJson();
     json["fileData"] = {{"start", s.fileDataStart}, {"length", s.fileDataLength}, {"complete", setup.HasFileData()}};
     json["codePage"] = archiveTexts.codePage != 0 ? Json(archiveTexts.codePage) : Json();
     if (!archiveTexts.faults.empty()) json["textFaults"] = archiveTexts.faults;

@@ -105,6 +105,7 @@ const char* RecordName(uint16_t id) {
         case LanguageTextsRecord: return "language texts";
         case UninstallLogPlaceRecord: return "uninstall log place";
         case RollbackRecord: return "rollback";
+        case SolidBlocksRecord: return "solid blocks";
         case FileDataRecord: return "file data";
         default: return "unknown record";
     }

@@ -20,7 +20,7 @@ packages=(
   g++-multilib libdeflate-dev:i386 zlib1g-dev:i386 qemu-user
   libtomlplusplus-dev nlohmann-json3-dev
   clang libclang-rt-14-dev libfuzzer-14-dev
-  python3
+  python3 xz-utils
   xdelta3 bsdiff
   fonts-dejavu-core
   # The tests of paths in other code pages run Wine under these locales

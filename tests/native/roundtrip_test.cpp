@@ -1,6 +1,7 @@
 // A project goes through kelvo build and comes back through list, verify and
 // extract byte for byte: two sets, subfolders, an empty file, a 100 MB file
-// and every record kind, in one setup file and split over volumes.
+// and every record kind, in one setup file with DEFLATE streams and split
+// over volumes with LZMA blocks.
 #include <doctest/doctest.h>
 #include <unistd.h>
 
@@ -36,6 +37,7 @@ std::string Pseudorandom(size_t size, unsigned seed) {
 const char* const Project = R"(
 [setup]
 title = "Round trip"
+PACKING
 wizard-picture = "DEMO/wizard.bmp"
 remove-earlier-installations = true
 
@@ -101,7 +103,7 @@ struct Fixture {
         WriteText(root / "large.bin", Pseudorandom(LargeSize, 2));
         std::string project = Project;
         for (size_t at; (at = project.find("DEMO")) != std::string::npos;) project.replace(at, 4, Demo);
-        WriteText(root / "kelvo.toml", project);
+        WriteText(root / "kelvo.toml.in", project);
         for (const char* name : {"a.txt", "empty.txt", "sub/b.bin", "sub/deeper/c.txt"})
             fullSet[std::string("App/") + name] = root / "tree" / name;
         fullSet["large.bin"] = root / "large.bin";
@@ -109,7 +111,10 @@ struct Fixture {
     }
 };
 
-int Build(const Fixture& f, const std::string& output, const std::string& diskSize) {
+int Build(Fixture& f, const std::string& output, const std::string& diskSize, const std::string& packing) {
+    std::string project = ReadText(f.root / "kelvo.toml.in");
+    project.replace(project.find("PACKING"), 7, packing);
+    WriteText(f.root / "kelvo.toml", project);
     std::vector<std::string> args = {(f.root / "kelvo.toml").string(), "-o", output, "--stub", Stub, "--level", "1"};
     if (!diskSize.empty()) args.insert(args.end(), {"--disk-size", diskSize});
     return RunBuild(args);
@@ -144,12 +149,14 @@ TEST_CASE("a setup built from a project lists, verifies and extracts to its sour
         std::string layout;
         std::string diskSize;
         bool volumes;
+        std::string packing;
     };
-    const Case cases[] = {{"one file", "", false}, {"volumes of 20 MB", "20M", true}};
+    const Case cases[] = {{"one file, DEFLATE", "", false, "compression = \"deflate\""},
+                          {"volumes of 20 MB, LZMA", "20M", true, "compression = \"lzma\""}};
     for (const Case& c : cases) {
         CAPTURE(c.layout);
         std::string setup = (f.root / "setup.exe").string();
-        REQUIRE(Build(f, setup, c.diskSize) == 0);
+        REQUIRE(Build(f, setup, c.diskSize, c.packing) == 0);
         CHECK(fs::exists(f.root / "setup.D01") == c.volumes);
         CHECK(fs::exists(f.root / "setup.D02") == c.volumes);
 
