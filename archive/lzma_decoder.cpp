@@ -43,6 +43,22 @@ void StartLzmaBlock(LzmaState* state, u8* window, u32 windowSize) {
     LzmaDec_Init(decoder);
 }
 
+void StartLzmaChunk(LzmaState* state, bool resetState) { LzmaDec_InitDicAndState(Decoder(state), False, resetState); }
+
+void KeepStoredBytes(LzmaState* state, const u8* data, u32 size) {
+    CLzmaDec* p = Decoder(state);
+    if (p->checkDicSize == 0 && p->prop.dicSize - p->processedPos <= size) p->checkDicSize = p->prop.dicSize;
+    p->processedPos += size;
+    while (size > 0) {
+        if (p->dicPos == p->dicBufSize) p->dicPos = 0;
+        SizeT n = p->dicBufSize - p->dicPos < size ? p->dicBufSize - p->dicPos : size;
+        memcpy(p->dic + p->dicPos, data, n);
+        p->dicPos += n;
+        data += n;
+        size -= static_cast<u32>(n);
+    }
+}
+
 bool UnpackLzma(LzmaState* state, const u8* input, u32 inputSize, u32* consumed, u8* output, u32 outputSize,
                 u32* produced) {
     SizeT outLength = outputSize;

@@ -17,6 +17,14 @@ void ReleaseLzmaState(LzmaState* state);
 // size or its dictionary size, whichever is smaller).
 void StartLzmaBlock(LzmaState* state, u8* window, u32 windowSize);
 
+// Starts the next chunk of the stream: the range coder begins anew and,
+// with `resetState`, so do the probabilities; the dictionary goes on.
+void StartLzmaChunk(LzmaState* state, bool resetState);
+
+// Takes bytes stored as they are into the dictionary, for the matches of
+// the chunks that follow.
+void KeepStoredBytes(LzmaState* state, const u8* data, u32 size);
+
 // Unpacks from `input` into `output`: *consumed input bytes, *produced output
 // bytes. False when the stream is damaged.
 bool UnpackLzma(LzmaState* state, const u8* input, u32 inputSize, u32* consumed, u8* output, u32 outputSize,

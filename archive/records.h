@@ -197,8 +197,16 @@ const u32 UninstallLogBeside = 0x01;
 const u16 PrimaryLanguageMask = 0x03FF;
 
 // SolidBlocks (setup-wide): the file data is packed with LZMA, many files
-// to a block, instead of one DEFLATE stream per entry. Each block is a raw
-// LZMA stream (no header, no end mark) of its unpacked size. The blocks'
+// to a block, instead of one DEFLATE stream per entry. A block is a run of
+// chunks, each with a header
+//
+//   u8 kind (StoredChunk, LzmaChunk, LzmaResetChunk) | u32 unpacked size |
+//   u32 packed size (LZMA chunks only)
+//
+// then its bytes: stored as they are, or raw LZMA (no header, no end mark)
+// that goes on from the chunks before it with a new range coder, and with
+// new probabilities after LzmaResetChunk. Stored bytes join the dictionary
+// too. Bytes that do not pack are stored, so they cost no decoding. The blocks'
 // unpacked bytes, back to back in table order, form the unpacked stream, and
 // entries' dataOffset and storedSize count bytes of it: an entry's data
 // there is stored as it is (a file's bytes, storedSize = size, or a delta's
@@ -220,6 +228,7 @@ struct SolidBlock {
 static_assert(sizeof(SolidBlock) == 16, "solid block layout");
 const u32 SolidBlocksFixedSize = 12;
 const u8 SolidLzma = 1;
+enum ChunkKind : u8 { StoredChunk = 0, LzmaChunk = 1, LzmaResetChunk = 2 };
 const u32 MinLzmaDictionary = 4096;
 const u8 MaxLzmaProperties = 9 * 5 * 5 - 1;  // lc 8, lp 4, pb 4
 // SolidBlock.filter: the block's bytes went through the x86 branch converter

@@ -34,9 +34,13 @@ struct SolidReader {
     u32 stageBase, readNext, ready, staged;
     BranchFilterState filter;
     u8* piece;  // WindowSize bytes: what CopySolidData passes on
+    // The chunk being unpacked.
+    u8 chunkKind;
+    u32 chunkUnpacked;  // its bytes still to come
+    u32 chunkPacked;    // of an LZMA chunk, its packed bytes not yet taken
 };
 
-static SolidReader reader = {NoBlock, 0, 0, 0, false, {}, nullptr, 0, nullptr, 0, 0, nullptr, 0, 0, 0, 0, {0}, nullptr};
+static SolidReader reader = {NoBlock, 0, 0, 0, false, {}, nullptr, 0, nullptr, 0, 0, nullptr, 0, 0, 0, 0, {0}, nullptr, 0, 0, 0};
 
 bool FileDataIsSolid() { return setupScript.solidBlocks.data != nullptr; }
 
@@ -157,6 +161,7 @@ static FileDataState StartBlock(u32 index, u32 start) {
     reader.inputNext = reader.inputEnd = 0;
     reader.stageBase = reader.readNext = reader.ready = reader.staged = 0;
     reader.filter.recentMask = 0;
+    reader.chunkUnpacked = reader.chunkPacked = 0;
     return FileDataReady;
 }
 
@@ -182,6 +187,69 @@ static void CompactStage() {
     reader.staged = tail;
 }
 
+// Makes input available: false when a volume could not be opened, or
+// (with *ended) when the block's packed bytes are used up.
+static bool HaveInput(bool* ended) {
+    *ended = false;
+    if (reader.inputNext < reader.inputEnd) return true;
+    if (reader.packedLeft == 0 || !RefillInput()) {
+        *ended = reader.packedLeft == 0;
+        return false;
+    }
+    *ended = reader.inputEnd == 0;
+    return !*ended;
+}
+
+// Reads the next chunk's header, passing over what the last LZMA chunk's
+// range coder left unread.
+static UnpackResult StartChunk() {
+    bool ended = false;
+    while (reader.chunkPacked > 0) {
+        if (!HaveInput(&ended)) return ended ? UnpackDamaged : UnpackVolumeFailed;
+        u32 n = reader.inputEnd - reader.inputNext;
+        if (n > reader.chunkPacked) n = reader.chunkPacked;
+        reader.inputNext += n;
+        reader.chunkPacked -= n;
+    }
+    u8 header[9];
+    u32 size = 5;
+    for (u32 i = 0; i < size; i++) {
+        if (!HaveInput(&ended)) return ended ? UnpackDamaged : UnpackVolumeFailed;
+        header[i] = reader.input[reader.inputNext++];
+        if (i == 0 && header[0] != StoredChunk) size = 9;
+    }
+    reader.chunkKind = header[0];
+    reader.chunkUnpacked = ReadU32(header + 1);
+    reader.chunkPacked = size == 9 ? ReadU32(header + 5) : 0;
+    if (reader.chunkKind > LzmaResetChunk || reader.chunkUnpacked == 0) return UnpackDamaged;
+    if (reader.chunkKind != StoredChunk) StartLzmaChunk(&reader.lzma, reader.chunkKind == LzmaResetChunk);
+    return Unpacked;
+}
+
+// Unpacks up to `want` bytes of the current chunk to `out`: *produced.
+static UnpackResult UnpackChunk(u8* out, u32 want, u32* produced) {
+    bool ended = false;
+    if (!HaveInput(&ended)) return ended ? UnpackDamaged : UnpackVolumeFailed;
+    const u8* in = reader.input + reader.inputNext;
+    u32 available = reader.inputEnd - reader.inputNext;
+    if (want > reader.chunkUnpacked) want = reader.chunkUnpacked;
+    u32 consumed = 0;
+    if (reader.chunkKind == StoredChunk) {
+        consumed = *produced = available < want ? available : want;
+        memcpy(out, in, consumed);
+        KeepStoredBytes(&reader.lzma, in, consumed);
+    } else {
+        if (available > reader.chunkPacked) available = reader.chunkPacked;
+        if (available == 0 || !UnpackLzma(&reader.lzma, in, available, &consumed, out, want, produced))
+            return UnpackDamaged;
+        if (consumed == 0 && *produced == 0) return UnpackDamaged;  // the stream ended early
+        reader.chunkPacked -= consumed;
+    }
+    reader.inputNext += consumed;
+    reader.chunkUnpacked -= *produced;
+    return Unpacked;
+}
+
 // Unpacks the block's next bytes into the stage and converts what can be.
 static UnpackResult UnpackMore() {
     u32 blockSize = SolidBlockAt(reader.block).unpackedSize;
@@ -191,19 +259,11 @@ static UnpackResult UnpackMore() {
     if (want > blockSize - reader.unpacked) want = blockSize - reader.unpacked;
     u32 produced = 0;
     while (produced < want) {
-        if (reader.inputNext == reader.inputEnd) {
-            if (reader.packedLeft == 0) return UnpackDamaged;
-            if (!RefillInput()) return UnpackVolumeFailed;
-            if (reader.inputEnd == 0) return UnpackDamaged;
-        }
-        u32 consumed = 0;
+        UnpackResult result = reader.chunkUnpacked == 0 ? StartChunk() : Unpacked;
         u32 got = 0;
-        if (!UnpackLzma(&reader.lzma, reader.input + reader.inputNext, reader.inputEnd - reader.inputNext, &consumed,
-                        reader.stage + reader.staged + produced, want - produced, &got))
-            return UnpackDamaged;
-        reader.inputNext += consumed;
+        if (result == Unpacked) result = UnpackChunk(reader.stage + reader.staged + produced, want - produced, &got);
+        if (result != Unpacked) return result;
         produced += got;
-        if (consumed == 0 && got == 0) return UnpackDamaged;  // the stream ended early
     }
     reader.staged += produced;
     reader.unpacked += produced;

@@ -23,20 +23,10 @@ ISzAlloc sdkAllocator = {SdkAllocate, SdkFree};
 
 uint8_t Properties(int lc, int lp, int pb) { return static_cast<uint8_t>(lc + 9 * (lp + 5 * pb)); }
 
-struct ProgressBridge {
-    ICompressProgress vtable;
-    const std::function<void(uint64_t)>* progress;
-    uint64_t reported;
-};
-
-SRes ReportProgress(void* p, UInt64 inSize, UInt64) {
-    ProgressBridge* bridge = static_cast<ProgressBridge*>(p);
-    if (*bridge->progress && inSize > bridge->reported) {
-        (*bridge->progress)(inSize - bridge->reported);
-        bridge->reported = inSize;
-    }
-    return SZ_OK;
-}
+// A chunk ends once it packs to about this many bytes, or holds this many
+// unpacked: small enough that bytes that do not pack are found and stored.
+const UInt32 ChunkPackedLimit = 1 << 16;
+const UInt32 ChunkUnpackedLimit = 1 << 21;
 
 uint32_t Read32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
 
@@ -83,16 +73,33 @@ std::vector<uint8_t> PackLzmaBlock(const uint8_t* data, size_t size, const LzmaS
     props.numThreads = 1;
     CLzmaEncHandle encoder = LzmaEnc_Create(&sdkAllocator);
     if (encoder == nullptr) throw std::runtime_error("out of memory for the LZMA encoder");
-    std::vector<uint8_t> packed(size + size / 2 + 4096);
-    SizeT packedSize = packed.size();
-    ProgressBridge bridge = {{ReportProgress}, &progress, 0};
+    std::vector<uint8_t> packed, chunk(2 * ChunkPackedLimit);
     SRes result = LzmaEnc_SetProps(encoder, &props);
-    if (result == SZ_OK)
-        result = LzmaEnc_MemEncode(encoder, packed.data(), &packedSize, data, size, 0, &bridge.vtable, &sdkAllocator,
-                                   &sdkAllocator);
+    if (result == SZ_OK && size > 0) result = LzmaEnc_MemPrepare(encoder, data, size, 0, &sdkAllocator, &sdkAllocator);
+    // Chunks as the encoder ends them near ChunkPackedLimit packed bytes. A
+    // chunk that packs no smaller is stored instead, and the next LZMA chunk
+    // starts with new probabilities, as the encoder's own state has moved on.
+    bool resetState = true;
+    for (size_t at = 0; result == SZ_OK && at < size;) {
+        size_t chunkSize = chunk.size();
+        UInt32 unpacked = ChunkUnpackedLimit;
+        result = LzmaEnc_CodeOneMemBlock(encoder, resetState && at > 0, chunk.data(), &chunkSize, ChunkPackedLimit,
+                                         &unpacked);
+        if (result != SZ_OK || unpacked == 0) break;
+        bool stored = chunkSize >= unpacked;
+        packed.push_back(stored ? StoredChunk : resetState ? LzmaResetChunk : LzmaChunk);
+        for (int i = 0; i < 4; i++) packed.push_back(static_cast<uint8_t>(unpacked >> (8 * i)));
+        if (stored) {
+            packed.insert(packed.end(), data + at, data + at + unpacked);
+        } else {
+            for (int i = 0; i < 4; i++) packed.push_back(static_cast<uint8_t>(chunkSize >> (8 * i)));
+            packed.insert(packed.end(), chunk.begin(), chunk.begin() + chunkSize);
+        }
+        resetState = stored;
+        at += unpacked;
+        if (progress) progress(unpacked);
+    }
     LzmaEnc_Destroy(encoder, &sdkAllocator, &sdkAllocator);
     if (result != SZ_OK) throw std::runtime_error("the LZMA encoder failed (error " + std::to_string(result) + ")");
-    if (progress && size > bridge.reported) progress(size - bridge.reported);
-    packed.resize(packedSize);
     return packed;
 }

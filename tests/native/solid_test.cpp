@@ -152,3 +152,35 @@ TEST_CASE("damaged solid data is reported, never taken for files") {
         CHECK((Contains(damaged.err, "cannot be unpacked") || Contains(damaged.err, "check value")));
     }
 }
+
+TEST_CASE("bytes that do not pack are stored between packed chunks of one block, and read back") {
+    Scratch s("solid-stored");
+    Bytes prose(400000), noise = RandomBytes(300000, 9);
+    for (size_t i = 0; i < prose.size(); i++) prose[i] = "the quick brown fox "[i % 20];
+    WriteBytes(s / "app/1.txt", prose);
+    WriteBytes(s / "app/2.bin", noise);
+    WriteBytes(s / "app/3.txt", prose);  // equal to 1.txt: a block of its own
+    WriteBytes(s / "app/4.txt", Bytes(prose.begin(), prose.begin() + 1000));
+    WriteText(s / "kelvo.toml", "[setup]\nwizard-picture = \"\"\n[[set]]\n[[set.file]]\nsource = \"app/*\"\n");
+    std::string setup = s / "setup.exe";
+    {
+        Silenced quiet(STDOUT_FILENO);
+        REQUIRE(RunBuild({s / "kelvo.toml", "-o", setup, "--stub", FakeStub(s.path), "--level", "1"}) == 0);
+    }
+    {
+        LoadedSetup loaded(setup);
+        REQUIRE(loaded.IsLoaded());
+        uint64_t packed = 0;
+        for (u32 i = 0; i < SolidBlockCount(); i++) packed += SolidBlockAt(i).packedSize;
+        // The noise costs its own size and a few chunk headers, not LZMA's
+        // expansion of it; the prose next to nothing.
+        CHECK(packed > noise.size());
+        CHECK(packed < noise.size() + 2000);
+    }
+    Outcome verified = Verify(setup);
+    CHECK_MESSAGE(verified.status == CommandSucceeded, verified.err);
+    REQUIRE(Extract(setup, s.path / "out").status == CommandSucceeded);
+    CHECK(ReadBytes(s.path / "out/2.bin") == noise);
+    CHECK(ReadBytes(s.path / "out/3.txt") == prose);
+    CHECK(ReadBytes(s.path / "out/4.txt") == Bytes(prose.begin(), prose.begin() + 1000));
+}
