@@ -16,6 +16,8 @@ static FileDataState ReportUnreadableVolume() {
     return VolumeUnreadable;
 }
 
+FileDataState MissingVolumeState() { return fileData.interactive ? VolumeDeclined : ReportUnreadableVolume(); }
+
 FileDataState OpenFileData(bool interactive) {
     CopyPath(ArchivePath, SourcePath, PathCapacity);
     fileData = FileDataStream{0, NoFile, setupScript.fileDataLength, setupScript.fileDataLength, 0, interactive};
@@ -109,7 +111,7 @@ FileDataState SeekPackedData(u32 offset) {
     if (offset < fileData.base) return ReportUnreadableVolume();
     while (offset - fileData.base >= fileData.length) {
         fileData.unread = 0;
-        if (OpenNextVolume() == NoFile) return fileData.interactive ? VolumeDeclined : ReportUnreadableVolume();
+        if (OpenNextVolume() == NoFile) return MissingVolumeState();
     }
     u32 inVolume = offset - fileData.base;
     u32 position = VolumeDataStart(fileData.volume) + 4 + inVolume;

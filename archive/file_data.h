@@ -51,6 +51,10 @@ bool ReadPackedData(u8* buffer, u32 count, u32* got);
 FileDataState SeekFileData(u32 offset);
 bool ReadFileData(u8* buffer, u32 count, u32* got);
 
+// The state for a volume that could not be had: declined by the user when
+// they are asked, else unreadable (naming it in MessagePath).
+FileDataState MissingVolumeState();
+
 // Closes the current volume and opens the next one, or reopens the current
 // one at the read position when it was left before its end.
 FileHandle OpenNextVolume();

@@ -139,12 +139,6 @@ static u32 FindBlock(u32 offset, u32* start) {
     return NoBlock;
 }
 
-static FileDataState VolumeFailure() {
-    if (fileData.interactive) return VolumeDeclined;
-    CopyPath(MessagePath, ArchivePath, PathCapacity);
-    return VolumeUnreadable;
-}
-
 static FileDataState StartBlock(u32 index, u32 start) {
     reader.block = NoBlock;
     SolidBlock block = SolidBlockAt(index);
@@ -288,7 +282,7 @@ static u32 TakeSolid(const u8** piece, u32 count, bool* volumeFailed) {
         if (result == BlockEnded && reader.block + 1 < SolidBlockCount()) {
             u32 next = reader.block + 1;
             FileDataState state = StartBlock(next, reader.blockStart + SolidBlockAt(reader.block).unpackedSize);
-            if (state == FileDataReady && reader.block == next) continue;
+            if (state == FileDataReady) continue;
             *volumeFailed = state != FileDataReady;
             return 0;
         }
@@ -323,7 +317,7 @@ FileDataState SeekSolidData(u32 offset) {
         const u8* piece = nullptr;
         bool volumeFailed = false;
         u32 n = TakeSolid(&piece, skip, &volumeFailed);
-        if (volumeFailed) return VolumeFailure();
+        if (volumeFailed) return MissingVolumeState();
         if (n == 0) break;  // damaged: the reads that follow come up short
         skip -= n;
     }

@@ -567,13 +567,9 @@ BuildSummary BuildSetup(const Project& project, const BuildOptions& options) {
     BuildSummary summary;
     summary.files = sources.files;
     std::set<uint32_t> placed;  // a file stored as a delta leaves its plain contents unused
-    if (solid) {
-        for (const std::vector<uint32_t>& set : setContents)
-            for (uint32_t content : set)
-                if (content != NoContent) placed.insert(content);
-    } else {
-        for (const StreamLayout::Copy& copy : layout.copies) placed.insert(copy.content);
-    }
+    for (const std::vector<uint32_t>& set : setContents)
+        for (uint32_t content : set)
+            if (content != NoContent) placed.insert(content);
     summary.contents = placed.size();
     summary.bytesIn = pool.BytesRead();
     summary.bytesOut = firstSize + later;

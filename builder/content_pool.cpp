@@ -3,16 +3,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <stdexcept>
-#include <thread>
 #include <tuple>
 
 #include "archive/check_value.h"
 #include "builder/deflate_encoder.h"
+#include "builder/ordered_workers.h"
 #include "builder/progress.h"
 #include "builder/whole_file.h"
 
@@ -28,7 +26,6 @@ std::runtime_error SystemError(const std::string& what) {
 struct PackJob {
     const SourceFiles* files = nullptr;
     std::string path;
-    bool done = false;
     std::vector<uint8_t> stream;
     uint32_t size = 0;
     uint32_t checkValue = 0;
@@ -47,66 +44,6 @@ void PackOne(PackJob& job, int level) {
     }
 }
 
-// Workers take jobs in order but run at most `window` jobs ahead of the
-// collector, which bounds the compressed streams held in memory.
-class PackWorkers {
-public:
-    PackWorkers(std::vector<PackJob>& jobs, int level, unsigned threads)
-        : jobs(jobs), level(level), window(threads + 1) {
-        for (unsigned i = 0; i < threads; i++) workers.emplace_back([this] { Work(); });
-    }
-    ~PackWorkers() {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            stopping = true;
-        }
-        changed.notify_all();
-        for (std::thread& t : workers) t.join();
-    }
-
-    PackJob& Take(size_t index) {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return jobs[index].done; });
-        return jobs[index];
-    }
-    void Release(size_t index) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            std::vector<uint8_t>().swap(jobs[index].stream);
-            collected = index + 1;
-        }
-        changed.notify_all();
-    }
-
-private:
-    void Work() {
-        for (;;) {
-            size_t index;
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&] { return stopping || next >= jobs.size() || next < collected + window; });
-                if (stopping || next >= jobs.size()) return;
-                index = next++;
-            }
-            PackOne(jobs[index], level);
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                jobs[index].done = true;
-            }
-            changed.notify_all();
-        }
-    }
-
-    std::vector<PackJob>& jobs;
-    int level;
-    size_t window;
-    std::mutex mutex;
-    std::condition_variable changed;
-    size_t next = 0, collected = 0;
-    bool stopping = false;
-    std::vector<std::thread> workers;
-};
-
 }  // namespace
 
 ContentPool::ContentPool(const std::string& folder) : pool(folder) {}
@@ -124,9 +61,10 @@ void ContentPool::Pack(const SourceFiles& files, const std::vector<std::string>&
     // is a function of the contents, and decodes back to them, so equal
     // streams mean equal contents.
     std::multimap<std::tuple<uint32_t, uint32_t, uint32_t>, uint32_t> byKey;
-    PackWorkers workers(jobs, level, threads == 0 ? 1 : threads);
+    OrderedWorkers workers(jobs.size(), threads, [&](size_t i) { PackOne(jobs[i], level); });
     for (size_t i = 0; i < jobs.size(); i++) {
-        PackJob& job = workers.Take(i);
+        workers.Wait(i);
+        PackJob& job = jobs[i];
         if (!job.error.empty()) throw std::runtime_error(job.error);
         if (job.stream.size() > MaxSourceSize) throw std::runtime_error(job.path + " packs to 4 GB or more");
         auto key = std::make_tuple(job.size, job.checkValue, static_cast<uint32_t>(job.stream.size()));
@@ -140,6 +78,7 @@ void ContentPool::Pack(const SourceFiles& files, const std::vector<std::string>&
         sourceContent.push_back(content);
         bytesRead += job.size;
         if (progress != nullptr) progress->Advance(job.size);
+        std::vector<uint8_t>().swap(job.stream);
         workers.Release(i);
     }
 }

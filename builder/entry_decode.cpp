@@ -106,14 +106,13 @@ std::string StoredDataReader::CheckPlacement(const FileEntry& entry) const {
 // The reader only moves forward through the volumes, so an offset behind
 // the current volume needs the stream opened afresh.
 std::string StoredDataReader::Reposition(uint32_t offset) {
-    // A solid block may start in a volume behind the current one.
-    bool behind = FileDataIsSolid() ? streamOpen && SeekFileData(offset) != FileDataReady : offset < fileData.base;
-    if (!streamOpen || behind) {
+    // Where a solid block lies is known only to the seek: one that fails
+    // (its block starts in an earlier volume) is tried again from the start.
+    if (streamOpen && FileDataIsSolid() && SeekFileData(offset) == FileDataReady) return "";
+    if (!streamOpen || FileDataIsSolid() || offset < fileData.base) {
         if (streamOpen) CloseFileData();
         streamOpen = OpenFileData(false) == FileDataReady;
         if (!streamOpen) return std::string("cannot open ") + MessagePath;
-    } else if (FileDataIsSolid()) {
-        return "";
     }
     if (SeekFileData(offset) != FileDataReady) {
         CloseFileData();

@@ -1,13 +1,12 @@
 #include "builder/solid_blocks.h"
 
-#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 
 #include "archive/records.h"
+#include "builder/ordered_workers.h"
 #include "builder/progress.h"
 
 namespace {
@@ -92,7 +91,6 @@ std::vector<uint32_t> CountReads(const std::vector<std::vector<uint32_t>>& sets,
 // One block's raw bytes, packed; jobs run in block order on the workers and
 // are collected in the same order.
 struct BlockJob {
-    bool done = false;
     std::vector<uint8_t> packed;
     uint8_t filter = NoBranchFilter;
     std::string error;
@@ -139,11 +137,7 @@ SolidPlan PlanSolidBlocks(const std::vector<std::vector<uint32_t>>& sets, const 
 PackedBlocks PackSolidBlocks(const SolidPlan& plan, const ContentPool& raw, const LzmaSettings& settings,
                              unsigned threads, ContentPool& packed, Progress* progress) {
     std::vector<BlockJob> jobs(plan.blocks.size());
-    std::mutex mutex;
-    std::condition_variable changed;
-    size_t next = 0, collected = 0;
-    const size_t window = threads + 1;  // blocks packed ahead of the collector, which bounds memory
-    bool stopping = false;
+    std::mutex progressMutex;
     auto packOne = [&](size_t b) {
         BlockJob& job = jobs[b];
         try {
@@ -160,60 +154,26 @@ PackedBlocks PackSolidBlocks(const SolidPlan& plan, const ContentPool& raw, cons
             job.filter = programBytes * 2 >= block.unpackedSize ? X86BranchFilter : NoBranchFilter;
             bool convert = job.filter == X86BranchFilter;
             job.packed = PackLzmaBlock(bytes.data(), bytes.size(), settings, convert, [&](uint64_t n) {
-                std::lock_guard<std::mutex> lock(mutex);
+                std::lock_guard<std::mutex> lock(progressMutex);
                 if (progress != nullptr) progress->Advance(n);
             });
         } catch (const std::exception& e) {
             job.error = e.what();
         }
     };
-    auto work = [&] {
-        for (;;) {
-            size_t b;
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&] { return stopping || next >= jobs.size() || next < collected + window; });
-                if (stopping || next >= jobs.size()) return;
-                b = next++;
-            }
-            packOne(b);
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                jobs[b].done = true;
-            }
-            changed.notify_all();
-        }
-    };
-    std::vector<std::thread> workers;
-    for (unsigned i = 0; i < (threads == 0 ? 1 : threads); i++) workers.emplace_back(work);
+    OrderedWorkers workers(jobs.size(), threads, packOne);
     PackedBlocks result;
     std::string error;
     for (size_t b = 0; b < jobs.size() && error.empty(); b++) {
-        std::vector<uint8_t> stream;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [&] { return jobs[b].done; });
-            error = jobs[b].error;
-            stream.swap(jobs[b].packed);
-            result.filters.push_back(jobs[b].filter);
-        }
-        if (error.empty()) {
-            if (stream.size() > MaxUnpackedStream) error = "a solid block packs to 4 GB or more";
-            else packed.AddContent(stream, static_cast<uint32_t>(plan.blocks[b].unpackedSize), 0);
-        }
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            collected = b + 1;
-            if (!error.empty()) stopping = true;
-        }
-        changed.notify_all();
+        workers.Wait(b);
+        BlockJob& job = jobs[b];
+        error = job.error;
+        result.filters.push_back(job.filter);
+        if (error.empty() && job.packed.size() > MaxUnpackedStream) error = "a solid block packs to 4 GB or more";
+        if (error.empty()) packed.AddContent(job.packed, static_cast<uint32_t>(plan.blocks[b].unpackedSize), 0);
+        std::vector<uint8_t>().swap(job.packed);
+        workers.Release(b);
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        stopping = true;
-    }
-    changed.notify_all();
-    for (std::thread& t : workers) t.join();
     if (!error.empty()) throw std::runtime_error(error);
     return result;
 }
